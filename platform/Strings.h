@@ -1,0 +1,29 @@
+#pragma once
+// 8-bit text as the system keeps it, and its conversion at the user-interface boundary.
+#include <string>
+#include <string_view>
+
+class QString;
+
+namespace plm {
+
+bool IsValidUtf8(std::string_view s);
+// Windows-1252 bytes to UTF-8 (the five unassigned codes map to U+FFFD).
+std::string Cp1252ToUtf8(std::string_view s);
+// Bytes that are valid UTF-8 are taken as UTF-8, anything else as Windows-1252.
+QString ToDisplay(std::string_view s);
+// Display text back to the system's bytes (UTF-8).
+std::string FromDisplay(const QString &s);
+
+// ASCII letter case, as the INI and file-name comparisons need it.
+std::string LowerCase(std::string_view s);
+std::string UpperCase(std::string_view s);
+bool SameText(std::string_view a, std::string_view b);
+int CompareText(std::string_view a, std::string_view b);
+
+// Blanks and control characters (code 32 or below) removed at either end.
+std::string Trim(std::string_view s);
+std::string TrimLeft(std::string_view s);
+std::string TrimRight(std::string_view s);
+
+} // namespace plm

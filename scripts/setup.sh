@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the viewer and the tests need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+PACKAGES=(
+  build-essential cmake pkg-config ninja-build clang lld libclang-rt-14-dev
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
+  libqt6webenginecore6-bin qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libqt6svg6 qt6-qpa-plugins libgl-dev libvulkan-dev
+  libmspack-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgif-dev gifsicle imagemagick cabextract gcab
+  xvfb xauth fonts-dejavu-core adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

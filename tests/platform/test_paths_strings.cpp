@@ -1,0 +1,78 @@
+#include "platform/FileSys.h"
+#include "platform/Paths.h"
+#include "platform/Strings.h"
+
+#include <QString>
+#include <gtest/gtest.h>
+
+using namespace plm;
+
+TEST(Paths, AddBackslashOnlyWhenMissing) {
+  EXPECT_EQ(AddBackslash(""), "");
+  EXPECT_EQ(AddBackslash("/tmp"), "/tmp/");
+  EXPECT_EQ(AddBackslash("/tmp/"), "/tmp/");
+}
+
+TEST(Paths, JoinPathKeepsExactlyOneSeparatorAtEachSeam) {
+  EXPECT_EQ(JoinPath({"/a/", "/b"}), "/a/b");
+  EXPECT_EQ(JoinPath({"/a", "b"}), "/a/b");
+  EXPECT_EQ(JoinPath({"/a/", "b"}), "/a/b");
+  EXPECT_EQ(JoinPath({"", "b", "", "c/"}), "b/c/");
+  EXPECT_EQ(JoinPath({"", ""}), "");
+  // Only one separator is dropped at a seam: a doubled one in a piece stays.
+  EXPECT_EQ(JoinPath({"/a/", "//b"}), "/a//b");
+}
+
+TEST(Paths, NameParts) {
+  EXPECT_EQ(ExtractFilePath("/x/y/my.letter.plm"), "/x/y/");
+  EXPECT_EQ(ExtractFileName("/x/y/my.letter.plm"), "my.letter.plm");
+  EXPECT_EQ(ExtractFileExt("/x/y.d/name"), "");
+  EXPECT_EQ(ExtractFileExt("/x/y/my.letter.plm"), ".plm");
+  EXPECT_EQ(ChangeFileExt("/x.d/image1.dat", ".GIF"), "/x.d/image1.GIF");
+  EXPECT_EQ(ChangeFileExt("/x.d/image1", ".GIF"), "/x.d/image1.GIF");
+}
+
+TEST(Paths, DriveIsTheRootOrTheServer) {
+  EXPECT_EQ(ExtractFileDrive("/home/u"), "/");
+  EXPECT_EQ(ExtractFileDrive("//server/share/x"), "//server/");
+  EXPECT_EQ(ExtractFileDrive("rel/x"), "");
+}
+
+TEST(Paths, ExpandFileNameResolvesDotsAndRelativePaths) {
+  EXPECT_EQ(ExpandFileName("/a/./b/../c"), "/a/c");
+  EXPECT_EQ(ExpandFileName("/../.."), "/");
+  EXPECT_EQ(ExpandFileName("x"), JoinPath({GetCurrentDir(), "x"}));
+}
+
+TEST(Strings, DisplayTakesUtf8OrElseWindows1252) {
+  EXPECT_EQ(ToDisplay("caf\xc3\xa9"), QString::fromUtf8("café"));
+  EXPECT_EQ(ToDisplay("caf\xe9"), QString::fromUtf8("café"));
+  EXPECT_EQ(ToDisplay("\x80"), QString(QChar(0x20AC)));
+  EXPECT_EQ(Cp1252ToUtf8("\x93ok\x94"), "\xe2\x80\x9cok\xe2\x80\x9d");
+  EXPECT_FALSE(IsValidUtf8("\xc0\x80"));      // overlong
+  EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));  // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xe2\x82"));      // cut short
+  EXPECT_TRUE(IsValidUtf8("\xf0\x9f\x98\x80"));
+}
+
+TEST(Strings, CaseAndTrim) {
+  EXPECT_TRUE(SameText("Flavor.HTM", "flavor.htm"));
+  EXPECT_FALSE(SameText("flavor.htm", "flavor.html"));
+  EXPECT_LT(CompareText("abc", "ABD"), 0);
+  EXPECT_EQ(Trim(" \t a b \r\n"), "a b");
+  EXPECT_EQ(TrimLeft("  Arial "), "Arial ");
+  EXPECT_EQ(TrimRight("  Arial \x01"), "  Arial");
+}
+
+TEST(FileSys, DosTimeRejectsImpossibleDates) {
+  std::time_t t;
+  EXPECT_FALSE(DosDateTimeToTime(0, 0, t)); // day 0, month 0
+  // 2020-06-15 10:30:20
+  const uint16_t date = uint16_t(((2020 - 1980) << 9) | (6 << 5) | 15);
+  const uint16_t time = uint16_t((10 << 11) | (30 << 5) | 10);
+  ASSERT_TRUE(DosDateTimeToTime(date, time, t));
+  std::tm *tm = std::localtime(&t);
+  EXPECT_EQ(tm->tm_year + 1900, 2020);
+  EXPECT_EQ(tm->tm_hour, 10);
+  EXPECT_EQ(tm->tm_sec, 20);
+}
