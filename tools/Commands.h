@@ -1,0 +1,27 @@
+#pragma once
+// plmtool's sub-commands. Each command file registers its commands with PLM_COMMAND;
+// plmtool.cpp dispatches on the first argument.
+#include <string>
+#include <vector>
+
+namespace plmtool {
+
+// args holds the words after the command name. Returns the process exit code.
+using CommandFn = int (*)(const std::vector<std::string> &args);
+
+struct Command {
+  const char *name;
+  const char *usage; // one line, shown by --help
+  CommandFn run;
+};
+
+bool RegisterCommand(const Command &c);
+const std::vector<Command> &Commands();
+
+} // namespace plmtool
+
+#define PLM_CONCAT2(a, b) a##b
+#define PLM_CONCAT(a, b) PLM_CONCAT2(a, b)
+#define PLM_COMMAND(name, usage, fn)                                                              \
+  static const bool PLM_CONCAT(plmtool_registered_, __LINE__) =                                   \
+      ::plmtool::RegisterCommand({name, usage, fn})
