@@ -1,0 +1,21 @@
+#pragma once
+// Where the program finds itself, the user's home folder and its settings file.
+#include <string>
+
+namespace plm {
+
+// The running executable's full path and its folder (with a trailing "/").
+std::string ExecutablePath();
+std::string ExecutableDir();
+// The user's home folder ($HOME, else the password database), without a trailing "/".
+std::string HomeDir();
+
+// The settings file: beside the executable when that folder is writable or already
+// holds the file (a portable copy), otherwise under $XDG_CONFIG_HOME (or ~/.config)
+// in a folder "plmlooker". The folder is not created here.
+std::string SettingsFileName(const std::string &name = "plmlooker.ini");
+
+// Tests point the settings file elsewhere; an empty path restores the rule above.
+void SetSettingsFileOverride(const std::string &path);
+
+} // namespace plm

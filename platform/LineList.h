@@ -1,0 +1,41 @@
+#pragma once
+// TLineList: a list of text lines loaded from and saved to a file, and the whole-file
+// reads and writes it rests on. Loading splits at CR, LF or CR LF; the whole text joins
+// the lines with CR LF after each line; saving writes that text. Bytes are kept as read.
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plm {
+
+// Reads a whole file; false when it is missing or cannot be read (errno tells why).
+bool ReadFileBytes(const std::string &path, std::string &out);
+// Replaces a file's contents so that a failure leaves the old contents in place where
+// the folder allows it (a new file written beside it, then renamed over it). The mode
+// of an existing file is kept. Returns 0, or the errno of the failure.
+int WriteFileBytes(const std::string &path, std::string_view data);
+
+class TLineList {
+public:
+  TLineList() = default;
+
+  // Raises EFOpenError "Impossible d'ouvrir le fichier ..." when the file can't be read.
+  void LoadFromFile(const std::string &path);
+  // Raises EFOpenError "Impossible de créer le fichier ..." when it can't be written.
+  void SaveToFile(const std::string &path) const;
+
+  std::string Text() const;
+  void SetText(std::string_view text);
+
+  size_t Count() const { return fLines.size(); }
+  const std::string &operator[](size_t i) const { return fLines.at(i); }
+  void Add(std::string line) { fLines.push_back(std::move(line)); }
+  void Clear() { fLines.clear(); }
+  const std::vector<std::string> &Lines() const { return fLines; }
+
+private:
+  std::vector<std::string> fLines;
+};
+
+} // namespace plm

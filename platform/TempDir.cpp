@@ -1,0 +1,108 @@
+#include "platform/TempDir.h"
+
+#include "platform/Exceptions.h"
+#include "platform/Paths.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+namespace plm {
+
+namespace {
+
+bool IsPrivateFolder(const std::string &path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+std::string EnvOr(const char *name, const char *fallback) {
+  const char *v = std::getenv(name);
+  return v && *v ? std::string(v) : std::string(fallback);
+}
+
+// Deepest folder nesting removed; deeper entries stay (each level holds a descriptor).
+constexpr int kMaxDepth = 128;
+
+bool RemoveContents(int dirFd, int depth) {
+  const int listFd = ::dup(dirFd);
+  if (listFd < 0) return false;
+  std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(listFd), ::closedir);
+  if (!dir) {
+    ::close(listFd);
+    return false;
+  }
+  bool ok = true;
+  while (dirent *e = ::readdir(dir.get())) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      ok = false;
+      continue;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      const int child =
+          depth < kMaxDepth
+              ? ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+              : -1;
+      if (child < 0) {
+        ok = false;
+        continue;
+      }
+      ok = RemoveContents(child, depth + 1) && ok;
+      ::close(child);
+      if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) ok = false;
+    } else if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+} // namespace
+
+std::string DropFirstDoubledSeparator(std::string path) {
+  const size_t i = path.find("//");
+  if (i != std::string::npos) path.erase(i + 1, 1);
+  return path;
+}
+
+void MakePrivateFolder(const std::string &path) {
+  if (::mkdir(path.c_str(), 0700) == 0) return;
+  const int e = errno;
+  if (e != EEXIST) RaiseLastOSError(e);
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) RaiseLastOSError();
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) RaiseLastOSError(EEXIST);
+  if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) RaiseLastOSError();
+}
+
+std::string UserTempDir() {
+  const std::string runtime = EnvOr("XDG_RUNTIME_DIR", "");
+  if (!runtime.empty() && runtime[0] == '/' && IsPrivateFolder(runtime))
+    return AddBackslash(runtime);
+  std::string base = EnvOr("TMPDIR", "/tmp");
+  const std::string dir = AddBackslash(base) + "plmlooker-" + std::to_string(::getuid());
+  MakePrivateFolder(dir);
+  return AddBackslash(dir);
+}
+
+bool DeleteEntryNoFollow(const std::string &path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISDIR(st.st_mode)) return ::unlink(path.c_str()) == 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  RemoveContents(fd, 1);
+  ::close(fd);
+  return ::rmdir(path.c_str()) == 0;
+}
+
+} // namespace plm
