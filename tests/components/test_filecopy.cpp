@@ -1,0 +1,114 @@
+// Copies and replacements either complete or leave everything as it was.
+#include "platform/FileCopy.h"
+#include "platform/FileSys.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace plm;
+
+namespace {
+
+std::string Read(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+void Write(const fs::path &p, const std::string &text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+// Entries of the folder other than the expected ones (left-over temporary files).
+std::vector<std::string> Others(const fs::path &dir, std::initializer_list<std::string> known) {
+  std::vector<std::string> out;
+  for (const auto &e : fs::directory_iterator(dir)) {
+    const std::string n = e.path().filename().string();
+    if (std::find(known.begin(), known.end(), n) == known.end()) out.push_back(n);
+  }
+  return out;
+}
+
+class FileCopyTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp.isValid());
+    dir = fs::path(tmp.path().toStdString());
+    src = dir / "src.gif";
+    Write(src, std::string("GIF89a\0\1\2binary", 15));
+  }
+  std::string P(const char *name) const { return (dir / name).string(); }
+  QTemporaryDir tmp;
+  fs::path dir, src;
+};
+
+} // namespace
+
+TEST_F(FileCopyTest, CopyKeepsBytesTimeAndReadOnlyState) {
+  SetFileModTime(src.string(), 1000000000);
+  FileSetAttr(src.string(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(CopyFile(src.string(), P("copy.GIF"), true));
+  EXPECT_EQ(Read(dir / "copy.GIF"), Read(src));
+  EXPECT_EQ(FileModTime(P("copy.GIF")), 1000000000);
+  EXPECT_TRUE(FileGetAttr(P("copy.GIF")) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(Others(dir, {"src.gif", "copy.GIF"}).empty());
+}
+
+TEST_F(FileCopyTest, ExistingTargetRefusedOrReplaced) {
+  Write(dir / "t.gif", "old");
+  errno = 0;
+  EXPECT_FALSE(CopyFile(src.string(), P("t.gif"), true));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(Read(dir / "t.gif"), "old");
+  ASSERT_TRUE(CopyFile(src.string(), P("t.gif"), false));
+  EXPECT_EQ(Read(dir / "t.gif"), Read(src));
+  EXPECT_TRUE(Others(dir, {"src.gif", "t.gif"}).empty());
+}
+
+TEST_F(FileCopyTest, NeverWritesThroughALinkAtTheTarget) {
+  fs::create_directory(dir / "outside");
+  fs::create_symlink(dir / "outside/planted", dir / "t.gif"); // dangling
+  EXPECT_FALSE(CopyFile(src.string(), P("t.gif"), true));
+  EXPECT_FALSE(fs::exists(dir / "outside/planted"));
+  EXPECT_TRUE(fs::is_symlink(dir / "t.gif"));
+}
+
+TEST_F(FileCopyTest, FailuresLeaveNothingBehind) {
+  fs::create_directory(dir / "a-folder");
+  Write(dir / "a-folder/inside", "x");
+  EXPECT_FALSE(CopyFile(src.string(), P("a-folder"), false)); // target is a folder
+  EXPECT_EQ(Read(dir / "a-folder/inside"), "x");
+  EXPECT_FALSE(CopyFile(src.string(), P("missing-folder/t.gif"), false));
+  errno = 0;
+  EXPECT_FALSE(CopyFile(P("no-such-source"), P("t.gif"), false));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(CopyFile(P("a-folder"), P("t.gif"), false)); // source is a folder
+  EXPECT_FALSE(CopyFile("", P("t.gif"), false));
+  EXPECT_TRUE(Others(dir, {"src.gif", "a-folder"}).empty());
+}
+
+TEST_F(FileCopyTest, WriteReplacingSwapsTheWholeFile) {
+  Write(dir / "snap.jpg", "previous snapshot");
+  const std::string data(100000, '\xAB');
+  ASSERT_TRUE(WriteFileReplacing(P("snap.jpg"), data.data(), data.size()));
+  EXPECT_EQ(Read(dir / "snap.jpg"), data);
+  ASSERT_TRUE(WriteFileReplacing(P("empty.jpg"), "", 0));
+  EXPECT_EQ(fs::file_size(dir / "empty.jpg"), 0u);
+  EXPECT_TRUE(Others(dir, {"src.gif", "snap.jpg", "empty.jpg"}).empty());
+}
+
+TEST_F(FileCopyTest, WriteReplacingFailsCleanly) {
+  fs::create_directory(dir / "snap.jpg");
+  errno = 0;
+  EXPECT_FALSE(WriteFileReplacing(P("snap.jpg"), "x", 1));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_TRUE(fs::is_directory(dir / "snap.jpg"));
+  EXPECT_FALSE(WriteFileReplacing(P("gone/snap.jpg"), "x", 1));
+  EXPECT_TRUE(Others(dir, {"src.gif", "snap.jpg"}).empty());
+}
