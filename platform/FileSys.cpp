@@ -70,6 +70,16 @@ bool DosDateTimeToTime(uint16_t dosDate, uint16_t dosTime, std::time_t &out) {
   return true;
 }
 
+bool TimeToDosDateTime(std::time_t t, uint16_t &dosDate, uint16_t &dosTime) {
+  std::tm tm{};
+  if (!::localtime_r(&t, &tm)) return false;
+  const int year = tm.tm_year + 1900;
+  if (year < 1980 || year > 2107) return false;
+  dosDate = uint16_t(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  dosTime = uint16_t((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  return true;
+}
+
 bool SetFileModTime(const std::string &path, std::time_t t) {
   struct timespec times[2];
   times[0].tv_sec = 0;

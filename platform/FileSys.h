@@ -25,6 +25,9 @@ uint32_t FileGetAttr(const std::string &path);
 bool FileSetAttr(const std::string &path, uint32_t attrs);
 // MS-DOS date and time words, as local time, to a time_t; false when invalid.
 bool DosDateTimeToTime(uint16_t dosDate, uint16_t dosTime, std::time_t &out);
+// A time_t to MS-DOS date and time words, as local time (two-second steps); false
+// outside 1980..2107.
+bool TimeToDosDateTime(std::time_t t, uint16_t &dosDate, uint16_t &dosTime);
 // The file's modification time; the access time is left alone.
 bool SetFileModTime(const std::string &path, std::time_t t);
 std::time_t FileModTime(const std::string &path); // -1 when unknown

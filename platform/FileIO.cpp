@@ -1,0 +1,162 @@
+#include "platform/FileIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace plm {
+
+FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDisposition disp,
+                          const FileOpenHints &hints, int &osError) {
+  int flags = O_CLOEXEC;
+  switch (access) {
+  case FileAccess::Read:
+    flags |= O_RDONLY;
+    break;
+  case FileAccess::Write:
+    flags |= O_WRONLY;
+    break;
+  case FileAccess::ReadWrite:
+    flags |= O_RDWR;
+    break;
+  }
+  switch (disp) {
+  case FileDisposition::CreateNew:
+    flags |= O_CREAT | O_EXCL;
+    break;
+  case FileDisposition::CreateAlways:
+    flags |= O_CREAT | O_TRUNC;
+    break;
+  case FileDisposition::OpenAlways:
+    flags |= O_CREAT;
+    break;
+  case FileDisposition::OpenExisting:
+    break;
+  case FileDisposition::TruncateExisting:
+    flags |= O_TRUNC;
+    break;
+  }
+  if (hints.noFollow) flags |= O_NOFOLLOW;
+  if (path.empty()) {
+    osError = ENOENT;
+    return INVALID_FILE_HANDLE;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    osError = errno;
+    return INVALID_FILE_HANDLE;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    osError = EISDIR;
+    return INVALID_FILE_HANDLE;
+  }
+  if (hints.randomAccess) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  if (hints.sequentialScan) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (hints.deleteOnClose) ::unlink(path.c_str());
+  return FileHandle(fd);
+}
+
+int64_t FileReadHandle(FileHandle h, void *buf, size_t count, int &osError) {
+  size_t done = 0;
+  auto *p = static_cast<char *>(buf);
+  while (done < count) {
+    const ssize_t n = ::read(int(h), p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      osError = errno;
+      return -1;
+    }
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  return int64_t(done);
+}
+
+int64_t FileWriteHandle(FileHandle h, const void *buf, size_t count, int &osError) {
+  size_t done = 0;
+  auto *p = static_cast<const char *>(buf);
+  while (done < count) {
+    const ssize_t n = ::write(int(h), p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      osError = errno;
+      return -1;
+    }
+    done += size_t(n);
+  }
+  return int64_t(done);
+}
+
+int64_t FileSeekHandle(FileHandle h, int64_t distance, int origin, int &osError) {
+  int whence;
+  switch (origin) {
+  case 0:
+    whence = SEEK_SET;
+    break;
+  case 1:
+    whence = SEEK_CUR;
+    break;
+  case 2:
+    whence = SEEK_END;
+    break;
+  default:
+    osError = EINVAL;
+    return -1;
+  }
+  const off_t r = ::lseek(int(h), off_t(distance), whence);
+  if (r < 0) {
+    osError = errno;
+    return -1;
+  }
+  return int64_t(r);
+}
+
+bool FileCloseHandle(FileHandle h, int &osError) {
+  if (::close(int(h)) != 0) {
+    osError = errno;
+    return false;
+  }
+  return true;
+}
+
+bool FileSetModTimeHandle(FileHandle h, std::time_t t) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = t;
+  times[1].tv_nsec = 0;
+  return ::futimens(int(h), times) == 0;
+}
+
+std::string CreateUniqueFile(const std::string &prefix, int &osError) {
+  std::vector<char> name(prefix.begin(), prefix.end());
+  for (char c : std::string("XXXXXX"))
+    name.push_back(c);
+  name.push_back('\0');
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    osError = errno;
+    return {};
+  }
+  ::close(fd);
+  return std::string(name.data());
+}
+
+std::string SysErrorMessage(int code) {
+  char buf[256];
+  // The GNU strerror_r returns its text, which need not be in buf.
+  const char *s = ::strerror_r(code, buf, sizeof buf);
+  return s ? std::string(s) : std::string();
+}
+
+} // namespace plm
