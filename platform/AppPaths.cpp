@@ -23,8 +23,6 @@ std::string ExecutablePath() {
   return n > 0 ? std::string(buf, size_t(n)) : std::string();
 }
 
-std::string ExecutableDir() { return ExtractFilePath(ExecutablePath()); }
-
 std::string HomeDir() {
   if (const char *h = std::getenv("HOME"); h && *h) {
     std::string r = h;

@@ -1,12 +1,13 @@
 #pragma once
 // Where the program finds itself, the user's home folder and its settings file.
+#include "platform/DynLib.h" // ExecutableDir()
+
 #include <string>
 
 namespace plm {
 
-// The running executable's full path and its folder (with a trailing "/").
+// The running executable's full path.
 std::string ExecutablePath();
-std::string ExecutableDir();
 // The user's home folder ($HOME, else the password database), without a trailing "/".
 std::string HomeDir();
 

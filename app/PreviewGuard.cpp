@@ -1,0 +1,46 @@
+#include "app/PreviewGuard.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+#include <QWebEngineUrlRequestInfo>
+
+namespace {
+constexpr qsizetype kRefusedKept = 200;
+}
+
+TPreviewGuard::TPreviewGuard(QObject *parent) : QWebEngineUrlRequestInterceptor(parent) {}
+
+void TPreviewGuard::setAllowedFolder(const QString &folder) {
+  fFolder = folder;
+  fCanonical = folder.isEmpty() ? QString() : QFileInfo(folder).canonicalFilePath();
+  if (fCanonical.isEmpty() && !folder.isEmpty()) fCanonical = QDir::cleanPath(folder);
+}
+
+bool TPreviewGuard::IsAllowed(const QUrl &url, const QString &canonicalFolder) {
+  const QString scheme = url.scheme().toLower();
+  if (scheme == QLatin1String("about") || scheme == QLatin1String("data") ||
+      scheme == QLatin1String("blob"))
+    return true;
+  if (scheme != QLatin1String("file") || canonicalFolder.isEmpty()) return false;
+  // A file URL naming a host ("file://server/...") reaches a network share.
+  if (!url.host().isEmpty() && url.host() != QLatin1String("localhost")) return false;
+  const QString local = url.toLocalFile();
+  if (local.isEmpty()) return false;
+  QString path = QFileInfo(local).canonicalFilePath();
+  if (path.isEmpty()) {
+    // A file that does not exist: judge its cleaned path through its existing folder.
+    const QFileInfo fi(QDir::cleanPath(local));
+    const QString dir = QFileInfo(fi.path()).canonicalFilePath();
+    if (dir.isEmpty()) return false;
+    path = dir + QLatin1Char('/') + fi.fileName();
+  }
+  return path == canonicalFolder || path.startsWith(canonicalFolder + QLatin1Char('/'));
+}
+
+void TPreviewGuard::interceptRequest(QWebEngineUrlRequestInfo &info) {
+  if (IsAllowed(info.requestUrl(), fCanonical)) return;
+  info.block(true);
+  if (fRefused.size() >= kRefusedKept) fRefused.removeFirst();
+  fRefused.append(info.requestUrl().toString());
+}

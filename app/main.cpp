@@ -1,0 +1,37 @@
+// plmlooker: the viewer's start-up. The main window is shown modally; the program
+// ends when it closes.
+#include "app/UMain.h"
+#include "app/Uglobalvar.h"
+#include "platform/Exceptions.h"
+#include "platform/TempDir.h"
+#include "platform/gui/ErrorReport.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <memory>
+
+int main(int argc, char **argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("plmlooker"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Visualisateur Plumora"));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/plmlooker/plmlooker.svg")));
+
+  plm::MailClientRegistered = !plm::LookupOpenCommand("test.plm").empty();
+  try {
+    plm::TempPath = plm::DropFirstDoubledSeparator(plm::UserTempDir());
+  } catch (const std::exception &e) {
+    // Without a private folder there is nowhere safe to unpack a template.
+    plm::ShowException(e);
+    return 1;
+  }
+
+  int rc = 0;
+  plm::GuardCall([&] {
+    auto F_Main = std::make_unique<TF_Main>(nullptr);
+    F_Main->Majdata();
+    F_Main->exec();
+  });
+  return rc;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// A window that sees key presses before its controls: every key press aimed at a widget
+// of the window reaches the handler first. The handler sets the key to 0 to consume it.
+#include <QObject>
+
+#include <functional>
+
+class QWidget;
+
+namespace plm {
+
+class TKeyPreview : public QObject {
+public:
+  using Handler = std::function<void(int &key, Qt::KeyboardModifiers shift)>;
+
+  // Lives as long as the window (its parent).
+  TKeyPreview(QWidget *window, Handler handler);
+
+protected:
+  bool eventFilter(QObject *obj, QEvent *e) override;
+
+private:
+  QWidget *fWindow;
+  Handler fHandler;
+  // The key press last handed to the handler, and the widget it was aimed at: an event
+  // that is not accepted travels up to the parents, and must not be handled twice.
+  const QEvent *fLastEvent = nullptr;
+  QObject *fLastTarget = nullptr;
+};
+
+} // namespace plm
