@@ -106,6 +106,7 @@ private:
   TRect fImageRect;
   int64_t fFileSize = 0;
   bool fPainting = false;
+  bool fSurroundOnly = false;
 
   int32_t fBevelWidth = 1;
   bool fGIFAnimate = false;

@@ -380,15 +380,12 @@ void TPicture::LoadFromFile(const std::string &fileName) {
   const TFileFormat *format = FindFileFormat(ext);
   if (!format) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
   std::unique_ptr<TGraphic> graphic = format->Create();
-  graphic->OnChange = [this](TGraphic *) { GraphicChanged(); };
   try {
     graphic->LoadFromFile(fileName);
   } catch (...) {
-    graphic->OnChange = nullptr;
     SetGraphic(nullptr);
     throw;
   }
-  graphic->OnChange = nullptr;
   SetGraphic(std::move(graphic));
 }
 
