@@ -620,6 +620,8 @@ void TSTCabWriter::AddFile(const std::string &aSrcFileName, const std::string &a
   else if (FolderFileCountThreshold && fFolderCounter >= FolderFileCountThreshold)
     FlushFolder();
   std::string src = aSrcFileName, stored = aStoredName;
+  for (char &c : stored)
+    if (c == '/') c = '\\'; // a cabinet separates folders with "\"
   gAddingStoredName = &aStoredName;
   const CABBOOL ok =
       CabIntf::FCIAddFile(fContext, src.data(), stored.data(), CabIntf::CabBool[anExecute],

@@ -1,0 +1,85 @@
+#pragma once
+// The cabinet file format as both halves of the library read and write it: field
+// layouts, little-endian access and the data block checksum.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plmcab {
+
+constexpr uint32_t kHeaderSize = 36;       // fixed part of the cabinet header
+constexpr uint32_t kHeaderReserveInfo = 4; // cbCFHeader, cbCFFolder, cbCFData
+constexpr uint32_t kFolderSize = 8;        // coffCabStart, cCFData, typeCompress
+constexpr uint32_t kFileSize = 16;         // before the name
+constexpr uint32_t kDataSize = 8;          // csum, cbData, cbUncomp
+constexpr uint32_t kMaxBlock = 32768;      // uncompressed bytes of a data block
+constexpr uint32_t kMaxHeaderReserve = 60000;
+constexpr uint32_t kMaxNameBytes = 255; // without the terminating zero
+constexpr uint32_t kMaxFolderBytes = 0x7FFF8000u;
+
+constexpr uint16_t kFlagPrevCabinet = 0x0001;
+constexpr uint16_t kFlagNextCabinet = 0x0002;
+constexpr uint16_t kFlagReservePresent = 0x0004;
+
+constexpr uint16_t kFolderContinuedFromPrev = 0xFFFD;
+constexpr uint16_t kFolderContinuedToNext = 0xFFFE;
+constexpr uint16_t kFolderContinuedPrevAndNext = 0xFFFF;
+
+inline uint16_t GetU16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t GetU32(const uint8_t *p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline void PutU16(uint8_t *p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+inline void PutU32(uint8_t *p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+// Appends little-endian values to a byte string.
+inline void AddU8(std::string &s, uint8_t v) { s.push_back(char(v)); }
+inline void AddU16(std::string &s, uint16_t v) {
+  s.push_back(char(v & 0xFF));
+  s.push_back(char(v >> 8));
+}
+inline void AddU32(std::string &s, uint32_t v) {
+  for (int i = 0; i < 4; ++i)
+    s.push_back(char((v >> (8 * i)) & 0xFF));
+}
+
+// The checksum of the cabinet format: little-endian words XORed together, the last
+// one to three bytes taken high byte first.
+inline uint32_t Checksum(const uint8_t *data, size_t n, uint32_t seed) {
+  uint32_t sum = seed;
+  for (size_t words = n / 4; words--; data += 4)
+    sum ^= GetU32(data);
+  uint32_t ul = 0;
+  switch (n & 3) {
+  case 3:
+    ul |= uint32_t(*data++) << 16;
+    [[fallthrough]];
+  case 2:
+    ul |= uint32_t(*data++) << 8;
+    [[fallthrough]];
+  case 1:
+    ul |= *data;
+    break;
+  default:
+    break;
+  }
+  return sum ^ ul;
+}
+
+// The checksum stored in a data block: over the data, then over cbData and cbUncomp.
+inline uint32_t BlockChecksum(const uint8_t *data, uint16_t cbData, uint16_t cbUncomp) {
+  uint8_t sizes[4];
+  PutU16(sizes, cbData);
+  PutU16(sizes + 2, cbUncomp);
+  return Checksum(sizes, 4, Checksum(data, cbData, 0));
+}
+
+} // namespace plmcab

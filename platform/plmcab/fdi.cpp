@@ -1,0 +1,699 @@
+// Decompression side of the cabinet library. Cabinet headers are read here; the data of
+// the folders (stored, MSZIP, Quantum, LZX) is decoded by libmspack, which reaches the
+// files only through the caller's callbacks.
+#include "platform/plmcab/CabFormat.h"
+#include "platform/plmcab/fdi_fci.h"
+
+#include <mspack.h>
+
+#include <cstring>
+#include <deque>
+#include <new>
+#include <string>
+#include <vector>
+
+using namespace plmcab;
+
+namespace {
+
+constexpr uint32_t kFdiMagic = 0x43494446; // "FDIC"
+constexpr int kMaxNextCabinetTries = 16;
+constexpr size_t kInputBuffer = 64 * 1024; // input bit buffer of the decoders
+
+struct Fdi {
+  uint32_t magic = kFdiMagic;
+  PFNALLOC alloc = nullptr;
+  PFNFREE free = nullptr;
+  PFNOPEN open = nullptr;
+  PFNREAD read = nullptr;
+  PFNWRITE write = nullptr;
+  PFNCLOSE close = nullptr;
+  PFNSEEK seek = nullptr;
+  PERF perf = nullptr;
+};
+
+Fdi *AsFdi(HFDI h) {
+  auto *f = static_cast<Fdi *>(h);
+  return f && f->magic == kFdiMagic ? f : nullptr;
+}
+
+void SetError(PERF perf, int code) {
+  if (!perf) return;
+  perf->erfOper = code;
+  perf->erfType = 0;
+  perf->fError = code != FDIERROR_NONE;
+}
+
+std::string JoinCab(const std::string &path, const std::string &name) {
+  if (path.empty()) return name;
+  return path.back() == '/' ? path + name : path + "/" + name;
+}
+
+// ---- cabinet headers -------------------------------------------------------------------
+
+struct RawFolder {
+  uint32_t dataOffset = 0;
+  uint16_t blocks = 0;
+  uint16_t comp = 0;
+};
+
+struct RawFile {
+  std::string name;
+  uint32_t size = 0;
+  uint32_t offset = 0;
+  uint16_t folder = 0;
+  uint16_t date = 0;
+  uint16_t time = 0;
+  uint16_t attribs = 0;
+};
+
+struct RawCab {
+  uint32_t size = 0;
+  uint16_t flags = 0;
+  uint16_t setID = 0;
+  uint16_t iCabinet = 0;
+  uint16_t resHeader = 0;
+  uint8_t resFolder = 0;
+  uint8_t resData = 0;
+  std::string prevCab, prevDisk, nextCab, nextDisk;
+  std::vector<RawFolder> folders;
+  std::vector<RawFile> files;
+};
+
+// Buffered reading of an open file through the caller's read and seek callbacks.
+class Input {
+public:
+  Input(const Fdi &f, CABHANDLE hf) : fFdi(f), fHf(hf) {}
+
+  bool Read(void *dst, size_t n) {
+    auto *out = static_cast<uint8_t *>(dst);
+    while (n > 0) {
+      if (fPos == fLen && !Fill()) return false;
+      const size_t k = std::min(n, fLen - fPos);
+      std::memcpy(out, fBuf + fPos, k);
+      fPos += k;
+      out += k;
+      n -= k;
+    }
+    return true;
+  }
+  bool Skip(size_t n) {
+    uint8_t tmp[256];
+    while (n > 0) {
+      const size_t k = std::min(n, sizeof tmp);
+      if (!Read(tmp, k)) return false;
+      n -= k;
+    }
+    return true;
+  }
+  // A zero-terminated string of 1 to maxBytes bytes (emptyOk allows none).
+  bool ReadString(std::string &s, size_t maxBytes, bool emptyOk) {
+    s.clear();
+    for (;;) {
+      uint8_t c;
+      if (!Read(&c, 1)) return false;
+      if (c == 0) return emptyOk || !s.empty();
+      if (s.size() == maxBytes) return false;
+      s.push_back(char(c));
+    }
+  }
+  bool Seek(uint32_t pos) {
+    if (pos > uint32_t(INT32_MAX) || fFdi.seek(fHf, int32_t(pos), 0) == -1) return false;
+    fPos = fLen = 0;
+    return true;
+  }
+
+private:
+  bool Fill() {
+    const uint32_t n = fFdi.read(fHf, fBuf, sizeof fBuf);
+    if (n == uint32_t(-1) || n == 0 || n > sizeof fBuf) return false;
+    fPos = 0;
+    fLen = n;
+    return true;
+  }
+
+  const Fdi &fFdi;
+  CABHANDLE fHf;
+  uint8_t fBuf[4096];
+  size_t fPos = 0, fLen = 0;
+};
+
+// Reads the fixed header. NONE, NOT_A_CABINET or UNKNOWN_CABINET_VERSION.
+int ReadFixedHeader(Input &in, RawCab &cab, uint16_t &nFolders, uint16_t &nFiles,
+                    uint32_t &coffFiles) {
+  uint8_t h[kHeaderSize];
+  if (!in.Read(h, sizeof h) || std::memcmp(h, "MSCF", 4) != 0) return FDIERROR_NOT_A_CABINET;
+  if (h[25] != 1) return FDIERROR_UNKNOWN_CABINET_VERSION;
+  cab.size = GetU32(h + 8);
+  coffFiles = GetU32(h + 16);
+  nFolders = GetU16(h + 26);
+  nFiles = GetU16(h + 28);
+  cab.flags = GetU16(h + 30);
+  cab.setID = GetU16(h + 32);
+  cab.iCabinet = GetU16(h + 34);
+  return FDIERROR_NONE;
+}
+
+int ParseCabinet(Input &in, RawCab &cab) {
+  uint16_t nFolders = 0, nFiles = 0;
+  uint32_t coffFiles = 0;
+  if (int e = ReadFixedHeader(in, cab, nFolders, nFiles, coffFiles)) return e;
+  uint32_t pos = kHeaderSize;
+  if (cab.flags & kFlagReservePresent) {
+    uint8_t r[kHeaderReserveInfo];
+    if (!in.Read(r, sizeof r)) return FDIERROR_CORRUPT_CABINET;
+    cab.resHeader = GetU16(r);
+    cab.resFolder = r[2];
+    cab.resData = r[3];
+    if (cab.resHeader > kMaxHeaderReserve || !in.Skip(cab.resHeader))
+      return FDIERROR_CORRUPT_CABINET;
+    pos += kHeaderReserveInfo + cab.resHeader;
+  }
+  if (cab.flags & kFlagPrevCabinet) {
+    if (!in.ReadString(cab.prevCab, kMaxNameBytes, false) ||
+        !in.ReadString(cab.prevDisk, kMaxNameBytes, true))
+      return FDIERROR_CORRUPT_CABINET;
+    pos += uint32_t(cab.prevCab.size() + cab.prevDisk.size() + 2);
+  }
+  if (cab.flags & kFlagNextCabinet) {
+    if (!in.ReadString(cab.nextCab, kMaxNameBytes, false) ||
+        !in.ReadString(cab.nextDisk, kMaxNameBytes, true))
+      return FDIERROR_CORRUPT_CABINET;
+    pos += uint32_t(cab.nextCab.size() + cab.nextDisk.size() + 2);
+  }
+  cab.folders.resize(nFolders);
+  for (RawFolder &f : cab.folders) {
+    uint8_t b[kFolderSize];
+    if (!in.Read(b, sizeof b) || !in.Skip(cab.resFolder)) return FDIERROR_CORRUPT_CABINET;
+    f.dataOffset = GetU32(b);
+    f.blocks = GetU16(b + 4);
+    f.comp = GetU16(b + 6);
+    pos += kFolderSize + cab.resFolder;
+  }
+  if (nFiles == 0) return FDIERROR_NONE;
+  if (coffFiles < pos || !in.Seek(coffFiles)) return FDIERROR_CORRUPT_CABINET;
+  cab.files.resize(nFiles);
+  const bool hasPrev = cab.flags & kFlagPrevCabinet, hasNext = cab.flags & kFlagNextCabinet;
+  for (RawFile &f : cab.files) {
+    uint8_t b[kFileSize];
+    if (!in.Read(b, sizeof b) || !in.ReadString(f.name, kMaxNameBytes, false))
+      return FDIERROR_CORRUPT_CABINET;
+    f.size = GetU32(b);
+    f.offset = GetU32(b + 4);
+    f.folder = GetU16(b + 8);
+    f.date = GetU16(b + 10);
+    f.time = GetU16(b + 12);
+    f.attribs = GetU16(b + 14);
+    bool valid;
+    switch (f.folder) {
+    case kFolderContinuedFromPrev:
+      valid = hasPrev && nFolders > 0;
+      break;
+    case kFolderContinuedToNext:
+      valid = hasNext && nFolders > 0;
+      break;
+    case kFolderContinuedPrevAndNext:
+      valid = hasPrev && hasNext && nFolders > 0;
+      break;
+    default:
+      valid = f.folder < nFolders;
+      break;
+    }
+    if (!valid) return FDIERROR_CORRUPT_CABINET;
+  }
+  return FDIERROR_NONE;
+}
+
+int ParseCabinetFile(const Fdi &fdi, const std::string &path, RawCab &cab) {
+  std::string name = path;
+  const CABHANDLE hf = fdi.open(name.data(), CAB_O_RDONLY | CAB_O_BINARY | CAB_O_SEQUENTIAL, 0);
+  if (hf == -1) return FDIERROR_CABINET_NOT_FOUND;
+  Input in(fdi, hf);
+  const int e = ParseCabinet(in, cab);
+  fdi.close(hf);
+  return e;
+}
+
+// ---- the bridge to libmspack -------------------------------------------------------------
+
+struct Bridge;
+
+struct MsFile {
+  Bridge *bridge;
+  CABHANDLE hf;
+  bool output;
+};
+
+struct Bridge {
+  mspack_system sys; // the table handed to libmspack
+  const Fdi *fdi;
+  const char *outToken; // the "file name" that stands for the current output handle
+  CABHANDLE outHandle;
+};
+
+// libmspack hands copies of the system table to its decoders, so the table pointer that
+// comes back cannot lead to the bridge; the bridge of the running FDICopy is kept here.
+thread_local Bridge *tCurrentBridge = nullptr;
+
+constexpr size_t kAllocHeader = 16;
+
+void *MsAlloc(mspack_system *, size_t bytes) {
+  if (!tCurrentBridge) return nullptr;
+  const Fdi *fdi = tCurrentBridge->fdi;
+  if (bytes > UINT32_MAX - kAllocHeader) return nullptr;
+  auto *p = static_cast<uint8_t *>(fdi->alloc(uint32_t(bytes + kAllocHeader)));
+  if (!p) return nullptr;
+  PFNFREE f = fdi->free;
+  std::memcpy(p, &f, sizeof f);
+  return p + kAllocHeader;
+}
+
+void MsFree(void *ptr) {
+  if (!ptr) return;
+  uint8_t *p = static_cast<uint8_t *>(ptr) - kAllocHeader;
+  PFNFREE f;
+  std::memcpy(&f, p, sizeof f);
+  f(p);
+}
+
+void MsCopy(void *src, void *dest, size_t bytes) { std::memmove(dest, src, bytes); }
+
+void MsMessage(mspack_file *, const char *, ...) {}
+
+mspack_file *MsOpen(mspack_system *self, const char *filename, int mode) {
+  Bridge *b = tCurrentBridge;
+  if (!b) return nullptr;
+  CABHANDLE hf;
+  bool output = false;
+  if (filename == b->outToken) {
+    if (mode != MSPACK_SYS_OPEN_WRITE) return nullptr;
+    hf = b->outHandle;
+    output = true;
+  } else {
+    if (mode != MSPACK_SYS_OPEN_READ || !filename) return nullptr;
+    std::string name = filename;
+    hf = b->fdi->open(name.data(), CAB_O_RDONLY | CAB_O_BINARY | CAB_O_SEQUENTIAL, 0);
+    if (hf == -1) return nullptr;
+  }
+  auto *f = static_cast<MsFile *>(MsAlloc(self, sizeof(MsFile)));
+  if (!f) {
+    if (!output) b->fdi->close(hf);
+    return nullptr;
+  }
+  f->bridge = b;
+  f->hf = hf;
+  f->output = output;
+  return reinterpret_cast<mspack_file *>(f);
+}
+
+void MsClose(mspack_file *file) {
+  auto *f = reinterpret_cast<MsFile *>(file);
+  if (!f) return;
+  // The output handle belongs to the caller, who closes it on close-file information.
+  if (!f->output) f->bridge->fdi->close(f->hf);
+  MsFree(f);
+}
+
+int MsRead(mspack_file *file, void *buffer, int bytes) {
+  auto *f = reinterpret_cast<MsFile *>(file);
+  if (bytes < 0) return -1;
+  const uint32_t n = f->bridge->fdi->read(f->hf, buffer, uint32_t(bytes));
+  if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
+  return int(n);
+}
+
+int MsWrite(mspack_file *file, void *buffer, int bytes) {
+  auto *f = reinterpret_cast<MsFile *>(file);
+  if (bytes < 0) return -1;
+  const uint32_t n = f->bridge->fdi->write(f->hf, buffer, uint32_t(bytes));
+  if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
+  return int(n);
+}
+
+int MsSeek(mspack_file *file, off_t offset, int mode) {
+  auto *f = reinterpret_cast<MsFile *>(file);
+  if (offset < INT32_MIN || offset > INT32_MAX) return -1;
+  return f->bridge->fdi->seek(f->hf, int32_t(offset), mode) == -1 ? -1 : 0;
+}
+
+off_t MsTell(mspack_file *file) {
+  auto *f = reinterpret_cast<MsFile *>(file);
+  return off_t(f->bridge->fdi->seek(f->hf, 0, 1));
+}
+
+int MapMspackError(int e) {
+  switch (e) {
+  case MSPACK_ERR_OK:
+    return FDIERROR_NONE;
+  case MSPACK_ERR_OPEN:
+    return FDIERROR_CABINET_NOT_FOUND;
+  case MSPACK_ERR_WRITE:
+    return FDIERROR_TARGET_FILE;
+  case MSPACK_ERR_NOMEMORY:
+    return FDIERROR_ALLOC_FAIL;
+  case MSPACK_ERR_SIGNATURE:
+    return FDIERROR_NOT_A_CABINET;
+  case MSPACK_ERR_CRUNCH:
+  case MSPACK_ERR_DECRUNCH:
+    return FDIERROR_MDI_FAIL;
+  default:
+    return FDIERROR_CORRUPT_CABINET; // read, seek, format and checksum failures
+  }
+}
+
+// ---- one FDICopy call ------------------------------------------------------------------
+
+class CopyJob {
+public:
+  CopyJob(const Fdi &fdi, std::string path, std::string name, PFNFDINOTIFY notify, void *pv)
+      : fFdi(fdi), fPath(std::move(path)), fName(std::move(name)), fNotify(notify), fPv(pv) {
+    fBridge.sys.open = MsOpen;
+    fBridge.sys.close = MsClose;
+    fBridge.sys.read = MsRead;
+    fBridge.sys.write = MsWrite;
+    fBridge.sys.seek = MsSeek;
+    fBridge.sys.tell = MsTell;
+    fBridge.sys.message = MsMessage;
+    fBridge.sys.alloc = MsAlloc;
+    fBridge.sys.free = MsFree;
+    fBridge.sys.copy = MsCopy;
+    fBridge.sys.null_ptr = nullptr;
+    fBridge.fdi = &fFdi;
+    fBridge.outToken = &fOutToken;
+    fBridge.outHandle = -1;
+    fSavedBridge = tCurrentBridge;
+    tCurrentBridge = &fBridge;
+  }
+  ~CopyJob() {
+    if (fDecomp) {
+      if (fRoot) fDecomp->close(fDecomp, fRoot);
+      mspack_destroy_cab_decompressor(fDecomp);
+    }
+    tCurrentBridge = fSavedBridge;
+  }
+  CopyJob(const CopyJob &) = delete;
+  CopyJob &operator=(const CopyJob &) = delete;
+
+  int Run();
+
+private:
+  struct Part {
+    std::string path; // full path, kept alive while libmspack holds it
+    RawCab raw;
+    mscabd_cabinet *cab = nullptr;
+  };
+
+  CABHANDLE Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION &n) {
+    n.pv = fPv;
+    return fNotify(type, &n);
+  }
+  mscabd_file *MsFileAt(size_t index, const RawFile &rf) const;
+  int CompleteFile(const RawFile &rf);
+  int LoadNext();
+
+  const Fdi &fFdi;
+  std::string fPath, fName;
+  PFNFDINOTIFY fNotify;
+  void *fPv;
+  char fOutToken = 0;
+  Bridge fBridge{};
+  Bridge *fSavedBridge = nullptr;
+  mscab_decompressor *fDecomp = nullptr;
+  mscabd_cabinet *fRoot = nullptr;
+  std::deque<Part> fChain;
+  std::string fNextPath; // the folder where the next cabinet is looked for
+};
+
+mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) const {
+  mscabd_file *f = fRoot->files;
+  for (size_t i = 0; f && i < index; ++i)
+    f = f->next;
+  if (!f || !f->filename || rf.name != f->filename || f->offset != rf.offset ||
+      f->length != rf.size)
+    return nullptr;
+  return f;
+}
+
+// Opens the cabinet that follows the last one of the chain, asking the caller where it
+// is, and joins it to the chain.
+int CopyJob::LoadNext() {
+  const Part &last = fChain.back();
+  if (!(last.raw.flags & kFlagNextCabinet)) return FDIERROR_CORRUPT_CABINET;
+  std::string nextName = last.raw.nextCab, nextDisk = last.raw.nextDisk;
+  const uint16_t setID = last.raw.setID, index = uint16_t(last.raw.iCabinet + 1);
+  const uint16_t resHeader = last.raw.resHeader;
+  const uint8_t resFolder = last.raw.resFolder, resData = last.raw.resData;
+  int fdie = FDIERROR_NONE;
+  std::string tried;
+  for (int attempt = 0;; ++attempt) {
+    std::vector<char> buf(std::max<size_t>(CB_MAX_CAB_PATH, fNextPath.size() + 1), 0);
+    std::memcpy(buf.data(), fNextPath.c_str(), fNextPath.size());
+    FDINOTIFICATION n{};
+    n.psz1 = nextName.data();
+    n.psz2 = nextDisk.data();
+    n.psz3 = buf.data();
+    n.setID = setID;
+    n.iCabinet = index;
+    n.fdie = FDIERROR(fdie);
+    if (Notify(fdintNEXT_CABINET, n) == -1) return FDIERROR_USER_ABORT;
+    buf.back() = 0;
+    const std::string path = buf.data();
+    Part part;
+    part.path = JoinCab(path, nextName);
+    int e = ParseCabinetFile(fFdi, part.path, part.raw);
+    if (!e && (part.raw.setID != setID || part.raw.iCabinet != index ||
+               !(part.raw.flags & kFlagPrevCabinet) || part.raw.folders.empty()))
+      e = FDIERROR_WRONG_CABINET;
+    if (!e && (part.raw.resHeader != resHeader || part.raw.resFolder != resFolder ||
+               part.raw.resData != resData))
+      e = FDIERROR_RESERVE_MISMATCH;
+    if (!e) {
+      fChain.push_back(std::move(part));
+      Part &added = fChain.back();
+      added.cab = fDecomp->open(fDecomp, added.path.c_str());
+      if (!added.cab)
+        e = MapMspackError(fDecomp->last_error(fDecomp));
+      else if (fDecomp->append(fDecomp, fChain[fChain.size() - 2].cab, added.cab) !=
+               MSPACK_ERR_OK) {
+        fDecomp->close(fDecomp, added.cab);
+        e = FDIERROR_WRONG_CABINET;
+      }
+      if (!e) {
+        fNextPath = path;
+        return FDIERROR_NONE;
+      }
+      fChain.pop_back();
+    }
+    // A caller that offers the same place again after a failure has nothing new to try.
+    if (attempt + 1 >= kMaxNextCabinetTries || (attempt > 0 && path == tried && e == fdie))
+      return e;
+    tried = path;
+    fdie = e;
+  }
+}
+
+// Makes sure that every cabinet holding a part of the file is in the chain.
+int CopyJob::CompleteFile(const RawFile &rf) {
+  for (;;) {
+    bool more = fChain.size() == 1;
+    if (!more) {
+      for (const RawFile &f : fChain.back().raw.files) {
+        if (f.name == rf.name &&
+            (f.folder == kFolderContinuedFromPrev || f.folder == kFolderContinuedPrevAndNext)) {
+          more = f.folder == kFolderContinuedPrevAndNext;
+          break;
+        }
+      }
+    }
+    if (!more) return FDIERROR_NONE;
+    if (int e = LoadNext()) return e;
+  }
+}
+
+int CopyJob::Run() {
+  Part first;
+  first.path = JoinCab(fPath, fName);
+  if (int e = ParseCabinetFile(fFdi, first.path, first.raw)) return e;
+  fNextPath = fPath;
+  fChain.push_back(std::move(first));
+  const RawCab &raw = fChain.front().raw;
+
+  {
+    std::string next = raw.nextCab, disk = raw.nextDisk, path = fPath;
+    FDINOTIFICATION n{};
+    n.psz1 = next.data();
+    n.psz2 = disk.data();
+    n.psz3 = path.data();
+    n.setID = raw.setID;
+    n.iCabinet = raw.iCabinet;
+    if (Notify(fdintCABINET_INFO, n) == -1) return FDIERROR_USER_ABORT;
+  }
+  if (raw.files.empty()) return FDIERROR_NONE;
+
+  fDecomp = mspack_create_cab_decompressor(&fBridge.sys);
+  if (!fDecomp) return FDIERROR_ALLOC_FAIL;
+  fDecomp->set_param(fDecomp, MSCABD_PARAM_DECOMPBUF, int(kInputBuffer));
+  fRoot = fDecomp->open(fDecomp, fChain.front().path.c_str());
+  if (!fRoot) return MapMspackError(fDecomp->last_error(fDecomp));
+  fChain.front().cab = fRoot;
+  {
+    size_t count = 0;
+    for (mscabd_file *f = fRoot->files; f; f = f->next)
+      ++count;
+    if (count != raw.files.size()) return FDIERROR_CORRUPT_CABINET;
+  }
+
+  for (size_t i = 0; i < raw.files.size(); ++i) {
+    const RawFile rf = raw.files[i];
+    std::string name = rf.name;
+    if (rf.folder == kFolderContinuedFromPrev || rf.folder == kFolderContinuedPrevAndNext) {
+      std::string prev = raw.prevCab, disk = raw.prevDisk;
+      FDINOTIFICATION n{};
+      n.psz1 = name.data();
+      n.psz2 = prev.data();
+      n.psz3 = disk.data();
+      n.setID = raw.setID;
+      n.iCabinet = raw.iCabinet;
+      if (Notify(fdintPARTIAL_FILE, n) == -1) return FDIERROR_USER_ABORT;
+      continue;
+    }
+    const size_t folder =
+        rf.folder == kFolderContinuedToNext ? raw.folders.size() - 1 : size_t(rf.folder);
+    if ((raw.folders[folder].comp & tcompMASK_TYPE) > tcompTYPE_LZX) return FDIERROR_BAD_COMPR_TYPE;
+
+    FDINOTIFICATION n{};
+    n.cb = int32_t(rf.size);
+    n.psz1 = name.data();
+    n.date = rf.date;
+    n.time = rf.time;
+    n.attribs = rf.attribs;
+    n.setID = raw.setID;
+    n.iCabinet = raw.iCabinet;
+    n.iFolder = rf.folder;
+    const CABHANDLE hf = Notify(fdintCOPY_FILE, n);
+    if (hf == -1) return FDIERROR_USER_ABORT;
+    if (hf == 0) continue;
+
+    int e = rf.folder == kFolderContinuedToNext ? CompleteFile(rf) : int(FDIERROR_NONE);
+    if (!e) {
+      mscabd_file *mf = MsFileAt(i, rf);
+      if (!mf)
+        e = FDIERROR_CORRUPT_CABINET;
+      else {
+        fBridge.outHandle = hf;
+        e = MapMspackError(fDecomp->extract(fDecomp, mf, &fOutToken));
+        fBridge.outHandle = -1;
+      }
+    }
+    if (e) {
+      fFdi.close(hf); // the caller never sees this handle again
+      return e;
+    }
+
+    FDINOTIFICATION c{};
+    c.psz1 = name.data();
+    c.hf = hf;
+    c.date = rf.date;
+    c.time = rf.time;
+    c.attribs = rf.attribs;
+    c.cb = (rf.attribs & _A_EXEC) ? 1 : 0;
+    c.setID = raw.setID;
+    c.iCabinet = raw.iCabinet;
+    c.iFolder = rf.folder;
+    const CABHANDLE r = Notify(fdintCLOSE_FILE_INFO, c);
+    if (r == -1 || r == 0) return FDIERROR_USER_ABORT;
+  }
+  return FDIERROR_NONE;
+}
+
+} // namespace
+
+extern "C" {
+
+HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnread,
+               PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int /*cpuType*/, PERF perf) {
+  if (!pfnalloc || !pfnfree || !pfnopen || !pfnread || !pfnwrite || !pfnclose || !pfnseek) {
+    SetError(perf, FDIERROR_ALLOC_FAIL);
+    return nullptr;
+  }
+  void *mem = pfnalloc(sizeof(Fdi));
+  if (!mem) {
+    SetError(perf, FDIERROR_ALLOC_FAIL);
+    return nullptr;
+  }
+  Fdi *f = new (mem) Fdi;
+  f->alloc = pfnalloc;
+  f->free = pfnfree;
+  f->open = pfnopen;
+  f->read = pfnread;
+  f->write = pfnwrite;
+  f->close = pfnclose;
+  f->seek = pfnseek;
+  f->perf = perf;
+  return f;
+}
+
+CABBOOL FDIIsCabinet(HFDI hfdi, CABHANDLE hf, PFDICABINETINFO pfdici) {
+  Fdi *f = AsFdi(hfdi);
+  if (!f) return 0;
+  try {
+    Input in(*f, hf);
+    RawCab cab;
+    uint16_t nFolders = 0, nFiles = 0;
+    uint32_t coffFiles = 0;
+    const int e = ReadFixedHeader(in, cab, nFolders, nFiles, coffFiles);
+    if (e == FDIERROR_UNKNOWN_CABINET_VERSION) SetError(f->perf, e);
+    if (e) return 0;
+    if (pfdici) {
+      pfdici->cbCabinet = int32_t(cab.size);
+      pfdici->cFolders = nFolders;
+      pfdici->cFiles = nFiles;
+      pfdici->setID = cab.setID;
+      pfdici->iCabinet = cab.iCabinet;
+      pfdici->fReserve = (cab.flags & kFlagReservePresent) ? 1 : 0;
+      pfdici->hasprev = (cab.flags & kFlagPrevCabinet) ? 1 : 0;
+      pfdici->hasnext = (cab.flags & kFlagNextCabinet) ? 1 : 0;
+    }
+    return 1;
+  } catch (...) {
+    SetError(f->perf, FDIERROR_ALLOC_FAIL);
+    return 0;
+  }
+}
+
+CABBOOL FDICopy(HFDI hfdi, char *pszCabinet, char *pszCabPath, int /*flags*/, PFNFDINOTIFY pfnfdin,
+                PFNFDIDECRYPT /*pfnfdid*/, void *pvUser) {
+  Fdi *f = AsFdi(hfdi);
+  if (!f) return 0;
+  SetError(f->perf, FDIERROR_NONE);
+  if (!pfnfdin) {
+    SetError(f->perf, FDIERROR_USER_ABORT);
+    return 0;
+  }
+  int e;
+  try {
+    CopyJob job(*f, pszCabPath ? pszCabPath : "", pszCabinet ? pszCabinet : "", pfnfdin, pvUser);
+    e = job.Run();
+  } catch (const std::bad_alloc &) {
+    e = FDIERROR_ALLOC_FAIL;
+  } catch (...) {
+    e = FDIERROR_USER_ABORT;
+  }
+  if (e) {
+    SetError(f->perf, e);
+    return 0;
+  }
+  return 1;
+}
+
+CABBOOL FDIDestroy(HFDI hfdi) {
+  Fdi *f = AsFdi(hfdi);
+  if (!f) return 0;
+  PFNFREE pfree = f->free;
+  f->magic = 0;
+  f->~Fdi();
+  pfree(f);
+  return 1;
+}
+
+} // extern "C"
