@@ -1,0 +1,137 @@
+#include "GifFixtures.h"
+
+#include <gif_lib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fixtures {
+
+namespace {
+
+struct Reader {
+  const std::vector<uint8_t> *bytes;
+  size_t pos = 0;
+};
+
+int WriteToVector(GifFileType *gif, const GifByteType *data, int n) {
+  auto *out = static_cast<std::vector<uint8_t> *>(gif->UserData);
+  out->insert(out->end(), data, data + n);
+  return n;
+}
+
+int ReadFromVector(GifFileType *gif, GifByteType *data, int n) {
+  auto *r = static_cast<Reader *>(gif->UserData);
+  const size_t left = r->bytes->size() - r->pos;
+  const size_t k = std::min(left, static_cast<size_t>(n));
+  std::memcpy(data, r->bytes->data() + r->pos, k);
+  r->pos += k;
+  return static_cast<int>(k);
+}
+
+ColorMapObject *MakeMap(const std::vector<Rgb> &colors) {
+  if (colors.empty()) return nullptr;
+  std::vector<GifColorType> c(colors.size());
+  for (size_t i = 0; i < colors.size(); ++i)
+    c[i] = GifColorType{colors[i][0], colors[i][1], colors[i][2]};
+  ColorMapObject *map = GifMakeMapObject(static_cast<int>(c.size()), c.data());
+  if (!map) throw std::runtime_error("colour table size must be a power of two");
+  return map;
+}
+
+} // namespace
+
+std::vector<Rgb> Palette(int n) {
+  std::vector<Rgb> p(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i)
+    p[i] = Rgb{uint8_t(i * 37 + 11), uint8_t(255 - i), uint8_t((i * 91) ^ 0x5A)};
+  return p;
+}
+
+std::vector<uint8_t> Pixels(int w, int h, int colors, uint32_t seed, int runLength) {
+  std::vector<uint8_t> px(static_cast<size_t>(w) * h);
+  uint32_t s = seed * 2654435761u + 1;
+  auto next = [&] {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    return s;
+  };
+  uint8_t cur = 0;
+  for (auto &p : px) {
+    if (runLength <= 1 || next() % uint32_t(runLength) == 0)
+      cur = uint8_t(next() % uint32_t(colors));
+    p = cur;
+  }
+  return px;
+}
+
+std::vector<uint8_t> Encode(const Gif &g) {
+  std::vector<uint8_t> out;
+  int err = 0;
+  GifFileType *gif = EGifOpen(&out, WriteToVector, &err);
+  if (!gif) throw std::runtime_error("EGifOpen failed");
+  EGifSetGifVersion(gif, true);
+  gif->SWidth = g.width;
+  gif->SHeight = g.height;
+  gif->SColorResolution = 8;
+  gif->SBackGroundColor = 0;
+  gif->SColorMap = MakeMap(g.colors);
+  for (size_t i = 0; i < g.frames.size(); ++i) {
+    const Frame &f = g.frames[i];
+    SavedImage *img = GifMakeSavedImage(gif, nullptr);
+    img->ImageDesc.Left = f.left;
+    img->ImageDesc.Top = f.top;
+    img->ImageDesc.Width = f.width;
+    img->ImageDesc.Height = f.height;
+    img->ImageDesc.Interlace = f.interlace;
+    img->ImageDesc.ColorMap = MakeMap(f.colors);
+    img->RasterBits = static_cast<GifByteType *>(std::malloc(f.pixels.size() + 1));
+    std::memcpy(img->RasterBits, f.pixels.data(), f.pixels.size());
+    if (f.delay >= 0) {
+      GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, f.delay, NO_TRANSPARENT_COLOR};
+      EGifGCBToSavedExtension(&gcb, gif, static_cast<int>(i));
+    }
+  }
+  if (EGifSpew(gif) != GIF_OK) throw std::runtime_error("EGifSpew failed");
+  return out;
+}
+
+bool Decode(const std::vector<uint8_t> &bytes, std::vector<Decoded> &frames) {
+  Reader r{&bytes};
+  int err = 0;
+  GifFileType *gif = DGifOpen(&r, ReadFromVector, &err);
+  if (!gif) return false;
+  const bool ok = DGifSlurp(gif) == GIF_OK;
+  if (ok) {
+    for (int i = 0; i < gif->ImageCount; ++i) {
+      const SavedImage &s = gif->SavedImages[i];
+      Decoded d;
+      d.width = s.ImageDesc.Width;
+      d.height = s.ImageDesc.Height;
+      d.pixels.assign(s.RasterBits, s.RasterBits + size_t(d.width) * d.height);
+      GraphicsControlBlock gcb;
+      if (DGifSavedExtensionToGCB(gif, i, &gcb) == GIF_OK) d.delay = gcb.DelayTime;
+      frames.push_back(std::move(d));
+    }
+  }
+  DGifCloseFile(gif, &err);
+  return ok;
+}
+
+std::vector<uint8_t> ReadFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+} // namespace fixtures

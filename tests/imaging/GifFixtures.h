@@ -1,0 +1,46 @@
+#pragma once
+// GIF files written and read by giflib, the reference the decoder is checked against.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+using Rgb = std::array<uint8_t, 3>;
+
+struct Frame {
+  int left = 0, top = 0, width = 0, height = 0;
+  bool interlace = false;
+  std::vector<Rgb> colors; // local table; empty = none (power-of-two size)
+  int delay = -1;          // hundredths of a second; -1 = no graphic control extension
+  std::vector<uint8_t> pixels;
+};
+
+struct Gif {
+  int width = 0, height = 0;
+  std::vector<Rgb> colors; // global table; empty = none
+  std::vector<Frame> frames;
+};
+
+// A table of n colours (n a power of two), distinct and deterministic.
+std::vector<Rgb> Palette(int n);
+// w x h pixels below colors, from a seeded generator; runs of equal pixels of average
+// length runLength (1 = noise).
+std::vector<uint8_t> Pixels(int w, int h, int colors, uint32_t seed, int runLength = 1);
+
+// Encodes with giflib's EGifSpew (GIF89a); interlaced frames are written in interlace order.
+std::vector<uint8_t> Encode(const Gif &gif);
+
+struct Decoded {
+  int width = 0, height = 0;
+  int delay = -1;              // hundredths, -1 without a graphic control extension
+  std::vector<uint8_t> pixels; // in row order
+};
+// Decodes with giflib's DGifSlurp; returns false when giflib reports an error.
+bool Decode(const std::vector<uint8_t> &bytes, std::vector<Decoded> &frames);
+
+std::vector<uint8_t> ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes);
+
+} // namespace fixtures

@@ -1,0 +1,734 @@
+// The GIF decoder against giflib and independent tools, and its rules and error cases.
+#include "GifFixtures.h"
+#include "TestUtil.h"
+
+#include "imaging/MPGifImg.h"
+#include "imaging/MPTimer.h"
+#include "platform/Exceptions.h"
+
+#include <QPainter>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <typeinfo>
+
+using namespace plm;
+using testutil::CodeWriter;
+using testutil::GifBuilder;
+
+namespace {
+
+// Loads bytes into a picture (the load itself never fails on bad frames).
+void Load(TGIFImage &gif, const std::vector<uint8_t> &bytes) {
+  TMemoryStream m(bytes);
+  gif.LoadFromStream(m);
+}
+
+std::vector<uint8_t> FramePixels(TGIFImage &gif, int i) {
+  const QImage &img = gif.Data()->FrameBitmap(i).Image();
+  std::vector<uint8_t> px;
+  for (int y = 0; y < img.height(); ++y)
+    px.insert(px.end(), img.constScanLine(y), img.constScanLine(y) + img.width());
+  return px;
+}
+
+// Every frame decodes to the same palette indices as giflib's.
+void ExpectSameAsGiflib(const std::vector<uint8_t> &bytes, const std::string &what) {
+  std::vector<fixtures::Decoded> ref;
+  ASSERT_TRUE(fixtures::Decode(bytes, ref)) << what << ": giflib cannot read it";
+  TGIFImage gif;
+  Load(gif, bytes);
+  EXPECT_EQ(gif.Data()->ReadErrorMessage(), "") << what;
+  ASSERT_EQ(gif.FrameCount(), int(ref.size())) << what;
+  for (int i = 0; i < gif.FrameCount(); ++i) {
+    const TBitmap &b = gif.Data()->FrameBitmap(i);
+    ASSERT_EQ(b.Width(), ref[i].width) << what << " frame " << i;
+    ASSERT_EQ(b.Height(), ref[i].height) << what << " frame " << i;
+    EXPECT_EQ(FramePixels(gif, i), ref[i].pixels) << what << " frame " << i;
+    EXPECT_EQ(gif.Data()->FrameDelay(i), ref[i].delay < 0 ? 0 : std::min(ref[i].delay / 10, 30))
+        << what << " frame " << i;
+  }
+}
+
+fixtures::Frame MakeFrame(int w, int h, int colors, uint32_t seed, int run = 1) {
+  fixtures::Frame f;
+  f.width = w;
+  f.height = h;
+  f.pixels = fixtures::Pixels(w, h, colors, seed, run);
+  return f;
+}
+
+std::string Shell(const std::string &cmd) {
+  const int rc = std::system(cmd.c_str());
+  return rc == 0 ? std::string() : "command failed (" + std::to_string(rc) + "): " + cmd;
+}
+
+template <class E> std::string ErrorOf(TGIFImage &gif) {
+  try {
+    if (gif.Data()->ReadError()) std::rethrow_exception(gif.Data()->ReadError());
+  } catch (const E &e) {
+    return e.what();
+  } catch (const std::exception &e) {
+    return std::string("wrong kind ") + typeid(e).name() + ": " + e.what();
+  }
+  return "no error";
+}
+
+} // namespace
+
+// --- agreement with giflib
+
+TEST(GifAgainstGiflib, EveryMinimumCodeSizeWithMidStreamClears) {
+  for (int bits = 1; bits <= 8; ++bits) {
+    fixtures::Gif g;
+    g.width = 160;
+    g.height = 120;
+    g.colors = fixtures::Palette(1 << bits);
+    // Noise fills the string table several times over: the encoder clears mid-stream.
+    g.frames.push_back(MakeFrame(160, 120, 1 << bits, uint32_t(bits)));
+    g.frames.push_back(MakeFrame(160, 120, 1 << bits, uint32_t(bits + 100), 9));
+    ExpectSameAsGiflib(fixtures::Encode(g), "bits " + std::to_string(bits));
+  }
+}
+
+TEST(GifAgainstGiflib, InterlacedHeightsOneToNine) {
+  for (int h = 1; h <= 9; ++h) {
+    fixtures::Gif g;
+    g.width = 7;
+    g.height = h;
+    g.colors = fixtures::Palette(16);
+    fixtures::Frame f = MakeFrame(7, h, 16, uint32_t(h));
+    f.interlace = true;
+    // Each row distinct, so that a misplaced row shows.
+    for (int y = 0; y < h; ++y)
+      f.pixels[size_t(y) * 7] = uint8_t(y);
+    g.frames.push_back(f);
+    ExpectSameAsGiflib(fixtures::Encode(g), "height " + std::to_string(h));
+  }
+}
+
+TEST(GifAgainstGiflib, LocalAndGlobalTablesAndSeveralFramesWithDelays) {
+  fixtures::Gif g;
+  g.width = 64;
+  g.height = 48;
+  g.colors = fixtures::Palette(32);
+  const int delays[] = {-1, 5, 250, 299, 300, 1000};
+  for (int i = 0; i < 6; ++i) {
+    fixtures::Frame f = MakeFrame(64 - i * 5, 48 - i * 3, i % 2 ? 4 : 32, uint32_t(i), 3);
+    if (i % 2) f.colors = fixtures::Palette(4); // local table, code size 2
+    f.left = i;
+    f.top = i;
+    f.delay = delays[i];
+    g.frames.push_back(f);
+  }
+  const auto bytes = fixtures::Encode(g);
+  ExpectSameAsGiflib(bytes, "six frames");
+
+  TGIFImage gif;
+  Load(gif, bytes);
+  // Delays in units of 10 ms from hundredths: div 10, at most 30.
+  EXPECT_EQ(gif.Data()->FrameDelay(0), 0);
+  EXPECT_EQ(gif.Data()->FrameDelay(1), 0);
+  EXPECT_EQ(gif.Data()->FrameDelay(2), 25);
+  EXPECT_EQ(gif.Data()->FrameDelay(3), 29);
+  EXPECT_EQ(gif.Data()->FrameDelay(4), 30);
+  EXPECT_EQ(gif.Data()->FrameDelay(5), 30);
+  // Palettes: frame 1 has its own four colours, frame 0 the global 32.
+  const auto global = fixtures::Palette(32), local = fixtures::Palette(4);
+  EXPECT_EQ(gif.Data()->FrameBitmap(0).PaletteCount(), 32);
+  EXPECT_EQ(gif.Data()->FrameBitmap(0).Palette()[31],
+            qRgb(global[31][0], global[31][1], global[31][2]));
+  EXPECT_EQ(gif.Data()->FrameBitmap(1).PaletteCount(), 4);
+  EXPECT_EQ(gif.Data()->FrameBitmap(1).Palette()[3], qRgb(local[3][0], local[3][1], local[3][2]));
+}
+
+TEST(GifAgainstGiflib, LongRunsSplitAcrossNarrowRows) {
+  // Strings of hundreds of pixels in rows of 3: the decoder's split path.
+  fixtures::Gif g;
+  g.width = 3;
+  g.height = 4000;
+  g.colors = fixtures::Palette(4);
+  g.frames.push_back(MakeFrame(3, 4000, 4, 7, 2000));
+  g.frames.push_back(MakeFrame(3, 4000, 4, 8, 1));
+  ExpectSameAsGiflib(fixtures::Encode(g), "narrow");
+}
+
+TEST(GifAgainstGiflib, StreamWithoutLeadingClearCode) {
+  // Some encoders omit the first clear code: its first code is a string of its own.
+  CodeWriter w(2);
+  w.Put(1).Put(2).Put(6).Put(6).Put(3).Put(w.End());
+  const auto bytes = GifBuilder(7, 1).Image(7, 1, 2, w.Bytes()).Trailer().Bytes();
+  ExpectSameAsGiflib(bytes, "no leading clear");
+  TGIFImage gif;
+  Load(gif, bytes);
+  EXPECT_EQ(FramePixels(gif, 0), (std::vector<uint8_t>{1, 2, 1, 2, 1, 2, 3}));
+}
+
+TEST(GifAgainstGiflib, FilesMadeByImageMagickAndGifsicle) {
+  testutil::TempDir dir;
+  const std::string im = "/usr/bin/convert-im6.q16";
+  auto p = [&](const char *n) { return dir.Path(n); };
+  ASSERT_EQ(Shell(im + " -seed 7 -size 97x61 plasma:fractal -colors 60 " + p("plasma.gif")), "");
+  ASSERT_EQ(Shell(im + " -seed 3 -size 50x37 plasma: -colors 16 -interlace GIF " + p("inter.gif")),
+            "");
+  ASSERT_EQ(Shell(im + " -seed 5 -size 80x9 gradient:red-blue -colors 3 " + p("three.gif")), "");
+  ASSERT_EQ(Shell(im +
+                  " -delay 7 -seed 1 -size 31x17 plasma: plasma: plasma: -colors 200 -loop 0 " +
+                  p("im-anim.gif")),
+            "");
+  ASSERT_EQ(Shell("gifsicle -O3 --interlace --delay 12 --loopcount " + p("plasma.gif") + " " +
+                  p("inter.gif") + " " + p("three.gif") + " -o " + p("gs-anim.gif")),
+            "");
+  ASSERT_EQ(Shell("gifsicle --colors 4 " + p("plasma.gif") + " -o " + p("gs-four.gif")), "");
+  for (const char *name :
+       {"plasma.gif", "inter.gif", "three.gif", "im-anim.gif", "gs-anim.gif", "gs-four.gif"})
+    ExpectSameAsGiflib(fixtures::ReadFile(p(name)), name);
+  TGIFImage gif;
+  gif.LoadFromFile(p("gs-anim.gif"));
+  EXPECT_EQ(gif.FrameCount(), 3);
+  EXPECT_EQ(gif.Width(), 97);
+  EXPECT_EQ(gif.Data()->FrameDelay(1), 1); // 12 hundredths div 10
+}
+
+// --- the decoder's rules
+
+TEST(GifDecoder, InterlacedRowOrder) {
+  // The rows each pass visits, heights 1 to 9.
+  for (int h = 1; h <= 9; ++h) {
+    std::vector<int> rows;
+    int pass = 0, row = 0;
+    while (row < h) {
+      rows.push_back(row);
+      row = NextInterlacedRow(row, pass, h);
+    }
+    std::vector<int> expected;
+    for (int y = 0; y < h; y += 8)
+      expected.push_back(y);
+    for (int y = 4; y < h; y += 8)
+      expected.push_back(y);
+    for (int y = 2; y < h; y += 4)
+      expected.push_back(y);
+    for (int y = 1; y < h; y += 2)
+      expected.push_back(y);
+    EXPECT_EQ(rows, expected) << "height " << h;
+  }
+}
+
+TEST(GifDecoder, FirstCodeAfterClearAtOrAboveNextIsZero) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(6).Put(1).Put(6).Put(w.End()); // 6 is the next free code after a clear
+  TGIFImage gif;
+  Load(gif, GifBuilder(4, 1).Image(4, 1, 2, w.Bytes()).Trailer().Bytes());
+  ASSERT_EQ(gif.FrameCount(), 1) << gif.Data()->ReadErrorMessage();
+  EXPECT_EQ(FramePixels(gif, 0), (std::vector<uint8_t>{0, 1, 0, 1}));
+}
+
+TEST(GifDecoder, CodeSizeNineIsAcceptedOneAndTenAreNot) {
+  CodeWriter w(9);
+  w.Put(w.Clear()).Put(300).Put(5).Put(w.End());
+  TGIFImage gif;
+  Load(gif, GifBuilder(2, 1).Image(2, 1, 9, w.Bytes()).Trailer().Bytes());
+  ASSERT_EQ(gif.FrameCount(), 1) << gif.Data()->ReadErrorMessage();
+  EXPECT_EQ(FramePixels(gif, 0), (std::vector<uint8_t>{300 & 0xFF, 5}));
+
+  for (int size : {0, 1, 10, 12}) {
+    TGIFImage bad;
+    Load(bad, GifBuilder(2, 1).Image(2, 1, size, {0x44, 0x01}).Trailer().Bytes());
+    EXPECT_EQ(bad.FrameCount(), 0);
+    EXPECT_EQ(ErrorOf<EInvalidGraphicOperation>(bad),
+              "Invalid LZW Code Size: " + std::to_string(size));
+  }
+}
+
+TEST(GifDecoder, StreamErrorsKeepTheFramesBefore) {
+  const auto good = [] {
+    CodeWriter w(2);
+    w.Put(w.Clear()).Put(1).Put(2).Put(w.End());
+    return w.Bytes();
+  }();
+  struct Case {
+    const char *name;
+    std::vector<uint8_t> data;
+  };
+  std::vector<Case> cases;
+  {
+    CodeWriter w(2);
+    w.Put(w.Clear()).Put(w.End());
+    cases.push_back({"end after clear", w.Bytes()});
+  }
+  {
+    CodeWriter w(2);
+    w.Put(w.Clear()).Put(0).Put(7); // next free code is 6
+    cases.push_back({"code above next", w.Bytes()});
+  }
+  for (const Case &c : cases) {
+    TGIFImage gif;
+    Load(gif, GifBuilder(2, 1).Image(2, 1, 2, good).Image(2, 1, 2, c.data).Trailer().Bytes());
+    EXPECT_EQ(gif.FrameCount(), 1) << c.name;
+    EXPECT_EQ(ErrorOf<EStreamError>(gif), "Invalid stream format") << c.name;
+    EXPECT_EQ(gif.CurrentFrame(), 0);
+  }
+}
+
+TEST(GifDecoder, DeferredClearCodeIsRefusedAsOverflow) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(0);
+  while (w.Next() < 4096)
+    w.Put(1);
+  ASSERT_EQ(w.Size(), 12);
+  w.Put(2).Put(w.End()); // should have been a clear code
+  TGIFImage gif;
+  const auto first = [] {
+    CodeWriter f(2);
+    f.Put(f.Clear()).Put(3).Put(f.End());
+    return f.Bytes();
+  }();
+  Load(gif,
+       GifBuilder(100, 50).Image(1, 1, 2, first).Image(100, 50, 2, w.Bytes()).Trailer().Bytes());
+  EXPECT_EQ(gif.FrameCount(), 1);
+  ASSERT_TRUE(gif.Data()->ReadError());
+  try {
+    std::rethrow_exception(gif.Data()->ReadError());
+  } catch (const Exception &e) {
+    EXPECT_EQ(typeid(e), typeid(Exception));
+    EXPECT_STREQ(e.what(), "Code size overflow");
+  }
+  // A clear code at the same place is fine.
+  CodeWriter ok(2);
+  ok.Put(ok.Clear()).Put(0);
+  while (ok.Next() < 4096)
+    ok.Put(1);
+  ok.Put(ok.Clear()).Put(2).Put(ok.End());
+  TGIFImage gif2;
+  Load(gif2, GifBuilder(100, 50).Image(100, 50, 2, ok.Bytes()).Trailer().Bytes());
+  EXPECT_EQ(gif2.FrameCount(), 1) << gif2.Data()->ReadErrorMessage();
+}
+
+TEST(GifDecoder, DataEndingEarlyEndsTheImage) {
+  // No end code and too few pixels: decoded rows are kept, the rest stays 0, no error.
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(3).Put(3).Put(2);
+  TGIFImage gif;
+  Load(gif, GifBuilder(3, 3).Image(3, 3, 2, w.Bytes()).Trailer().Bytes());
+  ASSERT_EQ(gif.FrameCount(), 1) << gif.Data()->ReadErrorMessage();
+  EXPECT_EQ(FramePixels(gif, 0), (std::vector<uint8_t>{3, 3, 2, 0, 0, 0, 0, 0, 0}));
+  // Data beyond the picture is dropped.
+  CodeWriter more(2);
+  more.Put(more.Clear());
+  for (int i = 0; i < 50; ++i)
+    more.Put(1);
+  more.Put(more.End());
+  TGIFImage gif2;
+  Load(gif2, GifBuilder(2, 2).Image(2, 2, 2, more.Bytes()).Trailer().Bytes());
+  EXPECT_EQ(FramePixels(gif2, 0), (std::vector<uint8_t>(4, 1)));
+}
+
+TEST(GifDecoder, ZeroAndHugeSizes) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(1).Put(2).Put(w.End());
+  TGIFImage gif;
+  Load(gif, GifBuilder(0, 0).Image(0, 5, 2, w.Bytes()).Image(5, 0, 2, w.Bytes()).Trailer().Bytes());
+  ASSERT_EQ(gif.FrameCount(), 2) << gif.Data()->ReadErrorMessage();
+  EXPECT_TRUE(gif.Data()->FrameBitmap(0).Empty());
+  EXPECT_EQ(gif.Width(), 0);
+  // 65535 x 65535 is far above the pixel limit: refused before anything is allocated,
+  // the frame before it kept.
+  TGIFImage big;
+  Load(big, GifBuilder(65535, 65535)
+                .Image(2, 1, 2, w.Bytes())
+                .Image(65535, 65535, 2, w.Bytes())
+                .Trailer()
+                .Bytes());
+  EXPECT_EQ(big.FrameCount(), 1);
+  EXPECT_EQ(big.Width(), 65535);
+  EXPECT_NE(big.Data()->ReadErrorMessage().find("too large"), std::string::npos);
+}
+
+TEST(GifDecoder, FrameAndPixelLimitsKeepWhatWasRead) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(1).Put(w.End());
+  GifBuilder b(1, 1);
+  for (int i = 0; i < 40; ++i)
+    b.Image(1, 1, 2, w.Bytes());
+  b.Trailer();
+  const int savedFrames = TGIFData::MaxFrames;
+  const int64_t savedPixels = TGIFData::MaxPixels;
+  TGIFData::MaxFrames = 25;
+  TGIFImage gif;
+  Load(gif, b.Bytes());
+  TGIFData::MaxFrames = savedFrames;
+  EXPECT_EQ(gif.FrameCount(), 25);
+  EXPECT_NE(gif.Data()->ReadErrorMessage().find("Too many GIF frames"), std::string::npos);
+
+  TGIFData::MaxPixels = 30;
+  TGIFImage gif2;
+  Load(gif2, b.Bytes());
+  TGIFData::MaxPixels = savedPixels;
+  EXPECT_EQ(gif2.FrameCount(), 30);
+}
+
+// --- the stream as read
+
+TEST(GifStream, SignatureIsNotExamined) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(2).Put(w.End());
+  TGIFImage gif;
+  Load(gif, GifBuilder(1, 1, 2, "XXXXXX").Image(1, 1, 2, w.Bytes()).Trailer().Bytes());
+  EXPECT_EQ(gif.FrameCount(), 1);
+  EXPECT_EQ(FramePixels(gif, 0), std::vector<uint8_t>{2});
+}
+
+TEST(GifStream, MissingTrailerAndTruncatedData) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(2).Put(w.End());
+  auto bytes = GifBuilder(1, 1).Image(1, 1, 2, w.Bytes()).Image(1, 1, 2, w.Bytes()).Bytes();
+  TGIFImage gif;
+  Load(gif, bytes); // no trailer
+  EXPECT_EQ(gif.FrameCount(), 2);
+  EXPECT_EQ(ErrorOf<EReadError>(gif), "Stream read error");
+  bytes.resize(bytes.size() - 3); // the second data block cut short
+  TGIFImage cut;
+  Load(cut, bytes);
+  EXPECT_EQ(cut.FrameCount(), 1);
+  EXPECT_EQ(ErrorOf<EReadError>(cut), "Stream read error");
+  // A header cut short: no frames, and nothing raised.
+  TGIFImage stub;
+  Load(stub, std::vector<uint8_t>{'G', 'I', 'F', '8', '9', 'a', 1});
+  EXPECT_EQ(stub.FrameCount(), 0);
+  EXPECT_EQ(stub.CurrentFrame(), -1);
+}
+
+TEST(GifStream, ExtensionsBeforeTheTrailerMakeAnEmptyFrame) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(2).Put(w.End());
+  TGIFImage gif;
+  Load(gif, GifBuilder(1, 1)
+                .Gce(40)
+                .Image(1, 1, 2, w.Bytes())
+                .Comment("made by hand")
+                .Gce(70)
+                .Raw({0x21, 0x99, 3, 1, 2, 3, 0}) // unknown label: skipped
+                .Trailer()
+                .Bytes());
+  ASSERT_EQ(gif.FrameCount(), 2) << gif.Data()->ReadErrorMessage();
+  EXPECT_EQ(gif.Data()->FrameDelay(0), 4);
+  EXPECT_EQ(gif.Data()->FrameDelay(1), 0);
+  EXPECT_TRUE(gif.Data()->FrameBitmap(1).Empty());
+}
+
+TEST(GifStream, BadSeparatorIsReportedInHex) {
+  CodeWriter w(2);
+  w.Put(w.Clear()).Put(2).Put(w.End());
+  TGIFImage gif;
+  Load(gif, GifBuilder(1, 1).Image(1, 1, 2, w.Bytes()).Raw({0x2A}).Trailer().Bytes());
+  EXPECT_EQ(gif.FrameCount(), 1);
+  EXPECT_EQ(ErrorOf<EInvalidGraphicOperation>(gif), "Invalid GIF format seperator: $2A");
+}
+
+TEST(GifStream, SubBlockReaders) {
+  TMemoryStream m(std::vector<uint8_t>{3, 'a', 'b', 'c', 2, 'd', 'e', 0, 9});
+  std::vector<std::string> lines;
+  ReadSubBlockStrings(m, lines);
+  EXPECT_EQ(lines, (std::vector<std::string>{"abc", "de"}));
+  EXPECT_EQ(m.ReadByte(), 9);
+
+  // A short first sub-block fills the first fields only; a longer one is not skipped.
+  TMemoryStream s(std::vector<uint8_t>{2, 7, 8, 5});
+  uint8_t f[4] = {1, 1, 1, 1};
+  EXPECT_EQ(ReadFixedBlock(s, f, 4), 2);
+  EXPECT_EQ(f[0], 7);
+  EXPECT_EQ(f[1], 8);
+  EXPECT_EQ(f[2], 0);
+  EXPECT_EQ(s.ReadByte(), 5);
+  TMemoryStream z(std::vector<uint8_t>{0, 4});
+  EXPECT_EQ(ReadFixedBlock(z, f, 4), 0);
+  EXPECT_EQ(f[0], 0);
+  EXPECT_EQ(z.ReadByte(), 4);
+
+  TMemoryStream past(std::vector<uint8_t>{200, 1, 2});
+  EXPECT_THROW(SkipSubBlocks(past), EReadError);
+  TMemoryStream target, copy(std::vector<uint8_t>{2, 1, 2, 1, 3, 0});
+  CopySubBlocks(copy, target);
+  EXPECT_EQ(target.Bytes(), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(GifStream, ColorTable) {
+  TMemoryStream m(std::vector<uint8_t>{1, 2, 3, 10, 20, 30});
+  TColorTable t(m, 6);
+  EXPECT_EQ(t.Count(), 2);
+  EXPECT_EQ(t.GetEntry(1), (TGIFColor{10, 20, 30}));
+  EXPECT_EQ(t.GetColor(1), 10u + 256u * 20 + 65536u * 30);
+  EXPECT_EQ(t.CreatePalette(), (QList<QRgb>{qRgb(1, 2, 3), qRgb(10, 20, 30)}));
+  try {
+    t.GetEntry(2);
+    ADD_FAILURE();
+  } catch (const EListError &e) {
+    EXPECT_STREQ(e.what(), "Index 2 out of range [0..1]");
+  }
+  TColorTable empty(m, 0);
+  EXPECT_EQ(empty.Count(), 0);
+  EXPECT_TRUE(empty.CreatePalette().isEmpty());
+}
+
+TEST(GifStream, PlainTextIsDrawnInTheForegroundColour) {
+  CodeWriter w(2);
+  w.Put(w.Clear());
+  for (int i = 0; i < 40 * 20; ++i)
+    w.Put(0);
+  w.Put(w.End());
+  GifBuilder b(40, 20);
+  // Grid (2, 2) 36 x 16, cells 8 x 16, foreground 3 (white), background 1.
+  b.Raw({0x21, 0x01, 12, 2, 0, 2, 0, 36, 0, 16, 0, 8, 16, 3, 1});
+  b.SubBlocks({'H', 'I', '#', '#'});
+  b.Image(40, 20, 2, w.Bytes()).Trailer();
+  TGIFImage gif;
+  Load(gif, b.Bytes());
+  ASSERT_EQ(gif.FrameCount(), 1) << gif.Data()->ReadErrorMessage();
+  const auto px = FramePixels(gif, 0);
+  int fg = 0, outside = 0;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const uint8_t v = px[size_t(y) * 40 + x];
+      const bool inGrid = x >= 2 && x < 38 && y >= 2 && y < 18;
+      if (v == 3) ++fg;
+      if (!inGrid && v != 0) ++outside;
+    }
+  EXPECT_GT(fg, 10);     // text was drawn
+  EXPECT_EQ(outside, 0); // and clipped to its grid
+}
+
+// --- the picture
+
+TEST(GifImage, SavingWritesTheStoredBytesUnchanged) {
+  fixtures::Gif g;
+  g.width = 20;
+  g.height = 10;
+  g.colors = fixtures::Palette(8);
+  g.frames.push_back(MakeFrame(20, 10, 8, 1));
+  const auto bytes = fixtures::Encode(g);
+  testutil::TempDir dir;
+  fixtures::WriteFile(dir.Path("a.gif"), bytes);
+  TGIFImage gif;
+  gif.LoadFromFile(dir.Path("a.gif"));
+  gif.SaveToFile(dir.Path("b.gif"));
+  EXPECT_EQ(fixtures::ReadFile(dir.Path("b.gif")), bytes);
+
+  TMemoryStream persisted;
+  gif.WriteData(persisted);
+  persisted.SetPosition(0);
+  TGIFImage back;
+  back.ReadData(persisted);
+  EXPECT_EQ(back.Data()->Stream()->Bytes(), bytes);
+  EXPECT_EQ(back.FrameCount(), 1);
+
+  TGIFImage empty;
+  EXPECT_TRUE(empty.Empty());
+  TMemoryStream out;
+  try {
+    empty.SaveToStream(out);
+    ADD_FAILURE();
+  } catch (const EInvalidGraphicOperation &e) {
+    EXPECT_STREQ(e.what(), "No GIF data");
+  }
+  empty.WriteData(out);
+  EXPECT_EQ(out.Bytes(), (std::vector<uint8_t>{0, 0, 0, 0}));
+  // A persisted count larger than the bytes present is a read error.
+  TMemoryStream shortData(std::vector<uint8_t>{100, 0, 0, 0, 'G', 'I', 'F'});
+  EXPECT_THROW(empty.ReadData(shortData), EReadError);
+}
+
+TEST(GifImage, FramesAndCurrentFrame) {
+  fixtures::Gif g;
+  g.width = 30;
+  g.height = 20;
+  g.colors = fixtures::Palette(4);
+  const int delays[] = {50, 400, 120}; // Delay 5, 30 (the cap), 12
+  for (int i = 0; i < 3; ++i) {
+    g.frames.push_back(MakeFrame(10 + i, 5 + i, 4, uint32_t(i)));
+    g.frames.back().delay = delays[i];
+  }
+  TGIFImage gif;
+  int changes = 0;
+  gif.OnChange = [&](TGraphic *) { ++changes; };
+  Load(gif, fixtures::Encode(g));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(gif.Width(), 30);
+  EXPECT_EQ(gif.Height(), 20);
+  EXPECT_EQ(gif.CurrentFrame(), 0);
+  gif.SetCurrentFrame(99);
+  EXPECT_EQ(gif.CurrentFrame(), 2);
+  gif.SetCurrentFrame(-4);
+  EXPECT_EQ(gif.CurrentFrame(), 0);
+  EXPECT_EQ(changes, 3);
+  gif.SetCurrentFrame(0);
+  EXPECT_EQ(changes, 3); // unchanged: no signal
+  gif.NextFrame();
+  gif.NextFrame();
+  EXPECT_EQ(gif.CurrentFrame(), 2);
+  gif.NextFrame();
+  EXPECT_EQ(gif.CurrentFrame(), 0);
+  auto interval = [&] { return GIFTimerPool()->TriggerByHandle(gif.TriggerHandle())->Interval(); };
+  EXPECT_EQ(interval(), 55); // 50 ms, raised to the floor
+  gif.NextFrame();
+  EXPECT_EQ(interval(), 300);
+  gif.SetFrameDelays(7);
+  EXPECT_EQ(gif.Data()->FrameDelay(2), 7);
+  EXPECT_EQ(interval(), 300); // until the next step
+  gif.NextFrame();
+  EXPECT_EQ(interval(), 70);
+
+  try {
+    gif.Data()->FrameBitmap(3);
+    ADD_FAILURE();
+  } catch (const EInvalidGraphicOperation &e) {
+    EXPECT_STREQ(e.what(), "Invalid frame number 3 (0..2)");
+  }
+  try {
+    gif.Data()->FrameBitmap(0).SetPixelIndex(0, 0, 1);
+    ADD_FAILURE();
+  } catch (const EInvalidGraphicOperation &e) {
+    EXPECT_STREQ(e.what(), "Cannot modify TGIFFrame bitmap");
+  }
+  // Recorded sizes: capped at the screen, a change signalled only when they differ.
+  changes = 0;
+  gif.SetWidth(500);
+  gif.SetWidth(40);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(gif.Width(), 30);
+
+  TGIFImage one;
+  Load(one, GifBuilder(1, 1)
+                .Image(1, 1, 2, CodeWriter(2).Put(4).Put(1).Put(5).Bytes())
+                .Trailer()
+                .Bytes());
+  int oneChanges = 0;
+  one.OnChange = [&](TGraphic *) { ++oneChanges; };
+  one.NextFrame();
+  EXPECT_EQ(one.CurrentFrame(), 0);
+  EXPECT_EQ(oneChanges, 0);
+
+  TGIFImage none;
+  none.SetCurrentFrame(3);
+  EXPECT_EQ(none.CurrentFrame(), -1);
+  none.NextFrame();
+  EXPECT_EQ(none.CurrentFrame(), -1);
+  QImage canvas(4, 4, QImage::Format_RGB32);
+  QPainter p(&canvas);
+  none.Draw(p, QRect(0, 0, 4, 4)); // draws nothing, raises nothing
+}
+
+TEST(GifImage, AssignSharesTheData) {
+  fixtures::Gif g;
+  g.width = 8;
+  g.height = 8;
+  g.colors = fixtures::Palette(4);
+  g.frames.push_back(MakeFrame(8, 8, 4, 1));
+  g.frames.push_back(MakeFrame(8, 8, 4, 2));
+  TGIFImage a;
+  Load(a, fixtures::Encode(g));
+  a.SetCurrentFrame(1);
+  {
+    TGIFImage b;
+    int changed = 0;
+    b.OnChange = [&](TGraphic *) { ++changed; };
+    b.Assign(&a);
+    EXPECT_EQ(b.Data(), a.Data());
+    EXPECT_EQ(a.Data()->RefCount(), 2);
+    EXPECT_EQ(b.CurrentFrame(), 1);
+    EXPECT_EQ(changed, 1);
+    b.Assign(nullptr);
+    EXPECT_EQ(a.Data()->RefCount(), 1);
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.CurrentFrame(), -1);
+    b.Assign(&a);
+  }
+  EXPECT_EQ(a.Data()->RefCount(), 1);
+  EXPECT_EQ(a.FrameCount(), 2);
+  TBitmap bmp;
+  try {
+    a.Assign(&bmp);
+    ADD_FAILURE();
+  } catch (const EInvalidGraphicOperation &e) {
+    EXPECT_STREQ(e.what(), "Cannot assign to TGIFImage");
+  }
+}
+
+TEST(GifImage, DrawStretchesTheCurrentFrameOverTheRectangle) {
+  // A 2 x 1 frame on a 10 x 10 screen at offset (5, 5): offsets have no effect.
+  GifBuilder b(10, 10);
+  b.Raw({0x2C, 5, 0, 5, 0, 2, 0, 1, 0, 0, 2});
+  b.SubBlocks(CodeWriter(2).Put(4).Put(0).Put(3).Put(5).Bytes());
+  b.Trailer();
+  TGIFImage gif;
+  Load(gif, b.Bytes());
+  ASSERT_EQ(gif.FrameCount(), 1);
+  QImage canvas(20, 10, QImage::Format_RGB32);
+  canvas.fill(Qt::red);
+  {
+    QPainter p(&canvas);
+    gif.Draw(p, QRect(0, 0, 20, 10));
+  }
+  EXPECT_EQ(canvas.pixel(0, 0), qRgb(0, 0, 0));
+  EXPECT_EQ(canvas.pixel(9, 9), qRgb(0, 0, 0));
+  EXPECT_EQ(canvas.pixel(10, 0), qRgb(255, 255, 255));
+  EXPECT_EQ(canvas.pixel(19, 9), qRgb(255, 255, 255));
+}
+
+TEST(GifImage, SharedTimerPoolAndAnimation) {
+  ASSERT_EQ(GIFTimerPool(), nullptr);
+  {
+    TGIFImage a;
+    ASSERT_NE(GIFTimerPool(), nullptr);
+    TMPTimerPool *pool = GIFTimerPool();
+    EXPECT_FALSE(pool->DefEnabled);
+    TTrigger *t = pool->TriggerByHandle(a.TriggerHandle());
+    EXPECT_FALSE(t->Enabled());
+    EXPECT_EQ(t->Interval(), 55);
+    EXPECT_EQ(t->Count(), -1);
+    {
+      TGIFImage b;
+      EXPECT_EQ(GIFTimerPool(), pool);
+      EXPECT_EQ(pool->TriggerCount(), 2);
+      EXPECT_NE(a.TriggerHandle(), b.TriggerHandle());
+    }
+    EXPECT_EQ(pool->TriggerCount(), 1);
+    fixtures::Gif g;
+    g.width = 2;
+    g.height = 2;
+    g.colors = fixtures::Palette(4);
+    g.frames.push_back(MakeFrame(2, 2, 4, 1));
+    g.frames.push_back(MakeFrame(2, 2, 4, 2));
+    g.frames[1].delay = 120;
+    Load(a, fixtures::Encode(g));
+    a.SetAnimate(true);
+    EXPECT_TRUE(t->Enabled());
+    ASSERT_NE(pool->Timer(), nullptr);
+    // One pass of the pool: the trigger steps the picture and takes the new frame's delay.
+    t->Fire(t->LastTick + 100);
+    EXPECT_EQ(a.CurrentFrame(), 1);
+    EXPECT_EQ(t->Interval(), 120);
+    EXPECT_EQ(pool->Timer()->interval(), 120);
+    a.SetAnimate(false);
+    EXPECT_EQ(pool->Timer(), nullptr);
+  }
+  EXPECT_EQ(GIFTimerPool(), nullptr);
+}
+
+TEST(GifImage, RegisteredForGifInAnyCase) {
+  testutil::TempDir dir;
+  fixtures::Gif g;
+  g.width = 3;
+  g.height = 2;
+  g.colors = fixtures::Palette(4);
+  g.frames.push_back(MakeFrame(3, 2, 4, 1));
+  fixtures::WriteFile(dir.Path("x.GiF"), fixtures::Encode(g));
+  const TFileFormat *f = TPicture::FindFileFormat("GIF");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->Description, "Graphics Interchange Format");
+  TPicture picture;
+  picture.LoadFromFile(dir.Path("x.GiF"));
+  ASSERT_NE(dynamic_cast<TGIFImage *>(picture.Graphic()), nullptr);
+  EXPECT_EQ(picture.Width(), 3);
+}
