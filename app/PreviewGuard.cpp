@@ -43,4 +43,5 @@ void TPreviewGuard::interceptRequest(QWebEngineUrlRequestInfo &info) {
   info.block(true);
   if (fRefused.size() >= kRefusedKept) fRefused.removeFirst();
   fRefused.append(info.requestUrl().toString());
+  emit RequestRefused(fRefused.last());
 }

@@ -26,6 +26,9 @@ public:
 
   void interceptRequest(QWebEngineUrlRequestInfo &info) override;
 
+signals:
+  void RequestRefused(const QString &url);
+
 private:
   QString fFolder;
   QString fCanonical;

@@ -1,5 +1,6 @@
 #include "app/UAbout.h"
 
+#include "app/UMain.h"
 #include "platform/gui/ErrorReport.h"
 #include "platform/gui/KeyPreview.h"
 
@@ -14,6 +15,7 @@ TFAbout::TFAbout(QWidget *owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                          Qt::WindowStaysOnTopHint) {
+  InitViewerResources();
   setupUi(this);
   setFixedSize(388, 229);
   LabVersion->setText(QStringLiteral("Version %1").arg(QLatin1String(PLM_VERSION)));

@@ -23,6 +23,7 @@
 #include "platform/gui/KeyPreview.h"
 
 #include <QFileInfo>
+#include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
@@ -74,7 +75,20 @@ void LockDown(QWebEngineSettings *s) {
 
 } // namespace
 
+void InitViewerResources() {
+  static const bool once = [] {
+    Q_INIT_RESOURCE(plmlooker);
+    // The windows are laid out for a narrow 8-point sans serif; the nearest here.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"),
+                                QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    return true;
+  }();
+  (void)once;
+}
+
 TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
+  InitViewerResources();
   setupUi(this);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);

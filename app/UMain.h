@@ -17,6 +17,9 @@ class TSTCabReader;
 class TSTCabWriter;
 } // namespace plm
 
+// Registers the windows' pictures and fonts; the windows call it themselves.
+void InitViewerResources();
+
 class TF_Main : public QDialog, public Ui::TF_Main {
   Q_OBJECT
 public:
