@@ -1,0 +1,95 @@
+// plmtool imginfo and gifframes.
+#include "GifFixtures.h"
+#include "TestUtil.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/wait.h>
+
+namespace {
+
+struct Result {
+  int code = -1;
+  std::string out;
+};
+
+Result Plmtool(const std::string &args) {
+  Result r;
+  const std::string cmd = std::string(PLM_BIN_DIR) + "/plmtool " + args + " 2>/dev/null";
+  if (FILE *p = popen(cmd.c_str(), "r")) {
+    char buf[512];
+    while (fgets(buf, sizeof buf, p))
+      r.out += buf;
+    const int status = pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  return r;
+}
+
+} // namespace
+
+TEST(Plmtool, ImgInfoPrintsTheFiveLinesOfEachFile) {
+  testutil::TempDir dir;
+  fixtures::Gif g;
+  g.width = 120;
+  g.height = 60;
+  g.colors = fixtures::Palette(256);
+  fixtures::Frame f;
+  f.width = 120;
+  f.height = 60;
+  f.pixels.assign(120 * 60, 3);
+  g.frames.push_back(f);
+  const auto gif = fixtures::Encode(g);
+  fixtures::WriteFile(dir.Path("a.gif"), gif);
+  fixtures::WriteFile(dir.Path("b.txt"), {'h', 'i'});
+  const Result r = Plmtool(dir.Path("a.gif") + " " + dir.Path("b.txt"));
+  EXPECT_NE(r.code, 0); // no such command: the name comes first
+  const Result info = Plmtool("imginfo " + dir.Path("a.gif") + " " + dir.Path("b.txt"));
+  EXPECT_EQ(info.code, 0);
+  EXPECT_EQ(info.out, "Image Type: GIF\nWidth:120\nHeight:60\nDepth:8\nFile Size:" +
+                          std::to_string(gif.size()) +
+                          " octets\n\nImage Type Undefined\nWidth:0\nHeight:0\nDepth:0\nFile "
+                          "Size:2 octets\n\n");
+  EXPECT_EQ(Plmtool("imginfo").code, 2);
+}
+
+TEST(Plmtool, GifFramesWritesEachFrameAsDecoded) {
+  testutil::TempDir dir;
+  fixtures::Gif g;
+  g.width = 20;
+  g.height = 10;
+  g.colors = fixtures::Palette(4);
+  for (int i = 0; i < 3; ++i) {
+    fixtures::Frame f;
+    f.width = 20 - i * 5;
+    f.height = 10 - i * 2;
+    f.pixels.assign(size_t(f.width) * f.height, uint8_t(i + 1));
+    f.delay = 100 * i;
+    g.frames.push_back(f);
+  }
+  auto bytes = fixtures::Encode(g);
+  fixtures::WriteFile(dir.Path("a.gif"), bytes);
+  const Result r = Plmtool("gifframes " + dir.Path("a.gif") + " " + dir.Path("out"));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out,
+            "frame000.png 20x10 delay 0\nframe001.png 15x8 delay 10\nframe002.png 10x6 delay 20\n");
+  const auto pal = fixtures::Palette(4);
+  for (int i = 0; i < 3; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "out/frame%03d.png", i);
+    QImage img(QString::fromStdString(dir.Path(name)));
+    ASSERT_FALSE(img.isNull()) << name;
+    EXPECT_EQ(img.width(), 20 - i * 5);
+    EXPECT_EQ(img.pixel(0, 0), qRgb(pal[i + 1][0], pal[i + 1][1], pal[i + 1][2]));
+  }
+  // A damaged file: the frames before the damage are written, and the exit code says so.
+  bytes.resize(bytes.size() - 20);
+  fixtures::WriteFile(dir.Path("cut.gif"), bytes);
+  const Result cut = Plmtool("gifframes " + dir.Path("cut.gif") + " " + dir.Path("cut"));
+  EXPECT_EQ(cut.code, 1);
+  EXPECT_EQ(cut.out, "frame000.png 20x10 delay 0\nframe001.png 15x8 delay 10\n");
+  EXPECT_EQ(Plmtool("gifframes " + dir.Path("missing.gif") + " " + dir.Path("x")).code, 1);
+}
