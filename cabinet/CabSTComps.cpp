@@ -338,7 +338,8 @@ CABHANDLE TSTCabReader::DoCopyFile(FDINOTIFICATION &n) {
   if (dst == proposed && LeadsThroughLink(fDestDir, local)) return 0;
   const std::string folder = ExtractFilePath(dst);
   if (!folder.empty() && !ForceDirectories(folder)) {
-    gLastOsError = errno ? errno : EACCES;
+    // mkdir says "exists" when a file stands where a folder is needed.
+    gLastOsError = errno == EEXIST ? ENOTDIR : errno ? errno : EACCES;
     return -1;
   }
   const uint32_t attrs = FileGetAttr(dst);
@@ -490,6 +491,7 @@ CABBOOL FciGetTempFile(char *pszTempName, int cbTempName, void *pv) {
   auto *w = static_cast<TSTCabWriter *>(pv);
   std::string folder = w ? ExtractFilePath(w->CabFileName()) : std::string();
   if (folder.empty()) folder = "./";
+  ForceDirectories(folder); // the cabinet's folder, made when the first data arrives
   int e = 0;
   std::string name = CreateUniqueFile(folder + ".plmcab-", e);
   if (name.empty() || int(name.size()) >= cbTempName) {

@@ -18,7 +18,6 @@ namespace {
 
 constexpr uint32_t kFdiMagic = 0x43494446; // "FDIC"
 constexpr int kMaxNextCabinetTries = 16;
-constexpr size_t kInputBuffer = 64 * 1024; // input bit buffer of the decoders
 
 struct Fdi {
   uint32_t magic = kFdiMagic;
@@ -409,7 +408,10 @@ private:
   }
   mscabd_file *MsFileAt(size_t index, const RawFile &rf) const;
   int CompleteFile(const RawFile &rf);
+  int Append(const std::string &folder);
+  bool AskNext(int fdie, std::string &path);
   int LoadNext();
+  int Prefetch();
 
   const Fdi &fFdi;
   std::string fPath, fName;
@@ -422,6 +424,7 @@ private:
   mscabd_cabinet *fRoot = nullptr;
   std::deque<Part> fChain;
   std::string fNextPath; // the folder where the next cabinet is looked for
+  bool fPrefetched = false;
 };
 
 mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) const {
@@ -434,55 +437,67 @@ mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) const {
   return f;
 }
 
-// Opens the cabinet that follows the last one of the chain, asking the caller where it
-// is, and joins it to the chain.
-int CopyJob::LoadNext() {
+// Opens the cabinet that follows the last one of the chain, in the given folder, and
+// joins it to the chain.
+int CopyJob::Append(const std::string &folder) {
   const Part &last = fChain.back();
-  if (!(last.raw.flags & kFlagNextCabinet)) return FDIERROR_CORRUPT_CABINET;
+  Part part;
+  part.path = JoinCab(folder, last.raw.nextCab);
+  int e = ParseCabinetFile(fFdi, part.path, part.raw);
+  if (!e &&
+      (part.raw.setID != last.raw.setID || part.raw.iCabinet != uint16_t(last.raw.iCabinet + 1) ||
+       !(part.raw.flags & kFlagPrevCabinet) || part.raw.folders.empty()))
+    e = FDIERROR_WRONG_CABINET;
+  if (!e && (part.raw.resHeader != last.raw.resHeader || part.raw.resFolder != last.raw.resFolder ||
+             part.raw.resData != last.raw.resData))
+    e = FDIERROR_RESERVE_MISMATCH;
+  if (e) return e;
+  mscabd_cabinet *prev = last.cab;
+  fChain.push_back(std::move(part));
+  Part &added = fChain.back();
+  added.cab = fDecomp->open(fDecomp, added.path.c_str());
+  if (!added.cab)
+    e = MapMspackError(fDecomp->last_error(fDecomp));
+  else if (fDecomp->append(fDecomp, prev, added.cab) != MSPACK_ERR_OK) {
+    fDecomp->close(fDecomp, added.cab);
+    e = FDIERROR_WRONG_CABINET;
+  }
+  if (e) fChain.pop_back();
+  return e;
+}
+
+// Tells the caller that the next cabinet is needed and returns the folder it names
+// (through the path buffer), or "" when the caller aborts.
+bool CopyJob::AskNext(int fdie, std::string &path) {
+  const Part &last = fChain.back();
   std::string nextName = last.raw.nextCab, nextDisk = last.raw.nextDisk;
-  const uint16_t setID = last.raw.setID, index = uint16_t(last.raw.iCabinet + 1);
-  const uint16_t resHeader = last.raw.resHeader;
-  const uint8_t resFolder = last.raw.resFolder, resData = last.raw.resData;
+  std::vector<char> buf(std::max<size_t>(CB_MAX_CAB_PATH, fNextPath.size() + 1), 0);
+  std::memcpy(buf.data(), fNextPath.c_str(), fNextPath.size());
+  FDINOTIFICATION n{};
+  n.psz1 = nextName.data();
+  n.psz2 = nextDisk.data();
+  n.psz3 = buf.data();
+  n.setID = last.raw.setID;
+  n.iCabinet = uint16_t(last.raw.iCabinet + 1);
+  n.fdie = FDIERROR(fdie);
+  if (Notify(fdintNEXT_CABINET, n) == -1) return false;
+  buf.back() = 0;
+  path = buf.data();
+  return true;
+}
+
+// Asks the caller where the next cabinet is until it can be joined to the chain.
+int CopyJob::LoadNext() {
+  if (!(fChain.back().raw.flags & kFlagNextCabinet)) return FDIERROR_CORRUPT_CABINET;
   int fdie = FDIERROR_NONE;
   std::string tried;
   for (int attempt = 0;; ++attempt) {
-    std::vector<char> buf(std::max<size_t>(CB_MAX_CAB_PATH, fNextPath.size() + 1), 0);
-    std::memcpy(buf.data(), fNextPath.c_str(), fNextPath.size());
-    FDINOTIFICATION n{};
-    n.psz1 = nextName.data();
-    n.psz2 = nextDisk.data();
-    n.psz3 = buf.data();
-    n.setID = setID;
-    n.iCabinet = index;
-    n.fdie = FDIERROR(fdie);
-    if (Notify(fdintNEXT_CABINET, n) == -1) return FDIERROR_USER_ABORT;
-    buf.back() = 0;
-    const std::string path = buf.data();
-    Part part;
-    part.path = JoinCab(path, nextName);
-    int e = ParseCabinetFile(fFdi, part.path, part.raw);
-    if (!e && (part.raw.setID != setID || part.raw.iCabinet != index ||
-               !(part.raw.flags & kFlagPrevCabinet) || part.raw.folders.empty()))
-      e = FDIERROR_WRONG_CABINET;
-    if (!e && (part.raw.resHeader != resHeader || part.raw.resFolder != resFolder ||
-               part.raw.resData != resData))
-      e = FDIERROR_RESERVE_MISMATCH;
+    std::string path;
+    if (!AskNext(fdie, path)) return FDIERROR_USER_ABORT;
+    const int e = Append(path);
     if (!e) {
-      fChain.push_back(std::move(part));
-      Part &added = fChain.back();
-      added.cab = fDecomp->open(fDecomp, added.path.c_str());
-      if (!added.cab)
-        e = MapMspackError(fDecomp->last_error(fDecomp));
-      else if (fDecomp->append(fDecomp, fChain[fChain.size() - 2].cab, added.cab) !=
-               MSPACK_ERR_OK) {
-        fDecomp->close(fDecomp, added.cab);
-        e = FDIERROR_WRONG_CABINET;
-      }
-      if (!e) {
-        fNextPath = path;
-        return FDIERROR_NONE;
-      }
-      fChain.pop_back();
+      fNextPath = path;
+      return FDIERROR_NONE;
     }
     // A caller that offers the same place again after a failure has nothing new to try.
     if (attempt + 1 >= kMaxNextCabinetTries || (attempt > 0 && path == tried && e == fdie))
@@ -490,6 +505,19 @@ int CopyJob::LoadNext() {
     tried = path;
     fdie = e;
   }
+}
+
+// The decoders read a little ahead, into the block that ends the cabinet and goes on in
+// the next one. So before a file of the last folder is decoded, the next cabinet is
+// asked for once and joined when it is there; its absence only matters to the files
+// that really continue.
+int CopyJob::Prefetch() {
+  if (fPrefetched || fChain.size() > 1) return FDIERROR_NONE;
+  fPrefetched = true;
+  std::string path;
+  if (!AskNext(FDIERROR_NONE, path)) return FDIERROR_USER_ABORT;
+  if (Append(path) == FDIERROR_NONE) fNextPath = path;
+  return FDIERROR_NONE;
 }
 
 // Makes sure that every cabinet holding a part of the file is in the chain.
@@ -532,7 +560,6 @@ int CopyJob::Run() {
 
   fDecomp = mspack_create_cab_decompressor(&fBridge.sys);
   if (!fDecomp) return FDIERROR_ALLOC_FAIL;
-  fDecomp->set_param(fDecomp, MSCABD_PARAM_DECOMPBUF, int(kInputBuffer));
   fRoot = fDecomp->open(fDecomp, fChain.front().path.c_str());
   if (!fRoot) return MapMspackError(fDecomp->last_error(fDecomp));
   fChain.front().cab = fRoot;
@@ -542,6 +569,11 @@ int CopyJob::Run() {
       ++count;
     if (count != raw.files.size()) return FDIERROR_CORRUPT_CABINET;
   }
+
+  bool lastFolderContinues = false;
+  for (const RawFile &f : raw.files)
+    if (f.folder == kFolderContinuedToNext || f.folder == kFolderContinuedPrevAndNext)
+      lastFolderContinues = true;
 
   for (size_t i = 0; i < raw.files.size(); ++i) {
     const RawFile rf = raw.files[i];
@@ -574,7 +606,9 @@ int CopyJob::Run() {
     if (hf == -1) return FDIERROR_USER_ABORT;
     if (hf == 0) continue;
 
-    int e = rf.folder == kFolderContinuedToNext ? CompleteFile(rf) : int(FDIERROR_NONE);
+    int e = FDIERROR_NONE;
+    if (folder + 1 == raw.folders.size() && lastFolderContinues) e = Prefetch();
+    if (!e && rf.folder == kFolderContinuedToNext) e = CompleteFile(rf);
     if (!e) {
       mscabd_file *mf = MsFileAt(i, rf);
       if (!mf)
