@@ -17,6 +17,33 @@
 
 using namespace plm;
 
+std::string ViewingExtension(int imageType) {
+  switch (imageType) {
+  case 1:
+    return ".GIF";
+  case 2:
+    return ".JPG";
+  case 3:
+    return ".PNG";
+  case 4:
+    return ".BMP";
+  case 5:
+    return ".PCX";
+  case 6:
+    return ".TIFF";
+  default:
+    return {};
+  }
+}
+
+std::string ViewingCopyName(const std::string &name, int imageType) {
+  const std::string ext = ViewingExtension(imageType);
+  if (ext.empty() || name.empty() || name == "." || name == ".." ||
+      name.find('/') != std::string::npos)
+    return {};
+  return ChangeFileExt(name, ext);
+}
+
 TF_ViewPic::TF_ViewPic(QWidget *owner) : QDialog(owner) {
   setupUi(this);
   // A dialog border with only the system menu.

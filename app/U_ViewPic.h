@@ -10,6 +10,14 @@
 
 #include <string>
 
+// The extension of a picture's real format by its inspector type (".GIF", ".JPG", ".PNG",
+// ".BMP", ".PCX", ".TIFF"), empty for any other type.
+std::string ViewingExtension(int imageType);
+// The name of the viewing copy of the preview folder's entry name: the name with the real
+// format's extension. Empty when the type is unknown or the name is not a plain entry of
+// the folder (empty, ".", "..", or holding a "/"), so no copy can land elsewhere.
+std::string ViewingCopyName(const std::string &name, int imageType);
+
 class TF_ViewPic : public QDialog, public Ui::TF_ViewPic {
   Q_OBJECT
 public:

@@ -206,3 +206,20 @@ TEST_F(ViewPic, MissingSourceIsReportedNotPassedForSaved) {
   EXPECT_FALSE(fs::exists(dir + "/copy.GIF"));
   EXPECT_TRUE(SavePath.empty());
 }
+
+TEST(ViewingCopy, NamesCarryTheRealFormatAndStayInTheFolder) {
+  EXPECT_EQ(ViewingCopyName("image1.dat", 1), "image1.GIF");
+  EXPECT_EQ(ViewingCopyName("photo.jpeg", 2), "photo.JPG");
+  EXPECT_EQ(ViewingCopyName("photo.jpg", 2), "photo.JPG");
+  EXPECT_EQ(ViewingCopyName("scan", 6), "scan.TIFF");
+  EXPECT_EQ(ViewingCopyName("a.b.c", 3), "a.b.PNG");
+  EXPECT_EQ(ViewingCopyName("pic.pcx", 5), "pic.PCX");
+  EXPECT_EQ(ViewingCopyName("pic.bmp", 4), "pic.BMP");
+  EXPECT_EQ(ViewingCopyName("notes.txt", 0), "");
+  EXPECT_EQ(ViewingCopyName("odd.bin", 7), "");
+  EXPECT_EQ(ViewingCopyName("..", 1), "");
+  EXPECT_EQ(ViewingCopyName(".", 1), "");
+  EXPECT_EQ(ViewingCopyName("", 1), "");
+  EXPECT_EQ(ViewingCopyName("../escape.dat", 1), "");
+  EXPECT_EQ(ViewingCopyName("sub/inner.dat", 1), "");
+}
