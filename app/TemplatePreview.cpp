@@ -1,6 +1,7 @@
 #include "app/TemplatePreview.h"
 
 #include "cabinet/CabSTComps.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
@@ -93,7 +94,10 @@ std::vector<std::string> TemplatePictures(const std::string &folder) {
 }
 
 void TTemplatePreview::Extract(const std::string &templatePath) {
-  MakePrivateFolder(fFolder);
+  if (fPrivate)
+    MakePrivateFolder(fFolder);
+  else if (!ForceDirectories(fFolder))
+    RaiseLastOSError();
   TSTCabReader reader(nullptr);
   reader.ExtractFiles(templatePath, fFolder);
 }

@@ -51,12 +51,15 @@ std::vector<std::string> TemplatePictures(const std::string &folder);
 // One template preview, step by step, in the preview folder.
 class TTemplatePreview {
 public:
-  explicit TTemplatePreview(std::string folder) : fFolder(std::move(folder)) {}
+  // A private folder is made with mode 0700 (the viewer's preview folder); otherwise
+  // the folder is made as any other (plmtool's output folder, left as the user has it).
+  explicit TTemplatePreview(std::string folder, bool privateFolder = true)
+      : fFolder(std::move(folder)), fPrivate(privateFolder) {}
 
   const std::string &Folder() const { return fFolder; }
 
-  // Makes the folder (mode 0700) and unpacks the whole template into it. Raises the
-  // cabinet reader's error for an archive it cannot read.
+  // Makes the folder and unpacks the whole template into it. Raises the cabinet
+  // reader's error for an archive it cannot read.
   void Extract(const std::string &templatePath);
   TemplateFields ReadFields() const { return ReadTemplateFields(fFolder); }
   // Loads "Flavor.htm" (any letter case); raises EFOpenError when there is none.
@@ -72,6 +75,7 @@ public:
 
 private:
   std::string fFolder;
+  bool fPrivate;
   std::string fPageName = "Flavor.htm";
   TLineList fPage;
 };

@@ -81,7 +81,8 @@ void InitViewerResources() {
     // The windows are laid out for a narrow 8-point sans serif; the nearest here.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"),
-                                QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+                                QStringLiteral("DejaVu Sans Condensed"),
+                                QStringLiteral("DejaVu Sans")});
     return true;
   }();
   (void)once;

@@ -14,13 +14,18 @@
 #include "platform/LineList.h"
 #include "platform/Paths.h"
 #include "platform/gui/Cursors.h"
+#include "samples/SampleArt.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include <sys/stat.h>
@@ -270,44 +275,82 @@ TEST_F(Preview, AFolderChangeClearsTheInformationSide) {
   EXPECT_EQ(f->LastFolder, other);
 }
 
-TEST_F(Preview, ThePageCannotReachTheNetworkOrFilesOutsideTheTemplate) {
-  QTcpServer server;
-  ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-  int connections = 0;
-  QObject::connect(&server, &QTcpServer::newConnection, [&] { ++connections; });
-  const std::string secret = Dir("outside") + "/secret.png";
-  WriteFileBytes(secret, Picture("png", 4, 4));
-  const std::string origin = "http://127.0.0.1:" + std::to_string(server.serverPort());
-  // Pictures, a style sheet and a redirection that would all tell a server the page
-  // was opened, and files of the user outside the template.
-  const std::string pictures = "<IMG src=\"" + origin + "/beacon.gif\"><IMG src=\"file://" +
-                               secret +
-                               "\"><IMG src=\"../outside/secret.png\"><IMG src=\"inside.gif\">"
-                               "<LINK rel=stylesheet href=\"" +
-                               origin +
-                               "/x.css\">"
-                               "<META http-equiv=refresh content=\"0; url=" +
-                               origin + "/opened\">";
-  MakeTemplate(
-      fFolder, "a_spy.plm",
-      {{"Flavor.htm", Page("Spy", "Arial", pictures)}, {"inside.gif", Picture("gif", 4, 4)}});
-  auto f = Open(fFolder);
-  QSignalSpy refusals(f->PreviewGuard, &TPreviewGuard::RequestRefused);
-  ClickItem(*f, 0);
-  ASSERT_TRUE(WaitForPreview(*f));
-  EXPECT_EQ(f->WebBrowser->title(), "Spy");
-  auto refused = [&](const QString &part) {
-    const QStringList &all = f->PreviewGuard->Refused();
+class Guarded : public Preview {
+protected:
+  void SetUp() override {
+    Preview::SetUp();
+    ASSERT_TRUE(fServer.listen(QHostAddress::LocalHost));
+    QObject::connect(&fServer, &QTcpServer::newConnection, [this] { ++fConnections; });
+    const std::string secret = Dir("outside") + "/secret.png";
+    WriteFileBytes(secret, Picture("png", 4, 4));
+    const std::string origin = "http://127.0.0.1:" + std::to_string(fServer.serverPort());
+    // Pictures, a style sheet and a redirection that would all tell a server the page
+    // was opened, and files of the user outside the template.
+    const std::string pictures = "<IMG src=\"" + origin + "/beacon.gif\"><IMG src=\"file://" +
+                                 secret +
+                                 "\"><IMG src=\"../outside/secret.png\"><IMG src=\"inside.gif\">"
+                                 "<LINK rel=stylesheet href=\"" +
+                                 origin +
+                                 "/x.css\">"
+                                 "<META http-equiv=refresh content=\"0; url=" +
+                                 origin + "/opened\">";
+    MakeTemplate(
+        fFolder, "a_spy.plm",
+        {{"Flavor.htm", Page("Spy", "Arial", pictures)}, {"inside.gif", Picture("gif", 4, 4)}});
+  }
+
+  bool Refused(const TF_Main &f, const QString &part) const {
+    const QStringList &all = f.PreviewGuard->Refused();
     return std::any_of(all.begin(), all.end(), [&](const QString &u) { return u.contains(part); });
-  };
-  // The redirection comes after the page has loaded; it is refused like the rest.
-  while (!refused("/opened"))
-    ASSERT_TRUE(refusals.wait(10000));
-  EXPECT_TRUE(refused("outside/secret.png"));
-  EXPECT_FALSE(refused("inside.gif"));
-  EXPECT_FALSE(refused("Flavor.htm"));
-  EXPECT_EQ(connections, 0);
-  EXPECT_FALSE(server.hasPendingConnections());
+  }
+
+  // Previews the spying template and waits until the redirection has been dealt with.
+  void PreviewSpy(TF_Main &f) {
+    bool redirected = false;
+    QEventLoop loop;
+    auto c = QObject::connect(f.WebBrowser->page(), &QWebEnginePage::loadingChanged,
+                              [&](const QWebEngineLoadingInfo &info) {
+                                if (info.url().path() == "/opened" &&
+                                    info.status() != QWebEngineLoadingInfo::LoadStartedStatus) {
+                                  redirected = true;
+                                  loop.quit();
+                                }
+                              });
+    ClickItem(f, 0);
+    ASSERT_TRUE(WaitForPreview(f));
+    EXPECT_EQ(f.WebBrowser->title(), "Spy");
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    if (!redirected) loop.exec();
+    QObject::disconnect(c);
+    ASSERT_TRUE(redirected);
+  }
+
+  QTcpServer fServer;
+  int fConnections = 0;
+};
+
+TEST_F(Guarded, ThePageReadsNoFileOutsideTheTemplateAndReachesNoServer) {
+  auto f = Open(fFolder);
+  PreviewSpy(*f);
+  EXPECT_TRUE(Refused(*f, "outside/secret.png"));
+  EXPECT_FALSE(Refused(*f, "inside.gif"));
+  EXPECT_FALSE(Refused(*f, "Flavor.htm"));
+  EXPECT_EQ(fConnections, 0);
+  EXPECT_FALSE(fServer.hasPendingConnections());
+}
+
+TEST_F(Guarded, TheGuardAloneRefusesRemoteAddresses) {
+  auto f = Open(fFolder);
+  // Lift the browser's own restriction on local pages: the guard must still hold.
+  f->WebBrowser->page()->settings()->setAttribute(
+      QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+  PreviewSpy(*f);
+  EXPECT_TRUE(Refused(*f, "/beacon.gif"));
+  EXPECT_TRUE(Refused(*f, "/x.css"));
+  EXPECT_TRUE(Refused(*f, "/opened"));
+  EXPECT_TRUE(Refused(*f, "outside/secret.png"));
+  EXPECT_EQ(fConnections, 0);
+  EXPECT_FALSE(fServer.hasPendingConnections());
 }
 
 TEST(PreviewGuardRule, OnlyFilesOfTheFolderAndSelfContainedSchemesPass) {
@@ -423,6 +466,36 @@ TEST_F(AppTest, ACloseWhoseSettingsCannotBeWrittenReportsAndStillCloses) {
   ASSERT_EQ(fMessages.size(), 1);
   EXPECT_EQ(fMessages[0].toStdString(), "Impossible d'écrire dans " + SettingsPath());
   EXPECT_EQ(Slurp(SettingsPath()), "[General]\r\nLastFolder=/x\r\n");
+}
+
+TEST_F(Preview, EachPreviewShowsItsOwnPicturesEvenUnderTheSameNames) {
+  // Two templates whose page and picture have the same names but different colours: the
+  // second must never be shown with the first one's picture.
+  auto solid = [](QColor c) {
+    QImage img(64, 64, QImage::Format_RGB32);
+    img.fill(c);
+    return plm::samples::EncodePicture(img, "png");
+  };
+  const std::string page =
+      "<HTML><BODY style=\"margin:0\"><IMG src=\"pic.png\" width=300 height=300>"
+      "<TABLE><TR><TD id=PLUMORATEXTREGION>x</TD></TR></TABLE></BODY></HTML>";
+  const std::string dir = Dir("same");
+  MakeTemplate(dir, "1.plm", {{"Flavor.htm", page}, {"pic.png", solid(Qt::red)}});
+  MakeTemplate(dir, "2.plm", {{"Flavor.htm", page}, {"pic.png", solid(Qt::blue)}});
+  auto f = Open(dir);
+  auto shows = [&](QColor c) {
+    return QTest::qWaitFor(
+        [&] { return f->WebBrowser->grab().toImage().pixelColor(150, 150) == c; }, 10000);
+  };
+  ClickItem(*f, 0);
+  ASSERT_TRUE(WaitForPreview(*f));
+  EXPECT_TRUE(shows(Qt::red));
+  ClickItem(*f, 1);
+  ASSERT_TRUE(WaitForPreview(*f));
+  EXPECT_TRUE(shows(Qt::blue));
+  ClickItem(*f, 0);
+  ASSERT_TRUE(WaitForPreview(*f));
+  EXPECT_TRUE(shows(Qt::red));
 }
 
 TEST_F(Preview, EscapeClosesTheWindowAfterTheCloseStep) {
