@@ -146,7 +146,7 @@ private:
   std::vector<std::string> fOpenDstNames;
 };
 
-enum TSTCabCompressionType { cctNone, cctMsZip, cctLzx };
+enum TSTCabCompressionType : uint8_t { cctNone, cctMsZip, cctLzx };
 using TSTCabLzxLevel = int; // 15 .. 21
 
 using TSTCabWriterFilePlacedEvent =
