@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWebEngineLoadingInfo>
@@ -94,7 +95,6 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   FormLayout->setMenuBar(MainMenu);
-  FormClient->setMinimumSize(1015, 718);
   resize(1023, 764);
   if (const QScreen *s = QGuiApplication::primaryScreen())
     move(s->availableGeometry().center() - rect().center());
@@ -103,6 +103,8 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   menu.setColor(QPalette::Base, menu.color(QPalette::Window));
   Listimages->setPalette(menu);
   LabTrademark->setAttribute(Qt::WA_TranslucentBackground);
+  // The scale changes by its arrows only.
+  if (auto *edit = coefsize->findChild<QLineEdit *>()) edit->setReadOnly(true);
 
   UnPas21 = new QObject(this);
   UnPas21->setObjectName(QStringLiteral("UnPas21"));

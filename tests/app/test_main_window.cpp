@@ -593,6 +593,11 @@ TEST_F(AppTest, MainWindowDesign) {
   EXPECT_EQ(f.TrackBar1->value(), 8);
   EXPECT_EQ(f.coefsize->value(), 100);
   EXPECT_EQ(f.imagesize->text(), "699 x 568");
+  // The scale takes its arrows, not typing.
+  f.coefsize->setValue(50);
+  QTest::keyClick(f.coefsize, Qt::Key_Up);
+  QTest::keyClicks(f.coefsize, "9");
+  EXPECT_EQ(f.coefsize->value(), 51);
   EXPECT_EQ(f.Installplm1->text(), "Installer la  lettre");
   EXPECT_EQ(f.LabFont->toolTip(),
             "Si c'est rouge, la police n'est pas installée sur votre système");
