@@ -28,13 +28,23 @@ public:
   uint32_t LE32(int64_t pos) { return uint32_t(LE16(pos)) | (uint32_t(LE16(pos + 2)) << 16); }
   uint32_t BE32(int64_t pos) { return (uint32_t(BE16(pos)) << 16) | uint32_t(BE16(pos + 2)); }
   int64_t Size() const { return fSize; }
+  // The first position at or after from holding value; PastEnd when there is none.
+  int64_t Find(int64_t from, uint8_t value) {
+    for (int64_t pos = from;;) {
+      if (pos < fStart || pos >= fStart + fLength) Fill(pos);
+      const uint8_t *start = fBuffer + (pos - fStart);
+      const size_t left = static_cast<size_t>(fStart + fLength - pos);
+      if (const void *hit = std::memchr(start, value, left))
+        return pos + (static_cast<const uint8_t *>(hit) - start);
+      pos += static_cast<int64_t>(left);
+    }
+  }
 
 private:
   void Fill(int64_t pos) {
     if (pos < 0 || pos >= fSize) throw PastEnd();
     const int64_t want = std::min<int64_t>(sizeof fBuffer, fSize - pos);
-    if (fStream.Seek(pos, TSeekOrigin::soBeginning) != pos) throw PastEnd();
-    const size_t got = fStream.Read(fBuffer, static_cast<size_t>(want));
+    const size_t got = fStream.ReadAt(pos, fBuffer, static_cast<size_t>(want));
     if (got == 0) throw PastEnd();
     fStart = pos;
     fLength = static_cast<int64_t>(got);
@@ -147,8 +157,9 @@ public:
     const int64_t size = fR.Size();
     int64_t p = 0;
     for (;; ++p) {
+      p = fR.Find(p, 0xFF);
       if (p + 2 >= size) throw PastEnd();
-      if (fR.Byte(p) == 0xFF && fR.Byte(p + 1) == 0xD8 && fR.Byte(p + 2) == 0xFF) break;
+      if (fR.Byte(p + 1) == 0xD8 && fR.Byte(p + 2) == 0xFF) break;
     }
     ++p;
     for (;;) {

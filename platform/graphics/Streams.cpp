@@ -18,6 +18,11 @@ int64_t TStream::Size() {
   return size;
 }
 
+size_t TStream::ReadAt(int64_t pos, void *buffer, size_t count) {
+  if (Seek(pos, TSeekOrigin::soBeginning) != pos) return 0;
+  return Read(buffer, count);
+}
+
 void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
 
 void TStream::ReadBuffer(void *buffer, size_t count) {
@@ -201,6 +206,18 @@ int64_t TFileStream::Size() {
   struct stat st;
   if (::fstat(fFd, &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
+}
+
+size_t TFileStream::ReadAt(int64_t pos, void *buffer, size_t count) {
+  size_t done = 0;
+  auto *p = static_cast<uint8_t *>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pread(fFd, p + done, count - done, static_cast<off_t>(pos + int64_t(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
 }
 
 void TFileStream::SetSize(int64_t size) {

@@ -25,6 +25,8 @@ public:
   virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
   virtual int64_t Size();
   virtual void SetSize(int64_t size);
+  // Reads up to count bytes at pos; the position afterwards is unspecified.
+  virtual size_t ReadAt(int64_t pos, void *buffer, size_t count);
 
   int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
   void SetPosition(int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
@@ -92,6 +94,7 @@ public:
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override;
   void SetSize(int64_t size) override;
+  size_t ReadAt(int64_t pos, void *buffer, size_t count) override; // one positioned read
   const std::string &FileName() const { return fFileName; }
 
 private:

@@ -1,0 +1,211 @@
+// Decoding speed of TGIFImage against giflib's DGifSlurp on the same bytes, in the same run,
+// and the header inspector over many small files. The pictures are generated at start.
+#include "tests/imaging/GifFixtures.h"
+
+#include "imaging/DCImageInfo.h"
+#include "imaging/MPGifImg.h"
+#include "platform/graphics/Streams.h"
+
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+// An animation with the texture of a real one: runs of a few pixels, 256 colours.
+const std::vector<uint8_t> &Animation() {
+  static const std::vector<uint8_t> bytes = [] {
+    fixtures::Gif g;
+    g.width = 800;
+    g.height = 600;
+    g.colors = fixtures::Palette(256);
+    for (int i = 0; i < 100; ++i) {
+      fixtures::Frame f;
+      f.width = 800;
+      f.height = 600;
+      f.delay = 4;
+      f.pixels = fixtures::Pixels(800, 600, 256, uint32_t(i + 1), 6);
+      g.frames.push_back(std::move(f));
+    }
+    return fixtures::Encode(g);
+  }();
+  return bytes;
+}
+
+const std::vector<uint8_t> &Still() {
+  static const std::vector<uint8_t> bytes = [] {
+    fixtures::Gif g;
+    g.width = 4000;
+    g.height = 3000;
+    g.colors = fixtures::Palette(256);
+    fixtures::Frame f;
+    f.width = 4000;
+    f.height = 3000;
+    f.pixels = fixtures::Pixels(4000, 3000, 256, 77, 6);
+    g.frames.push_back(std::move(f));
+    return fixtures::Encode(g);
+  }();
+  return bytes;
+}
+
+void DecodeWithTGIFImage(benchmark::State &state, const std::vector<uint8_t> &bytes, int frames) {
+  for (auto _ : state) {
+    plm::TMemoryStream m(bytes);
+    plm::TGIFImage gif;
+    gif.LoadFromStream(m);
+    if (gif.FrameCount() != frames) state.SkipWithError("wrong frame count");
+    benchmark::DoNotOptimize(gif.Data()->FrameBitmap(frames - 1).Image().constBits());
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
+}
+
+struct Reader {
+  const std::vector<uint8_t> *bytes;
+  size_t pos;
+};
+
+int Read(GifFileType *gif, GifByteType *data, int n) {
+  auto *r = static_cast<Reader *>(gif->UserData);
+  const size_t k = std::min(r->bytes->size() - r->pos, size_t(n));
+  std::memcpy(data, r->bytes->data() + r->pos, k);
+  r->pos += k;
+  return int(k);
+}
+
+void DecodeWithGiflib(benchmark::State &state, const std::vector<uint8_t> &bytes, int frames) {
+  for (auto _ : state) {
+    Reader r{&bytes, 0};
+    int err = 0;
+    GifFileType *gif = DGifOpen(&r, Read, &err);
+    if (!gif || DGifSlurp(gif) != GIF_OK || gif->ImageCount != frames)
+      state.SkipWithError("giflib failed");
+    if (gif) {
+      benchmark::DoNotOptimize(gif->SavedImages[frames - 1].RasterBits);
+      DGifCloseFile(gif, &err);
+    }
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes.size()));
+}
+
+void BM_Animation_TGIFImage(benchmark::State &s) { DecodeWithTGIFImage(s, Animation(), 100); }
+void BM_Animation_DGifSlurp(benchmark::State &s) { DecodeWithGiflib(s, Animation(), 100); }
+void BM_Still_TGIFImage(benchmark::State &s) { DecodeWithTGIFImage(s, Still(), 1); }
+void BM_Still_DGifSlurp(benchmark::State &s) { DecodeWithGiflib(s, Still(), 1); }
+
+BENCHMARK(BM_Animation_TGIFImage)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Animation_DGifSlurp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Still_TGIFImage)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Still_DGifSlurp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// 10,000 small picture files of every kind the inspector knows, and some that are none.
+struct SmallFiles {
+  QTemporaryDir dir;
+  std::vector<std::string> paths;
+  SmallFiles() {
+    const std::vector<std::vector<uint8_t>> kinds = {
+        {'G', 'I', 'F', '8', '9', 'a', 120, 0, 60, 0, 0xF7, 0, 0},
+        {0x89, 'P', 'N', 'G', 13, 10,   26, 10, 0, 0,    0, 13, 'I', 'H',
+         'D',  'R', 0,   0,   2,  0x80, 0,  0,  1, 0xE0, 8, 2,  0},
+        {'B', 'M', 54, 0,  0, 0, 0, 0,  0, 0, 54, 0, 0, 0,  40,
+         0,   0,   0,  33, 0, 0, 0, 21, 0, 0, 0,  1, 0, 24, 0},
+        {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J',  'F', 'I',  'F', 0, 1,    1, 0, 0,    1, 0, 1,    0, 0,
+         0xFF, 0xC0, 0,    17,   8, 1,  0x2C, 1,   0x90, 3,   1, 0x11, 0, 2, 0x11, 1, 3, 0x11, 1},
+        std::vector<uint8_t>(2048, 'x'), // text: scanned to its end
+    };
+    for (int i = 0; i < 10000; ++i) {
+      const std::string path = dir.path().toStdString() + "/f" + std::to_string(i);
+      std::vector<uint8_t> b = kinds[size_t(i) % kinds.size()];
+      b.resize(b.size() + size_t(i % 700), 0x20); // sizes of a few hundred bytes to 2.7 KB
+      fixtures::WriteFile(path, b);
+      paths.push_back(path);
+    }
+  }
+};
+
+SmallFiles &Files() {
+  static SmallFiles f;
+  return f;
+}
+
+void BM_Inspector_10000Files(benchmark::State &state) {
+  auto &files = Files();
+  for (auto _ : state) {
+    int64_t known = 0;
+    for (const std::string &p : files.paths) {
+      plm::TDCImageInfo info;
+      info.ReadInfo(p);
+      known += info.ImageType != 0;
+    }
+    if (known != 8000) state.SkipWithError("wrong results");
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * 10000);
+}
+
+// The same files opened, read whole and closed: what the file system costs alone.
+void BM_OpenReadClose_10000Files(benchmark::State &state) {
+  auto &files = Files();
+  std::vector<char> buf(4096);
+  for (auto _ : state) {
+    for (const std::string &p : files.paths) {
+      const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
+      while (read(fd, buf.data(), buf.size()) > 0) {
+      }
+      close(fd);
+    }
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * 10000);
+}
+
+BENCHMARK(BM_Inspector_10000Files)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenReadClose_10000Files)->Unit(benchmark::kMillisecond);
+
+// Collects the mean time of each benchmark to print the ratios at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run> &runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run &r : runs)
+      if (r.iterations > 0) {
+        const std::string name = r.benchmark_name();
+        fTimes[name.substr(0, name.find('/'))] = r.GetAdjustedRealTime();
+      }
+  }
+  void PrintRatios() const {
+    auto ratio = [&](const char *name, const char *a, const char *b) {
+      auto ia = fTimes.find(a), ib = fTimes.find(b);
+      if (ia == fTimes.end() || ib == fTimes.end()) return;
+      std::printf("%-44s %.3f  (%s / %s; below 1 means faster)\n", name, ia->second / ib->second, a,
+                  b);
+    };
+    std::printf("\n");
+    ratio("100 x 800x600 animation, TGIFImage/giflib:", "BM_Animation_TGIFImage",
+          "BM_Animation_DGifSlurp");
+    ratio("4000x3000 still, TGIFImage/giflib:", "BM_Still_TGIFImage", "BM_Still_DGifSlurp");
+    ratio("inspector / open-read-close, 10,000 files:", "BM_Inspector_10000Files",
+          "BM_OpenReadClose_10000Files");
+  }
+
+private:
+  std::map<std::string, double> fTimes;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  benchmark::Initialize(&argc, argv);
+  Animation();
+  Still();
+  Files();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}
