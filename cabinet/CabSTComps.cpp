@@ -397,6 +397,11 @@ namespace {
 
 CABHANDLE FciOpen(char *name, int oflag, int /*pmode*/, int *err, void * /*pv*/) {
   int e = 0;
+  // A cabinet's folder is made when the cabinet is first written.
+  if ((oflag & CAB_O_CREAT) && name) {
+    const std::string folder = ExtractFilePath(name);
+    if (!folder.empty()) ForceDirectories(folder);
+  }
   const CABHANDLE h = OpenWithFlags(name, oflag, e);
   if (h == -1 && err) *err = e;
   return h;
@@ -491,7 +496,7 @@ CABBOOL FciGetTempFile(char *pszTempName, int cbTempName, void *pv) {
   auto *w = static_cast<TSTCabWriter *>(pv);
   std::string folder = w ? ExtractFilePath(w->CabFileName()) : std::string();
   if (folder.empty()) folder = "./";
-  ForceDirectories(folder); // the cabinet's folder, made when the first data arrives
+  ForceDirectories(folder);
   int e = 0;
   std::string name = CreateUniqueFile(folder + ".plmcab-", e);
   if (name.empty() || int(name.size()) >= cbTempName) {

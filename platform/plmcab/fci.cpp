@@ -20,7 +20,8 @@ namespace {
 constexpr uint32_t kFciMagic = 0x43494346;                      // "FCIC"
 constexpr uint32_t kNextNamesReserve = 2 * CB_MAX_CABINET_NAME; // room kept for next names
 constexpr uint32_t kMaxCabinetFiles = 0xFFFF;
-constexpr uint32_t kCopyChunk = 64 * 1024;
+constexpr uint32_t kCopyChunk = 1024 * 1024;
+constexpr size_t kHoldLimit = 32u << 20; // compressed bytes kept in memory before spilling
 
 struct Entry {
   std::string name;
@@ -85,6 +86,8 @@ struct Fci {
 
   CABHANDLE temp = -1;
   std::string tempName;
+  std::vector<uint8_t> held; // the cabinet's blocks, until they pass kHoldLimit
+  bool spilled = false;      // the cabinet's blocks are in the temporary file
   z_stream z{};
   bool zReady = false;
   std::vector<uint8_t> block;
@@ -181,17 +184,30 @@ struct Fci {
     if (outLen > 0xFFFF) throw Failure(FCIERR_MCI_FAIL);
   }
 
+  void StoreData(const uint8_t *p, uint32_t n) {
+    if (!spilled && held.size() + n <= kHoldLimit) {
+      held.insert(held.end(), p, p + n);
+      return;
+    }
+    if (!spilled) {
+      EnsureTemp();
+      WriteAll(temp, held.data(), uint32_t(held.size()), FCIERR_TEMP_FILE);
+      held.clear();
+      spilled = true;
+    }
+    WriteAll(temp, p, n, FCIERR_TEMP_FILE);
+  }
+
   // Writes one data block, or the head of a block cut at a cabinet's end (uncompressed
   // size 0), to the temporary file.
   void WriteBlockPart(const uint8_t *data, uint32_t cbData, uint32_t cbUncomp) {
-    EnsureTemp();
     uint8_t head[kDataSize + 255] = {0};
     const uint32_t csum = resData ? 0 : BlockChecksum(data, uint16_t(cbData), uint16_t(cbUncomp));
     PutU32(head, csum);
     PutU16(head + 4, uint16_t(cbData));
     PutU16(head + 6, uint16_t(cbUncomp));
-    WriteAll(temp, head, kDataSize + resData, FCIERR_TEMP_FILE);
-    WriteAll(temp, data, cbData, FCIERR_TEMP_FILE);
+    StoreData(head, kDataSize + resData);
+    StoreData(data, cbData);
     FolderPart &part = folders.back();
     const uint32_t bytes = kDataSize + resData + cbData;
     part.blocks++;
@@ -326,7 +342,9 @@ struct Fci {
     if (hf == -1) throw Failure(FCIERR_CAB_FILE, err);
     try {
       WriteAll(hf, h.data(), uint32_t(h.size()), FCIERR_CAB_FILE);
-      if (dataBytes > 0) {
+      if (!spilled) {
+        WriteAll(hf, held.data(), uint32_t(held.size()), FCIERR_CAB_FILE);
+      } else {
         if (seek(temp, 0, 0, &err, pv) != 0) throw Failure(FCIERR_TEMP_FILE, err);
         std::vector<uint8_t> buf(kCopyChunk);
         uint32_t left = dataBytes;
@@ -338,6 +356,8 @@ struct Fci {
         }
         if (seek(temp, 0, 0, &err, pv) != 0) throw Failure(FCIERR_TEMP_FILE, err);
       }
+      held.clear();
+      spilled = false;
     } catch (...) {
       int ignored = 0;
       close(hf, &ignored, pv);

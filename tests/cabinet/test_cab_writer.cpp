@@ -471,3 +471,16 @@ TEST(CabWriter, DestructionClosesWithoutFlushing) {
   idle.FlushCabinet(true); // nothing started: nothing to do
   idle.CloseCabinet(true);
 }
+
+TEST(CabWriter, LargeCabinetSpillsItsBlocksToATemporaryFile) {
+  TempDir dir;
+  const std::string big = MakeData(40u << 20, 16, false); // more than the writer holds
+  BuildCabinet(dir / "L.cab", {{"big.bin", big}, {"small.txt", "s"}}, plm::cctNone);
+  EXPECT_GT(plm::FileSize(dir / "L.cab"), int64_t(big.size()));
+  const auto back = ReadBack(dir / "L.cab", dir / "out");
+  EXPECT_TRUE(back.at("big.bin") == big);
+  EXPECT_EQ(back.at("small.txt"), "s");
+  // The temporary file is gone with the context.
+  for (const std::string &f : ListTree(dir.path()))
+    EXPECT_EQ(f.find(".plmcab-"), std::string::npos);
+}
