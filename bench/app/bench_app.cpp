@@ -1,0 +1,177 @@
+// The viewer's speed as a user feels it: from selecting a template to the end of its
+// page load (warm: after a first preview), the unpack-and-rewrite part alone, and the
+// time from start-up to a shown main window.
+//
+// The template weighs about 300 KB and holds 20 pictures (JPEG, PNG and GIF), all shown
+// by its page. Target: a warm preview under 200 ms.
+#include "app/TemplatePreview.h"
+#include "app/UMain.h"
+#include "app/Uglobalvar.h"
+#include "platform/AppPaths.h"
+#include "platform/FileSys.h"
+#include "platform/LineList.h"
+#include "platform/TempDir.h"
+#include "samples/SampleArt.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+std::string gRoot;    // the benchmark's own folder
+std::string gLetters; // two copies of the template, so that each run selects anew
+int64_t gTemplateBytes = 0;
+
+void MakeData() {
+  char tmpl[] = "/tmp/plm-bench-app-XXXXXX";
+  gRoot = ::mkdtemp(tmpl);
+  gLetters = gRoot + "/letters";
+  plm::ForceDirectories(gLetters);
+  plm::ForceDirectories(gRoot + "/temp", 0700);
+  plm::ForceDirectories(gRoot + "/stage");
+  plm::TempPath = gRoot + "/temp/";
+  plm::SetSettingsFileOverride(gRoot + "/plmlooker.ini");
+
+  std::vector<std::pair<std::string, std::string>> files;
+  std::string images;
+  auto add = [&](const std::string &name, const std::string &bytes) {
+    const std::string path = gRoot + "/stage/" + name;
+    plm::samples::WriteFile(path, bytes);
+    files.emplace_back(path, name);
+  };
+  for (int i = 0; i < 20; ++i) {
+    std::string name, bytes;
+    if (i % 3 == 0) {
+      name = "photo" + std::to_string(i) + ".jpg";
+      bytes =
+          plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 170, 140, i), "jpeg", 80);
+    } else if (i % 3 == 1) {
+      name = "tile" + std::to_string(i) + ".png";
+      bytes = plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 72, 72, i), "png");
+    } else {
+      name = "flower" + std::to_string(i) + ".gif";
+      bytes = plm::samples::EncodeGif({plm::samples::PaintPicture("noise", 90, 90, i)});
+    }
+    add(name, bytes);
+    images += "<IMG src=\"" + name + "\">";
+  }
+  add("content.ini", "[General]\r\nCollection=Banc d'essai\r\nDisplay=Vingt images\r\n"
+                     "[TradeMark]\r\nTradeMark=Plumora\r\n");
+  add("Flavor.htm", "<HTML><BODY><TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: "
+                    "Liberation Sans; FONT-SIZE: 12pt\">x</TD></TR><TR><TD>" +
+                        images + "</TD></TR></TABLE></BODY></HTML>");
+  for (const char *n : {"a.plm", "b.plm"})
+    plm::samples::PackTemplate(gLetters + "/" + n, files);
+  gTemplateBytes = plm::FileSize(gLetters + "/a.plm");
+}
+
+// Waits for the window's download-complete event.
+bool AwaitPreview(TF_Main &f) {
+  QEventLoop loop;
+  bool done = false;
+  auto c = QObject::connect(&f, &TF_Main::DownloadComplete, [&] {
+    done = true;
+    loop.quit();
+  });
+  QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+  loop.exec();
+  QObject::disconnect(c);
+  return done;
+}
+
+std::unique_ptr<TF_Main> ShownWindow() {
+  auto f = std::make_unique<TF_Main>();
+  f->setShellTreePath(gLetters);
+  f->Majdata();
+  f->show();
+  if (!QTest::qWaitForWindowExposed(f.get())) std::fputs("window not exposed\n", stderr);
+  return f;
+}
+
+void BM_FirstWindowShown(benchmark::State &state) {
+  // The first window of the process: the browser engine starts with it.
+  for (auto _ : state) {
+    QElapsedTimer t;
+    t.start();
+    auto f = ShownWindow();
+    state.SetIterationTime(t.nsecsElapsed() / 1e9);
+  }
+}
+BENCHMARK(BM_FirstWindowShown)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_WindowShown(benchmark::State &state) {
+  for (auto _ : state) {
+    QElapsedTimer t;
+    t.start();
+    auto f = ShownWindow();
+    state.SetIterationTime(t.nsecsElapsed() / 1e9);
+  }
+}
+BENCHMARK(BM_WindowShown)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_WarmPreview(benchmark::State &state) {
+  auto f = ShownWindow();
+  int next = 0;
+  auto select = [&] {
+    f->FileListBox->setItemIndex(next);
+    next ^= 1;
+    f->FileListBoxClick();
+    return AwaitPreview(*f);
+  };
+  if (!select()) state.SkipWithError("the first preview never completed");
+  for (auto _ : state) {
+    QElapsedTimer t;
+    t.start();
+    if (!select()) {
+      state.SkipWithError("a preview never completed");
+      break;
+    }
+    state.SetIterationTime(t.nsecsElapsed() / 1e9);
+  }
+  state.counters["template_KB"] = double(gTemplateBytes) / 1024.0;
+  state.counters["pictures"] = double(f->Listimages->count());
+}
+BENCHMARK(BM_WarmPreview)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_UnpackAndRewrite(benchmark::State &state) {
+  // The preview's own work before the browser: unpack, read, check, rewrite, list, save.
+  const std::string folder = gRoot + "/unpack";
+  for (auto _ : state) {
+    for (const auto &n : plm::ListDirectory(folder))
+      plm::DeleteEntryNoFollow(folder + "/" + n);
+    plm::TTemplatePreview p(folder);
+    p.Extract(gLetters + "/a.plm");
+    benchmark::DoNotOptimize(p.ReadFields());
+    p.LoadPage();
+    benchmark::DoNotOptimize(p.FontName());
+    p.RewritePage();
+    benchmark::DoNotOptimize(p.Pictures());
+    p.SavePage();
+  }
+}
+BENCHMARK(BM_UnpackAndRewrite)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  MakeData();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  plm::SetSettingsFileOverride("");
+  std::system(("rm -rf '" + gRoot + "'").c_str());
+  return 0;
+}
