@@ -181,7 +181,7 @@ bool RunDecode(DecodeJob &job) {
       cinfo.out_color_space = JCS_RGB;
       cinfo.quantize_colors = TRUE;
       cinfo.desired_number_of_colors = 256;
-      cinfo.two_pass_quantize = job.progressive ? FALSE : TRUE;
+      cinfo.two_pass_quantize = TRUE;
       format = QImage::Format_Indexed8;
     }
   }
@@ -490,31 +490,55 @@ void TJPEGImage::Decode() const {
   job.size = fData.size();
   job.denom = Denominator(fScale);
   job.grayscale = fGrayscale;
-  job.quantize = fPixelFormat == jf8Bit;
   job.fast = fPerformance == jpBestSpeed;
   job.progressive = fProgressiveDisplay;
   job.maxPixels = MaxPixels;
+  // The library's best colour reduction needs the whole picture: a progressive display
+  // shows its passes in true colour, and the 8-bit picture is decoded once more at the end.
+  const bool quantize = fPixelFormat == jf8Bit;
+  const bool finalPass = quantize && fProgressiveDisplay && fProgressiveFile;
+  job.quantize = quantize && !finalPass;
   auto *self = const_cast<TJPEGImage *>(this);
   job.passDone = [self, &job] {
     // Show the pass: the bitmap holds what has been decoded so far.
     self->fBitmap = std::make_unique<TBitmap>(job.image.copy());
     self->Changed();
   };
-  fDecoding = true;
-  const bool ok = RunDecode(job);
-  fDecoding = false;
-  if (!ok) {
+  auto fail = [this](const DecodeJob &j) {
     fBitmap.reset();
     fDecodeFailed = true;
-    switch (job.failure) {
+    switch (j.failure) {
     case Failure::TooLarge:
       throw EJPEG("JPEG image too large");
     case Failure::NoMemory:
       throw EOutOfMemory("Out of memory");
     default:
-      throw EJPEG(job.message);
+      throw EJPEG(j.message);
     }
+  };
+  fDecoding = true;
+  bool ok = RunDecode(job);
+  if (ok && finalPass) {
+    DecodeJob last;
+    last.data = job.data;
+    last.size = job.size;
+    last.denom = job.denom;
+    last.grayscale = job.grayscale;
+    last.fast = job.fast;
+    last.quantize = true;
+    last.maxPixels = job.maxPixels;
+    ok = RunDecode(last);
+    if (!ok) {
+      fDecoding = false;
+      fail(last);
+    }
+    job.image = last.image;
   }
+  fDecoding = false;
+  if (!ok) fail(job);
+  // A CMYK picture is converted by this class, after the library: reduce it here.
+  if (quantize && job.image.format() != QImage::Format_Indexed8)
+    job.image = job.image.convertToFormat(QImage::Format_Indexed8);
   fBitmap = std::make_unique<TBitmap>(job.image);
   if (job.callbackError) std::rethrow_exception(job.callbackError);
 }

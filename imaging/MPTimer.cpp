@@ -161,6 +161,7 @@ void TMPTimerPool::UpdateTimer() {
   if (fTimer && fTimer->interval() == m) return;
   delete fTimer;
   fTimer = new QTimer(this);
+  fTimer->setTimerType(Qt::PreciseTimer);
   fTimer->setInterval(m);
   connect(fTimer, &QTimer::timeout, this, [this] { TimerTick(); });
   fTimer->start();

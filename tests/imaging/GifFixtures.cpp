@@ -75,28 +75,48 @@ std::vector<uint8_t> Encode(const Gif &g) {
   GifFileType *gif = EGifOpen(&out, WriteToVector, &err);
   if (!gif) throw std::runtime_error("EGifOpen failed");
   EGifSetGifVersion(gif, true);
-  gif->SWidth = g.width;
-  gif->SHeight = g.height;
-  gif->SColorResolution = 8;
-  gif->SBackGroundColor = 0;
-  gif->SColorMap = MakeMap(g.colors);
-  for (size_t i = 0; i < g.frames.size(); ++i) {
-    const Frame &f = g.frames[i];
-    SavedImage *img = GifMakeSavedImage(gif, nullptr);
-    img->ImageDesc.Left = f.left;
-    img->ImageDesc.Top = f.top;
-    img->ImageDesc.Width = f.width;
-    img->ImageDesc.Height = f.height;
-    img->ImageDesc.Interlace = f.interlace;
-    img->ImageDesc.ColorMap = MakeMap(f.colors);
-    img->RasterBits = static_cast<GifByteType *>(std::malloc(f.pixels.size() + 1));
-    std::memcpy(img->RasterBits, f.pixels.data(), f.pixels.size());
+  auto fail = [&](const char *what) {
+    EGifCloseFile(gif, &err);
+    throw std::runtime_error(what);
+  };
+  ColorMapObject *screenMap = MakeMap(g.colors);
+  const int rc = EGifPutScreenDesc(gif, g.width, g.height, 8, 0, screenMap);
+  GifFreeMapObject(screenMap);
+  if (rc != GIF_OK) fail("EGifPutScreenDesc failed");
+  for (const Frame &f : g.frames) {
     if (f.delay >= 0) {
       GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, f.delay, NO_TRANSPARENT_COLOR};
-      EGifGCBToSavedExtension(&gcb, gif, static_cast<int>(i));
+      GifByteType ext[4];
+      EGifGCBToExtension(&gcb, ext);
+      if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) != GIF_OK)
+        fail("EGifPutExtension failed");
+    }
+    // giflib keeps a copy of the previous image's table and does not free it when the
+    // next image replaces it.
+    if (gif->Image.ColorMap) {
+      GifFreeMapObject(gif->Image.ColorMap);
+      gif->Image.ColorMap = nullptr;
+    }
+    ColorMapObject *map = MakeMap(f.colors);
+    const int r = EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlace, map);
+    GifFreeMapObject(map);
+    if (r != GIF_OK) fail("EGifPutImageDesc failed");
+    auto line = [&](int y) {
+      auto *row = const_cast<GifPixelType *>(f.pixels.data() + size_t(y) * f.width);
+      if (EGifPutLine(gif, row, f.width) != GIF_OK) fail("EGifPutLine failed");
+    };
+    if (f.interlace) {
+      // Rows go out in interlace order.
+      const int first[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = first[pass]; y < f.height; y += step[pass])
+          line(y);
+    } else {
+      for (int y = 0; y < f.height; ++y)
+        line(y);
     }
   }
-  if (EGifSpew(gif) != GIF_OK) throw std::runtime_error("EGifSpew failed");
+  if (EGifCloseFile(gif, &err) != GIF_OK) throw std::runtime_error("EGifCloseFile failed");
   return out;
 }
 

@@ -29,7 +29,7 @@ std::vector<Rgb> Palette(int n);
 // length runLength (1 = noise).
 std::vector<uint8_t> Pixels(int w, int h, int colors, uint32_t seed, int runLength = 1);
 
-// Encodes with giflib's EGifSpew (GIF89a); interlaced frames are written in interlace order.
+// Encodes with giflib (GIF89a); the rows of interlaced frames go out in interlace order.
 std::vector<uint8_t> Encode(const Gif &gif);
 
 struct Decoded {

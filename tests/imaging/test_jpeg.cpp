@@ -283,3 +283,33 @@ TEST(JpegPicture, RegisteredExtensionsAndCopies) {
   empty.SaveToStream(none);
   EXPECT_EQ(none.Size(), 0);
 }
+
+TEST(JpegDecode, ImageMagickCmykAndProgressiveFiles) {
+  testutil::TempDir dir;
+  const std::string im = "/usr/bin/convert-im6.q16 -size 16x16 xc:'rgb(255,128,0)' ";
+  ASSERT_EQ(std::system((im + "-colorspace CMYK " + dir.Path("cmyk.jpg")).c_str()), 0);
+  ASSERT_EQ(std::system((im + "-interlace Plane " + dir.Path("prog.jpg")).c_str()), 0);
+  auto near = [](QRgb p, int r, int g, int b) {
+    return std::abs(qRed(p) - r) < 12 && std::abs(qGreen(p) - g) < 12 &&
+           std::abs(qBlue(p) - b) < 12;
+  };
+  TJPEGImage cmyk;
+  cmyk.LoadFromFile(dir.Path("cmyk.jpg"));
+  EXPECT_TRUE(near(cmyk.Bitmap().Image().pixel(8, 8), 255, 128, 0))
+      << std::hex << cmyk.Bitmap().Image().pixel(8, 8);
+  cmyk.SetPixelFormat(jf8Bit); // reduced after the conversion
+  EXPECT_EQ(cmyk.Bitmap().PixelFormat(), TPixelFormat::pf8bit);
+  EXPECT_TRUE(near(cmyk.Bitmap().Image().pixel(8, 8), 255, 128, 0));
+
+  TJPEGImage prog;
+  prog.LoadFromFile(dir.Path("prog.jpg"));
+  EXPECT_TRUE(prog.ProgressiveEncoded());
+  prog.SetProgressiveDisplay(true);
+  prog.SetPixelFormat(jf8Bit);
+  int passes = 0;
+  prog.OnChange = [&](TGraphic *) { ++passes; };
+  prog.DIBNeeded();
+  EXPECT_GT(passes, 1);
+  EXPECT_EQ(prog.Bitmap().PixelFormat(), TPixelFormat::pf8bit);
+  EXPECT_TRUE(near(prog.Bitmap().Image().pixel(8, 8), 255, 128, 0));
+}
