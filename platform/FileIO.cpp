@@ -54,6 +54,19 @@ FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDispos
     osError = errno;
     return INVALID_FILE_HANDLE;
   }
+  if (fd < 3) {
+    // A process started with a standard stream closed hands that number out again.
+    // Callers that take 0 for "no file" (the cabinet library's copy-file answer does)
+    // must never see it, and nothing should write where a stream is expected.
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    const int err = errno;
+    ::close(fd);
+    if (moved < 0) {
+      osError = err;
+      return INVALID_FILE_HANDLE;
+    }
+    fd = moved;
+  }
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);

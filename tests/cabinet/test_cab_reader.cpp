@@ -469,3 +469,30 @@ TEST(CabReader, OwnerFreesTheReader) {
   delete owner;
   EXPECT_TRUE(r.isNull());
 }
+
+TEST(CabReader, ClosedStandardInputDoesNotMakeAFileLookSkipped) {
+  TempDir dir;
+  BuildCabinet(dir / "t.cab", {{"a.txt", "first"}, {"b.txt", "second"}});
+  const int saved = ::dup(0);
+  ASSERT_GE(saved, 0);
+  ::close(0); // the next file opened would otherwise get handle 0, "skip this file"
+  TSTCabReader r(nullptr);
+  r.ExtractFiles(dir / "t.cab", dir / "out");
+  ::dup2(saved, 0);
+  ::close(saved);
+  EXPECT_EQ(ReadFile(dir / "out/a.txt"), "first");
+  EXPECT_EQ(ReadFile(dir / "out/b.txt"), "second");
+}
+
+TEST(CabReader, NamesWithoutTheUtf8FlagAreWindows1252) {
+  TempDir dir;
+  WriteFile(dir / "t.cab", RawCabinet({{"caf\xE9\\\x80.txt", "x"}, {"\xC3\xA9t\xC3\xA9", "y", 0, 0xA0}}));
+  TSTCabReader r(nullptr);
+  std::vector<std::string> src;
+  r.OnCopyFile = [&](TSTCabReader *, const std::string &name, int32_t, uint16_t, uint16_t,
+                     uint16_t, uint16_t, std::string &, bool &) { src.push_back(name); };
+  r.ExtractFiles(dir / "t.cab", dir / "out");
+  EXPECT_EQ(src, (std::vector<std::string>{"caf\xE9\\\x80.txt", "\xC3\xA9t\xC3\xA9"}));
+  EXPECT_EQ(ReadFile(dir / "out/café/€.txt"), "x");
+  EXPECT_EQ(ReadFile(dir / "out/été"), "y");
+}
