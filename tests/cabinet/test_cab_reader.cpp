@@ -486,13 +486,73 @@ TEST(CabReader, ClosedStandardInputDoesNotMakeAFileLookSkipped) {
 
 TEST(CabReader, NamesWithoutTheUtf8FlagAreWindows1252) {
   TempDir dir;
-  WriteFile(dir / "t.cab", RawCabinet({{"caf\xE9\\\x80.txt", "x"}, {"\xC3\xA9t\xC3\xA9", "y", 0, 0xA0}}));
+  WriteFile(dir / "t.cab",
+            RawCabinet({{"caf\xE9\\\x80.txt", "x"}, {"\xC3\xA9t\xC3\xA9", "y", 0, 0xA0}}));
   TSTCabReader r(nullptr);
   std::vector<std::string> src;
-  r.OnCopyFile = [&](TSTCabReader *, const std::string &name, int32_t, uint16_t, uint16_t,
-                     uint16_t, uint16_t, std::string &, bool &) { src.push_back(name); };
+  r.OnCopyFile = [&](TSTCabReader *, const std::string &name, int32_t, uint16_t, uint16_t, uint16_t,
+                     uint16_t, std::string &, bool &) { src.push_back(name); };
   r.ExtractFiles(dir / "t.cab", dir / "out");
   EXPECT_EQ(src, (std::vector<std::string>{"caf\xE9\\\x80.txt", "\xC3\xA9t\xC3\xA9"}));
   EXPECT_EQ(ReadFile(dir / "out/café/€.txt"), "x");
   EXPECT_EQ(ReadFile(dir / "out/été"), "y");
+}
+
+namespace {
+
+// A cabinet with one LZX folder (window 2^21) holding one uncompressed LZX block.
+std::string LzxCabinet(const std::string &name, const std::string &data) {
+  using namespace plmcab;
+  const uint32_t len = uint32_t(data.size()); // one frame: at most 32768 bytes
+  const uint32_t i = len >> 8, j = len & 0xFF;
+  std::string stream;
+  AddU16(stream, uint16_t((3u << 12) | (i >> 4))); // no E8 translation, block type 3
+  AddU16(stream, uint16_t(((i & 0xF) << 12) | (j << 4)));
+  for (int r = 0; r < 3; ++r)
+    AddU32(stream, 1); // R0, R1, R2
+  stream += data;
+  if (len & 1) stream += '\0';
+  std::string files;
+  AddU32(files, len);
+  AddU32(files, 0);
+  AddU16(files, 0);
+  AddU16(files, 0x5A21);
+  AddU16(files, 0x6000);
+  AddU16(files, 0x20);
+  files += name + '\0';
+  const uint32_t coffFiles = kHeaderSize + kFolderSize;
+  const uint32_t dataStart = coffFiles + uint32_t(files.size());
+  std::string h = "MSCF";
+  AddU32(h, 0);
+  AddU32(h, dataStart + kDataSize + uint32_t(stream.size()));
+  AddU32(h, 0);
+  AddU32(h, coffFiles);
+  AddU32(h, 0);
+  AddU8(h, 3);
+  AddU8(h, 1);
+  AddU16(h, 1);
+  AddU16(h, 1);
+  AddU16(h, 0);
+  AddU16(h, 0);
+  AddU16(h, 0);
+  AddU32(h, dataStart);
+  AddU16(h, 1);
+  AddU16(h, 0x1503);
+  std::string block;
+  AddU32(block, BlockChecksum(reinterpret_cast<const uint8_t *>(stream.data()),
+                              uint16_t(stream.size()), uint16_t(len)));
+  AddU16(block, uint16_t(stream.size()));
+  AddU16(block, uint16_t(len));
+  return h + files + block + stream;
+}
+
+} // namespace
+
+TEST(CabReader, DecodesLzxFolders) {
+  TempDir dir;
+  const std::string data = MakeData(1001, 17, true);
+  WriteFile(dir / "lzx.cab", LzxCabinet("lzx.txt", data));
+  TSTCabReader r(nullptr);
+  r.ExtractFiles(dir / "lzx.cab", dir / "out");
+  EXPECT_EQ(ReadFile(dir / "out/lzx.txt"), data);
 }
