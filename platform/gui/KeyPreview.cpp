@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QWidget>
 
 namespace plm {
@@ -12,24 +13,24 @@ TKeyPreview::TKeyPreview(QWidget *window, Handler handler)
 }
 
 bool TKeyPreview::eventFilter(QObject *obj, QEvent *e) {
-  if (e->type() != QEvent::KeyPress || !obj->isWidgetType()) return false;
+  if (e->type() != QEvent::KeyPress || e == fDelivering || !obj->isWidgetType()) return false;
   auto *w = static_cast<QWidget *>(obj);
   if (w->window() != fWindow) return false;
-  if (e == fLastEvent && fLastTarget) {
-    // Still the same press on its way up from the widget it was first sent to.
-    for (QObject *p = fLastTarget->parent(); p; p = p->parent())
-      if (p == obj) return false;
-  }
-  fLastEvent = e;
-  fLastTarget = obj;
   auto *k = static_cast<QKeyEvent *>(e);
   int key = k->key();
   if (fHandler) fHandler(key, k->modifiers());
-  if (key == 0) {
-    k->accept();
-    return true;
+  if (key != 0) {
+    // The control gets the press now, and its parents after it when it leaves it
+    // unaccepted; the handler has had its turn.
+    const QPointer<TKeyPreview> self(this);
+    const QEvent *outer = fDelivering;
+    fDelivering = e;
+    QCoreApplication::sendEvent(obj, e);
+    if (!self) return true;
+    fDelivering = outer;
   }
-  return false;
+  k->accept();
+  return true;
 }
 
 } // namespace plm

@@ -22,10 +22,9 @@ protected:
 private:
   QWidget *fWindow;
   Handler fHandler;
-  // The key press last handed to the handler, and the widget it was aimed at: an event
-  // that is not accepted travels up to the parents, and must not be handled twice.
-  const QEvent *fLastEvent = nullptr;
-  QObject *fLastTarget = nullptr;
+  // The press being delivered on the handler's behalf: on its way up to the parents it
+  // must not reach the handler again.
+  const QEvent *fDelivering = nullptr;
 };
 
 } // namespace plm
