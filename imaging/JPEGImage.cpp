@@ -82,7 +82,7 @@ struct DecodeJob {
   size_t size = 0;
   unsigned denom = 1;
   bool grayscale = false, quantize = false, fast = false, progressive = false;
-  int64_t maxPixels = 0;
+  int64_t maxPixels = 0, maxStoredPixels = 0;
 
   QImage image;
   // Called after each output pass of a progressive display; its errors are kept for the
@@ -188,7 +188,8 @@ bool RunDecode(DecodeJob &job) {
   const bool buffered = job.progressive && jpeg_has_multiple_scans(&cinfo);
   cinfo.buffered_image = buffered ? TRUE : FALSE;
   jpeg_calc_output_dimensions(&cinfo);
-  if (int64_t(cinfo.output_width) * int64_t(cinfo.output_height) > job.maxPixels) {
+  if (int64_t(cinfo.output_width) * int64_t(cinfo.output_height) > job.maxPixels ||
+      int64_t(cinfo.image_width) * int64_t(cinfo.image_height) > job.maxStoredPixels) {
     job.failure = Failure::TooLarge;
     jpeg_destroy_decompress(&cinfo);
     return false;
@@ -493,6 +494,7 @@ void TJPEGImage::Decode() const {
   job.fast = fPerformance == jpBestSpeed;
   job.progressive = fProgressiveDisplay;
   job.maxPixels = MaxPixels;
+  job.maxStoredPixels = MaxStoredPixels;
   // The library's best colour reduction needs the whole picture: a progressive display
   // shows its passes in true colour, and the 8-bit picture is decoded once more at the end.
   const bool quantize = fPixelFormat == jf8Bit;
@@ -527,6 +529,7 @@ void TJPEGImage::Decode() const {
     last.fast = job.fast;
     last.quantize = true;
     last.maxPixels = job.maxPixels;
+    last.maxStoredPixels = job.maxStoredPixels;
     ok = RunDecode(last);
     if (!ok) {
       fDecoding = false;

@@ -81,8 +81,10 @@ public:
   // The stored size, before scaling.
   int StoredWidth() const { return fStoredWidth; }
   int StoredHeight() const { return fStoredHeight; }
-  // Pictures larger than this many pixels are refused (EJPEG) before anything is decoded.
-  static constexpr int64_t MaxPixels = 16384LL * 16384LL;
+  // Pictures larger than this many pixels (decoded, or stored before scaling) are refused
+  // (EJPEG "JPEG image too large") before anything is decoded.
+  static constexpr int64_t MaxPixels = 8192LL * 8192LL;
+  static constexpr int64_t MaxStoredPixels = 16384LL * 16384LL;
 
 private:
   void FreeBitmap();
