@@ -24,6 +24,11 @@ namespace {
 class QtEnvironment : public ::testing::Environment {
 public:
   void SetUp() override {
+    // The browser engine's settings for a test run as root without a GPU, unless the
+    // caller chose its own.
+    ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS",
+             "--disable-gpu --no-sandbox --disable-background-networking", 0);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     static int argc = 1;
     static char arg0[] = "test_app_window";
