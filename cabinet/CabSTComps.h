@@ -6,7 +6,7 @@
 //   plm::TSTCabWriter w(nullptr);
 //   w.setCompressionType(plm::cctMsZip);      // or cctNone; LZX is refused by the library
 //   w.StartCabinet("/path/Sample.plm");
-//   w.AddFile("/src/Flavor.htm", "Flavor.htm"); // stored name, may hold "sub\\name"
+//   w.AddFile("/src/Flavor.htm", "Flavor.htm"); // stored name; "sub/name" is kept as a folder
 //   w.CloseCabinet(true);                      // flush and close; failures raise ESTCabinet
 #include "platform/Exceptions.h"
 #include "platform/plmcab/fdi_fci.h"

@@ -71,6 +71,7 @@ struct Fci {
   // The cabinet being filled.
   std::vector<FolderPart> folders;
   std::vector<Entry> entries;
+  uint64_t entryBytes = 0; // size of the file entries of the cabinet
   uint32_t dataBytes = 0;
   bool folderOpen = false;
   bool folderCarried = false; // the open folder came over from the previous cabinet
@@ -139,9 +140,7 @@ struct Fci {
   uint64_t Estimate(uint64_t extra) const {
     uint64_t n =
         HeaderBytes(kNextNamesReserve) + uint64_t(folders.size()) * (kFolderSize + resFolder);
-    for (const Entry &e : entries)
-      n += EntryBytes(e.name);
-    return n + dataBytes + extra;
+    return n + entryBytes + dataBytes + extra;
   }
 
   // ---- blocks and folders ------------------------------------------------------------
@@ -370,6 +369,7 @@ struct Fci {
   void ResetCabinet() {
     folders.clear();
     entries.clear();
+    entryBytes = 0;
     dataBytes = 0;
     folderOpen = false;
     folderCarried = false;
@@ -414,6 +414,9 @@ struct Fci {
     folderOpen = true;
     folderCarried = true;
     entries = std::move(carried);
+    entryBytes = 0;
+    for (const Entry &e : entries)
+      entryBytes += EntryBytes(e.name);
     cabPending = true;
     for (const Entry &e : entries)
       Placed(e, true);
@@ -499,6 +502,7 @@ struct Fci {
       e.attribs = attribs;
       e.folder = folders.size() - 1;
       entries.push_back(e);
+      entryBytes += EntryBytes(e.name);
       Placed(e, false);
       uint32_t left = size;
       pending.reserve(kMaxBlock);

@@ -406,7 +406,7 @@ private:
     n.pv = fPv;
     return fNotify(type, &n);
   }
-  mscabd_file *MsFileAt(size_t index, const RawFile &rf) const;
+  mscabd_file *MsFileAt(size_t index, const RawFile &rf);
   int CompleteFile(const RawFile &rf);
   int Append(const std::string &folder);
   bool AskNext(int fdie, std::string &path);
@@ -425,12 +425,19 @@ private:
   std::deque<Part> fChain;
   std::string fNextPath; // the folder where the next cabinet is looked for
   bool fPrefetched = false;
+  mscabd_file *fCursor = nullptr; // the file list is rebuilt when a cabinet is joined
+  size_t fCursorIndex = 0;
 };
 
-mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) const {
-  mscabd_file *f = fRoot->files;
-  for (size_t i = 0; f && i < index; ++i)
-    f = f->next;
+mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) {
+  // Files are taken in order: walk on from the last one found.
+  if (!fCursor || fCursorIndex > index) {
+    fCursor = fRoot->files;
+    fCursorIndex = 0;
+  }
+  for (; fCursor && fCursorIndex < index; ++fCursorIndex)
+    fCursor = fCursor->next;
+  mscabd_file *f = fCursor;
   if (!f || !f->filename || rf.name != f->filename || f->offset != rf.offset ||
       f->length != rf.size)
     return nullptr;
@@ -462,7 +469,10 @@ int CopyJob::Append(const std::string &folder) {
     fDecomp->close(fDecomp, added.cab);
     e = FDIERROR_WRONG_CABINET;
   }
-  if (e) fChain.pop_back();
+  if (e)
+    fChain.pop_back();
+  else
+    fCursor = nullptr;
   return e;
 }
 

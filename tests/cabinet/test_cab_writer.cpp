@@ -484,3 +484,28 @@ TEST(CabWriter, LargeCabinetSpillsItsBlocksToATemporaryFile) {
   for (const std::string &f : ListTree(dir.path()))
     EXPECT_EQ(f.find(".plmcab-"), std::string::npos);
 }
+
+TEST(CabWriter, MoreFilesThanOneCabinetListsGoOnInTheNext) {
+  TempDir dir;
+  WriteFile(dir / "one", "1");
+  TSTCabWriter w(nullptr);
+  w.setCompressionType(plm::cctNone);
+  w.StartCabinet(dir / "M.cab");
+  const int count = 0x10000 + 5; // a cabinet lists at most 65535 files
+  for (int i = 0; i < count; ++i)
+    w.AddFile(dir / "one", std::to_string(i));
+  w.CloseCabinet(true);
+  ASSERT_TRUE(Exists(dir / "M2.cab"));
+  TSTCabReader r(nullptr);
+  int seen = 0;
+  bool ordered = true;
+  r.OnCopyFile = [&](TSTCabReader *, const std::string &name, int32_t, uint16_t, uint16_t, uint16_t,
+                     uint16_t, std::string &dst, bool &) {
+    ordered = ordered && name == std::to_string(seen);
+    ++seen;
+    dst.clear();
+  };
+  r.ExtractFiles(dir / "M.cab", dir / "out");
+  EXPECT_EQ(seen, count);
+  EXPECT_TRUE(ordered);
+}
