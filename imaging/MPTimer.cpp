@@ -163,7 +163,7 @@ void TMPTimerPool::UpdateTimer() {
   fTimer = new QTimer(this);
   fTimer->setTimerType(Qt::PreciseTimer);
   fTimer->setInterval(m);
-  connect(fTimer, &QTimer::timeout, this, [this] { TimerTick(); });
+  connect(fTimer.data(), &QTimer::timeout, this, [this] { TimerTick(); });
   fTimer->start();
 }
 

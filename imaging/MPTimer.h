@@ -4,12 +4,12 @@
 // period; at each tick every enabled trigger whose interval has elapsed (within 23 ms)
 // fires. Times come from the platform's 32-bit wrapping tick counter.
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-class QTimer;
 
 namespace plm {
 
@@ -101,7 +101,7 @@ public:
   void UpdateTimer();
 
   // The platform timer, or nullptr while no trigger is enabled.
-  QTimer *Timer() const { return fTimer; }
+  QTimer *Timer() const { return fTimer.data(); }
 
   bool DefEnabled = true;
   TMPTriggerEvent OnAllTriggers;
@@ -111,7 +111,7 @@ private:
   void TriggerDestroyed(TTrigger *trigger);
 
   std::vector<TTrigger *> fTriggers; // owned, in order of creation
-  QTimer *fTimer = nullptr;          // child of the pool
+  QPointer<QTimer> fTimer;           // child of the pool; forgotten should anything else free it
   bool fDestroying = false;
 };
 

@@ -121,11 +121,15 @@ void TBitmap::Draw(QPainter &painter, const QRect &rect) const {
     painter.drawImage(rect, fImage);
     return;
   }
-  if (fDrawCache.isNull() || fDrawCacheKey != fImage.cacheKey()) {
-    fDrawCache = fImage.convertToFormat(QImage::Format_RGB32);
-    fDrawCacheKey = fImage.cacheKey();
+  // One true-colour copy of the last indexed image drawn: a still picture repaints without
+  // converting again, and an animation does not keep a copy of every frame.
+  static QImage cache;
+  static qint64 cacheKey = 0;
+  if (cache.isNull() || cacheKey != fImage.cacheKey()) {
+    cache = fImage.convertToFormat(QImage::Format_RGB32);
+    cacheKey = fImage.cacheKey();
   }
-  painter.drawImage(rect, fDrawCache);
+  painter.drawImage(rect, cache);
 }
 
 void TBitmap::LoadFromStream(TStream &stream) {

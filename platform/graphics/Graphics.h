@@ -123,8 +123,6 @@ private:
   QImage::Format fFormat = QImage::Format_RGB32; // of an image still to be sized
   int fPaletteCount = 0;
   QList<QRgb> fPendingPalette; // palette given before the image was sized
-  mutable QImage fDrawCache;   // true-colour copy of an indexed image, made on first draw
-  mutable qint64 fDrawCacheKey = 0;
 };
 
 // A Windows icon file (.ico).
