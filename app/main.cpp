@@ -16,6 +16,7 @@ int main(int argc, char **argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("plmlooker"));
   QApplication::setApplicationDisplayName(QStringLiteral("Visualisateur Plumora"));
+  InitViewerResources();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/plmlooker/plmlooker.svg")));
 
   plm::MailClientRegistered = !plm::LookupOpenCommand("test.plm").empty();
@@ -27,11 +28,14 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  int rc = 0;
-  plm::GuardCall([&] {
-    auto F_Main = std::make_unique<TF_Main>(nullptr);
-    F_Main->Majdata();
-    F_Main->exec();
-  });
-  return rc;
+  std::unique_ptr<TF_Main> F_Main;
+  try {
+    F_Main = std::make_unique<TF_Main>(nullptr);
+  } catch (const std::exception &e) {
+    plm::ShowException(e);
+    return 1;
+  }
+  plm::GuardCall([&] { F_Main->Majdata(); });
+  F_Main->exec();
+  return 0;
 }
