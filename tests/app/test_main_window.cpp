@@ -180,6 +180,19 @@ TEST_F(Preview, SelectionWhileLoadingIsIgnored) {
   EXPECT_FALSE(FileExists(PreviewFolder() + "/flower.gif")); // each preview replaces the last
 }
 
+TEST_F(Preview, TheEndOfASupersededBlankPageDoesNotEndThePreview) {
+  auto f = Open(Dir("elsewhere"));
+  // The folder change asks for a blank page; the selection follows before that page
+  // has finished. Only the template page's end may end the preview.
+  f->setShellTreePath(fFolder);
+  ClickItem(*f, 0);
+  ASSERT_TRUE(PreviewBusy);
+  ASSERT_TRUE(WaitForPreview(*f));
+  EXPECT_EQ(f->WebBrowser->title(), "Spring");
+  EXPECT_FALSE(PreviewBusy);
+  EXPECT_TRUE(f->Snapshot_btn->isEnabled());
+}
+
 TEST_F(Preview, ADamagedTemplateShowsTheReadersMessageAndLeavesThePreviewIdle) {
   std::string bytes = Slurp(fFolder + "/b_spring.plm");
   bytes.resize(bytes.size() / 2);
