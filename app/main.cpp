@@ -4,6 +4,7 @@
 #include "app/Uglobalvar.h"
 #include "platform/Exceptions.h"
 #include "platform/TempDir.h"
+#include "platform/graphics/Graphics.h"
 #include "platform/gui/ErrorReport.h"
 
 #include <QApplication>
@@ -17,6 +18,8 @@ int main(int argc, char **argv) {
   QApplication::setApplicationName(QStringLiteral("plmlooker"));
   QApplication::setApplicationDisplayName(QStringLiteral("Visualisateur Plumora"));
   InitViewerResources();
+  // Failures inside timer and picture callbacks reach the same report as the handlers' own.
+  plm::SetApplicationExceptionHandler([](const std::exception &e) { plm::ShowException(e); });
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/plmlooker/plmlooker.svg")));
 
   plm::MailClientRegistered = !plm::LookupOpenCommand("test.plm").empty();
