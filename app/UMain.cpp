@@ -1,22 +1,27 @@
 #include "app/UMain.h"
 
 #include "app/PreviewGuard.h"
+#include "app/Snapshot.h"
 #include "app/TemplatePreview.h"
 #include "app/UAbout.h"
+#include "app/U_ViewPic.h"
 #include "app/Uglobalvar.h"
 #include "cabinet/CabSTComps.h"
 #include "components/DiskCaps.h"
 #include "imaging/DCImageInfo.h"
 #include "platform/AppPaths.h"
 #include "platform/Exceptions.h"
+#include "platform/FileCopy.h"
 #include "platform/FileSys.h"
 #include "platform/IniFile.h"
+#include "platform/Launcher.h"
 #include "platform/LineList.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TempDir.h"
 #include "platform/Volumes.h"
 #include "platform/gui/Cursors.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/gui/ErrorReport.h"
 #include "platform/gui/Fonts.h"
 #include "platform/gui/Hints.h"
@@ -25,7 +30,9 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWebEngineLoadingInfo>
@@ -138,6 +145,50 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   new TKeyPreview(this, [this](int &key, Qt::KeyboardModifiers shift) {
     GuardCall([&] { FormKeyDown(key, shift); }, this);
   });
+
+  // The file list's popup commands; a right-click selects before the menu opens.
+  FileListBox->viewport()->installEventFilter(this);
+  connect(Popuplistfile, &QMenu::aboutToShow, this,
+          Guarded([this] { PopuplistfilePopup(); }, this));
+  connect(Removefile1, &QAction::triggered, this,
+          Guarded([this](bool) { Removefile1Click(); }, this));
+  connect(Installplm1, &QAction::triggered, this,
+          Guarded([this](bool) { Installplm1Click(); }, this));
+  // The snapshot.
+  connect(Snapshot_btn, &QAbstractButton::clicked, this,
+          Guarded([this](bool) { Snapshot_btnClick(); }, this));
+  connect(TrackBar1, &QAbstractSlider::valueChanged, this,
+          Guarded([this](int) { TrackBar1Change(); }, this));
+  connect(coefsize, &QSpinBox::valueChanged, this,
+          Guarded([this](int) { coefsizeChange(); }, this));
+  // The pictures list.
+  Listimages->installEventFilter(this);
+  Listimages->viewport()->installEventFilter(this);
+  connect(Listimages, &QListWidget::currentRowChanged, this,
+          Guarded([this](int) { ListimagesClick(); }, this));
+}
+
+bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == FileListBox->viewport() && event->type() == QEvent::MouseButtonPress) {
+    const auto *me = static_cast<QMouseEvent *>(event);
+    if (me->button() == Qt::RightButton) {
+      const QPoint pos = me->position().toPoint();
+      GuardCall([&] { FileListBoxMouseDown(Qt::RightButton, pos); }, this);
+      // The list's own handling would select the item again and report a user click.
+      return true;
+    }
+  } else if (watched == Listimages && event->type() == QEvent::KeyPress) {
+    const auto *ke = static_cast<QKeyEvent *>(event);
+    int key = ke->key();
+    GuardCall([&] { ListimagesKeyDown(key, ke->modifiers()); }, this);
+    if (key == 0) return true;
+  } else if (watched == Listimages->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+             static_cast<const QMouseEvent *>(event)->button() == Qt::LeftButton) {
+    // The picture window runs modally: start it once the double click has been handled.
+    QMetaObject::invokeMethod(
+        this, [this] { GuardCall([this] { ListimagesDblClick(); }, this); }, Qt::QueuedConnection);
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 TF_Main::~TF_Main() {
@@ -352,6 +403,112 @@ void TF_Main::selectimage() {
   info.ReadInfo(AddBackslash(PreviewFolder()) +
                 item->data(Qt::UserRole).toByteArray().toStdString());
   Labimageinfo->setText(ToDisplay(ImageInfoText(info, "\n")));
+}
+
+void TF_Main::ListimagesClick() { selectimage(); }
+
+void TF_Main::ListimagesKeyDown(int &, Qt::KeyboardModifiers) { selectimage(); }
+
+void TF_Main::ListimagesDblClick() {
+  const QListWidgetItem *item = Listimages->currentItem();
+  if (Listimages->currentRow() < 0 || !item) return;
+  const std::string name = item->data(Qt::UserRole).toByteArray().toStdString();
+  const std::string folder = AddBackslash(PreviewFolder());
+  TDCImageInfo info;
+  info.ReadInfo(folder + name);
+
+  auto window = std::make_unique<TF_ViewPic>(this);
+  window->setWindowTitle(ToDisplay(name));
+  window->SetClientSize(info.Width > 128 ? info.Width : 128, info.Height > 128 ? info.Height : 128);
+  const std::string view = ViewingCopyName(name, info.ImageType);
+  if (view.empty()) return;
+  // A picture stored under a misleading extension is shown through a copy named after
+  // its real format. The copy never replaces anything already there (links included);
+  // when it cannot be made, the window opens empty.
+  if (view != name && !FileExists(folder + view)) CopyFile(folder + name, folder + view, true);
+  window->AdvImage1->SetImageName(folder + view);
+  window->SourceFile = folder + view;
+  window->exec();
+}
+
+void TF_Main::Snapshot_btnClick() {
+  const int index = FileListBox->ItemIndex();
+  if (index < 0) return;
+  const QSize browser = WebBrowser->size();
+  // The browser's own rendering, not the screen: whatever covers the window stays out.
+  const QImage picture = SnapshotPicture(WebBrowser->grab().toImage(), browser, coefsize->value());
+  SaveSnapshot(picture, SnapshotQuality(TrackBar1->value()),
+               SnapshotPath(FileListBox->Directory(), FileListBox->ItemText(index)));
+}
+
+void TF_Main::TrackBar1Change() { Qualvalue->setText(QString::number(TrackBar1->value())); }
+
+void TF_Main::coefsizeChange() {
+  imagesize->setText(QString::fromStdString(ImageSizeText(WebBrowser->size(), coefsize->value())));
+}
+
+void TF_Main::FileListBoxMouseDown(Qt::MouseButton button, const QPoint &pos) {
+  if (button != Qt::RightButton) return;
+  PopupOnEmptyArea = false;
+  const int i = FileListBox->ItemAtPos(pos);
+  if (i >= 0) {
+    FileListBox->setItemIndex(i);
+    ClickSeen = true;
+    selectedfile();
+    PopupOnEmptyArea = false;
+  } else {
+    PopupOnEmptyArea = true;
+  }
+}
+
+void TF_Main::PopuplistfilePopup() {
+  const auto items = Popuplistfile->actions();
+  if (PopupOnEmptyArea) {
+    for (QAction *a : items)
+      a->setEnabled(false);
+  } else {
+    for (QAction *a : items)
+      a->setEnabled(true);
+    if (!MailClientRegistered) Installplm1->setEnabled(false);
+    const int type = DiskCaps1->DriveType();
+    Removefile1->setEnabled(type == DRIVE_REMOVABLE || type == DRIVE_FIXED || type == DRIVE_REMOTE);
+    // Opened from the keyboard with no file selected: there is nothing to act on.
+    if (FileListBox->ItemIndex() < 0)
+      for (QAction *a : items)
+        a->setEnabled(false);
+  }
+  PopupOnEmptyArea = false;
+}
+
+void TF_Main::Installplm1Click() {
+  const std::string path = FileListBox->FileName();
+  if (!path.empty()) ShellOpenFile(path);
+}
+
+void TF_Main::Removefile1Click() {
+  const std::string path = FileListBox->FileName();
+  MessageRequest question;
+  question.parent = this;
+  question.text = ToDisplay("Voulez-vous vraiment effacer '" + ExtractFileName(path) + "'?");
+  question.type = TMsgDlgType::mtWarning;
+  question.buttons = mbYes | mbCancel;
+  question.defaultButton = mbYes;
+  question.escapeButton = mbCancel;
+  if (MessageDlg(question) != mrYes) return;
+
+  const int idx = FileListBox->ItemIndex();
+  try {
+    if (FileExists(path) && !DeleteFile(path)) RaiseLastOSError();
+    FileListBox->Update();
+    const int count = FileListBox->count();
+    if (count > 0) FileListBox->setItemIndex(idx < count ? idx : idx - 1);
+    resetright();
+    selectedfile();
+  } catch (const std::exception &) {
+    ShowMessage(this, QString::fromUtf8("Quelque chose empèche l'effacement du fichier.\r\n"
+                                        "Vérifiez s'il n'est pas utilisé par une autre "
+                                        "application ou sur un CD"));
+  }
 }
 
 void TF_Main::setShellTreePath(const std::string &path) {

@@ -57,6 +57,22 @@ public:
   void WebBrowserDownloadComplete();
   void selectimage();
 
+  // The pictures list and the picture window.
+  void ListimagesClick();
+  void ListimagesKeyDown(int &key, Qt::KeyboardModifiers shift);
+  void ListimagesDblClick();
+
+  // The preview snapshot.
+  void Snapshot_btnClick();
+  void TrackBar1Change();
+  void coefsizeChange();
+
+  // The file list's popup commands.
+  void FileListBoxMouseDown(Qt::MouseButton button, const QPoint &pos);
+  void PopuplistfilePopup();
+  void Installplm1Click();
+  void Removefile1Click();
+
   // The folder shown: the folder tree's path, and its change handler.
   const std::string &ShellTreePath() const { return fShellPath; }
   void setShellTreePath(const std::string &path);
@@ -72,6 +88,8 @@ signals:
 protected:
   void done(int r) override;
   void showEvent(QShowEvent *e) override;
+  // Right-clicks on the file list, key presses and double clicks on the pictures list.
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
   void LoadingChanged(const QWebEngineLoadingInfo &info);

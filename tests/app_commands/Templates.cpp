@@ -33,6 +33,7 @@ void WriteTemplate(const std::string &path, const std::vector<TemplateEntry> &en
   QTemporaryDir scratch;
   if (!scratch.isValid()) throw std::runtime_error("no scratch folder");
   plm::TSTCabWriter writer(nullptr);
+  writer.setCompressionType(plm::cctMsZip); // the default, LZX, is not written by the library
   writer.StartCabinet(path);
   int n = 0;
   for (const auto &e : entries) {
