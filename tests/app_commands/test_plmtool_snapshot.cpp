@@ -1,0 +1,91 @@
+// plmtool snapshot from the command line: the button's sizes, names and quality, for
+// templates made on the spot.
+#include "Pictures.h"
+#include "Templates.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace fixtures;
+
+namespace {
+
+struct ToolRun {
+  int code = -1;
+  QString out, err;
+};
+
+ToolRun Plmtool(const QStringList &args) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  env.remove("QT_QPA_PLATFORM"); // the tool needs no screen of its own
+  p.setProcessEnvironment(env);
+  p.start(QString(PLM_BIN_DIR) + "/plmtool", QStringList{"snapshot"} + args);
+  ToolRun r;
+  if (!p.waitForFinished(60000)) {
+    p.kill();
+    p.waitForFinished();
+    return r;
+  }
+  r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+class PlmtoolSnapshot : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(tmp.isValid());
+    dir = tmp.path().toStdString();
+    if (!fs::exists(std::string(PLM_BIN_DIR) + "/plmtool")) GTEST_SKIP() << "plmtool not built";
+    WriteSimpleTemplate(dir + "/my.letter.plm", "Essai");
+  }
+  QString Q(const std::string &s) const { return QString::fromStdString(s); }
+  QTemporaryDir tmp;
+  std::string dir;
+};
+
+} // namespace
+
+TEST_F(PlmtoolSnapshot, WritesTheButtonsSnapshotIntoAFolderOrAFile) {
+  ToolRun r = Plmtool({Q(dir + "/my.letter.plm"), Q(dir), "--scale", "50", "--quality", "10"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const auto facts = ReadJpegFacts(ReadBytes(dir + "/my_snap.jpg"));
+  EXPECT_EQ(facts.Width, 338);
+  EXPECT_EQ(facts.Height, 282);
+  ASSERT_FALSE(facts.Tables.empty());
+  EXPECT_TRUE(
+      std::all_of(facts.Tables[0].begin(), facts.Tables[0].end(), [](int v) { return v == 1; }));
+
+  r = Plmtool({Q(dir + "/my.letter.plm"), Q(dir + "/thumb.jpg")});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const auto full = ReadJpegFacts(ReadBytes(dir + "/thumb.jpg"));
+  EXPECT_EQ(full.Width, 677);
+  EXPECT_EQ(full.Height, 565);
+  std::vector<int> got = full.Tables[0], want = ExpectedLuminanceTable(80);
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(got, want);
+}
+
+TEST_F(PlmtoolSnapshot, RefusesBadArgumentsAndReportsBadTemplates) {
+  EXPECT_EQ(Plmtool({Q(dir + "/my.letter.plm"), Q(dir), "--scale", "5"}).code, 2);
+  EXPECT_EQ(Plmtool({Q(dir + "/my.letter.plm"), Q(dir), "--quality", "11"}).code, 2);
+  EXPECT_EQ(Plmtool({Q(dir + "/my.letter.plm"), Q(dir), "--quality", "x"}).code, 2);
+  EXPECT_EQ(Plmtool({Q(dir + "/my.letter.plm")}).code, 2);
+  EXPECT_EQ(Plmtool({Q(dir + "/my.letter.plm"), Q(dir), "--colour"}).code, 2);
+  WriteText(dir + "/broken.plm", "not a cabinet");
+  const ToolRun r = Plmtool({Q(dir + "/broken.plm"), Q(dir)});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_FALSE(r.err.isEmpty());
+  EXPECT_FALSE(fs::exists(dir + "/broken_snap.jpg"));
+  EXPECT_FALSE(fs::exists(dir + "/my_snap.jpg"));
+}
