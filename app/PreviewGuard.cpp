@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
+#include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
 
 namespace {
@@ -44,4 +45,19 @@ void TPreviewGuard::interceptRequest(QWebEngineUrlRequestInfo &info) {
   if (fRefused.size() >= kRefusedKept) fRefused.removeFirst();
   fRefused.append(info.requestUrl().toString());
   emit RequestRefused(fRefused.last());
+}
+
+void LockDownPageSettings(QWebEngineSettings *s) {
+  s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+  s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+  s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+  s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+  s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+  s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+  s->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
+  s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+  s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+  s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+  s->setAttribute(QWebEngineSettings::WebGLEnabled, false);
+  s->setAttribute(QWebEngineSettings::Accelerated2dCanvasEnabled, false);
 }

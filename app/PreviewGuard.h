@@ -7,6 +7,12 @@
 #include <QStringList>
 #include <QWebEngineUrlRequestInterceptor>
 
+class QWebEngineSettings;
+
+// The page shows only what the template holds: no scripts, no plug-ins, nothing fetched
+// on the page's behalf. The viewer and the offscreen snapshot share these settings.
+void LockDownPageSettings(QWebEngineSettings *s);
+
 class TPreviewGuard : public QWebEngineUrlRequestInterceptor {
   Q_OBJECT
 public:

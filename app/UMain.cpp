@@ -64,22 +64,6 @@ bool SameTarget(const QUrl &a, const QUrl &b) {
   return a.adjusted(QUrl::StripTrailingSlash) == b.adjusted(QUrl::StripTrailingSlash);
 }
 
-// The page shows only what the template holds: no scripts, no plug-ins, nothing fetched
-// on the page's behalf.
-void LockDown(QWebEngineSettings *s) {
-  s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-  s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-  s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-  s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-  s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-  s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-  s->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
-  s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
-  s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
-  s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
-  s->setAttribute(QWebEngineSettings::WebGLEnabled, false);
-  s->setAttribute(QWebEngineSettings::Accelerated2dCanvasEnabled, false);
-}
 
 } // namespace
 
@@ -129,7 +113,7 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   PreviewGuard = new TPreviewGuard(this);
   fProfile->setUrlRequestInterceptor(PreviewGuard);
   auto *page = new QWebEnginePage(fProfile, WebBrowser);
-  LockDown(page->settings());
+  LockDownPageSettings(page->settings());
   WebBrowser->setPage(page);
   connect(page, &QWebEnginePage::loadingChanged, this, &TF_Main::LoadingChanged);
 

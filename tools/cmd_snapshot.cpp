@@ -49,21 +49,6 @@ template <class Cond> bool WaitFor(Cond cond, int timeoutMs) {
   return true;
 }
 
-// The page as the viewer shows it: no scripts, no plug-ins, nothing fetched from outside
-// the unpacked template.
-void LockDown(QWebEngineSettings *s) {
-  s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-  s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-  s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-  s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-  s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-  s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-  s->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
-  s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
-  s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
-  s->setAttribute(QWebEngineSettings::WebGLEnabled, false);
-}
-
 // Loads the page at the browser's design size and returns what the browser shows.
 QImage RenderPage(const std::string &pagePath, const std::string &folder) {
   QWebEngineProfile profile;
@@ -72,7 +57,7 @@ QImage RenderPage(const std::string &pagePath, const std::string &folder) {
   profile.setUrlRequestInterceptor(&guard);
   auto view = std::make_unique<QWebEngineView>();
   auto *page = new QWebEnginePage(&profile, view.get());
-  LockDown(page->settings());
+  LockDownPageSettings(page->settings());
   view->setPage(page);
   view->resize(plm::BrowserDesignWidth, plm::BrowserDesignHeight);
   view->show();
