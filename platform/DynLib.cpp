@@ -21,8 +21,15 @@ LibraryHandle LoadSharedLibrary(const std::string &fileName, std::string &error)
   error.clear();
   std::string path = fileName;
   if (fileName.find('/') == std::string::npos) {
-    const std::string beside = ExecutableDir() + fileName;
-    if (FileExists(beside)) path = beside;
+    // Beside the executable (the build folder, a portable copy), then the installed
+    // program's private library folder; else the system's own search.
+    const std::string exeDir = ExecutableDir();
+    for (const std::string &candidate : {exeDir + fileName, exeDir + "../lib/plmlooker/" + fileName}) {
+      if (FileExists(candidate)) {
+        path = candidate;
+        break;
+      }
+    }
   }
   ::dlerror();
   void *h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
