@@ -3,6 +3,7 @@
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
 #include "platform/Exceptions.h"
+#include "platform/LeakCheck.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/gui/ErrorReport.h"
@@ -40,5 +41,7 @@ int main(int argc, char **argv) {
   }
   plm::GuardCall([&] { F_Main->Majdata(); });
   F_Main->exec();
+  // The browser engine's threads are idle here; see platform/LeakCheck.h.
+  plm::CheckLeaksNow();
   return 0;
 }

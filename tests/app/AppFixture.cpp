@@ -3,6 +3,7 @@
 #include "app/Uglobalvar.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSys.h"
+#include "platform/LeakCheck.h"
 #include "platform/LineList.h"
 #include "platform/Paths.h"
 #include "platform/gui/Cursors.h"
@@ -35,7 +36,12 @@ public:
     static char *argv[] = {arg0, nullptr};
     fApp = std::make_unique<QApplication>(argc, argv);
   }
-  void TearDown() override { fApp.reset(); }
+  void TearDown() override {
+    // The browser engine's threads are idle here; see platform/LeakCheck.h.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    plm::CheckLeaksNow();
+    fApp.reset();
+  }
 
 private:
   std::unique_ptr<QApplication> fApp;

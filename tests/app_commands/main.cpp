@@ -1,5 +1,7 @@
 // The tests of the main window's commands run inside one graphical application
 // (offscreen or under Xvfb), as the windows, the browser and the timers need.
+#include "platform/LeakCheck.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -14,5 +16,9 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // The browser engine's threads are idle here; see platform/LeakCheck.h.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  plm::CheckLeaksNow();
+  return result;
 }
