@@ -217,9 +217,10 @@ QImage DecodePCX(TMemoryStream &data) {
 std::vector<uint8_t> EncodePCX(const QImage &image) {
   if (image.isNull()) throw EInvalidGraphicOperation("Cannot save an empty bitmap");
   const int width = image.width(), height = image.height();
-  const int bytesPerLine = (width + 1) & ~1; // lines of whole 16-bit words
-  if (bytesPerLine > 0xFFFF || height > 0x10000)
-    throw EInvalidGraphicOperation("PCX pictures are limited to 65534 x 65536 pixels");
+  if (width > 0xFFFF || height > 0x10000)
+    throw EInvalidGraphicOperation("PCX pictures are limited to 65535 x 65536 pixels");
+  // Lines of whole 16-bit words, as readers expect, but for the widest picture.
+  const int bytesPerLine = std::min((width + 1) & ~1, 0xFFFF);
   const bool indexed = image.format() == QImage::Format_Indexed8;
   const QImage source = indexed ? image : image.convertToFormat(QImage::Format_RGB32);
   QList<QRgb> colors = indexed ? source.colorTable() : QList<QRgb>();
@@ -234,8 +235,8 @@ std::vector<uint8_t> EncodePCX(const QImage &image) {
   PutLE16(out, 72);
   PutLE16(out, 72);
   for (int i = 0; i < 16; ++i)
-    out.insert(out.end(), {uint8_t(qRed(colors[i])), uint8_t(qGreen(colors[i])),
-                           uint8_t(qBlue(colors[i]))});
+    out.insert(out.end(),
+               {uint8_t(qRed(colors[i])), uint8_t(qGreen(colors[i])), uint8_t(qBlue(colors[i]))});
   out.push_back(0);
   out.push_back(uint8_t(planes));
   PutLE16(out, bytesPerLine);

@@ -42,7 +42,7 @@ QImage DecodePCX(TMemoryStream &data);
 
 // The bytes of a PCX file holding image: 8 bits with its colour table for an indexed image,
 // 24 bits for any other. Raises EInvalidGraphicOperation "Cannot save an empty bitmap", or
-// "PCX pictures are limited to 65534 x 65536 pixels".
+// "PCX pictures are limited to 65535 x 65536 pixels".
 std::vector<uint8_t> EncodePCX(const QImage &image);
 
 } // namespace plm

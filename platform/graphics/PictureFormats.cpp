@@ -113,10 +113,9 @@ QImage ReadPicture(TStream &stream, const char *format, const char *name) {
   const QSize size = reader.size();
   if (!size.isValid()) throw EInvalidGraphic(invalid);
   const QImage::Format pixels = reader.imageFormat();
-  CheckPictureSize(size.width(), size.height(),
-                   pixels == QImage::Format_Invalid ? 32
-                                                    : QImage::toPixelFormat(pixels).bitsPerPixel(),
-                   name);
+  CheckPictureSize(
+      size.width(), size.height(),
+      pixels == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(pixels).bitsPerPixel(), name);
   if (std::strcmp(format, "bmp") == 0 && !BitmapPixelsComplete(data))
     throw EInvalidGraphic(std::string(name) + " image is truncated");
   // The readers fill an image of the right size and format in place: pixels that a file

@@ -13,9 +13,9 @@ struct Pcx {
   int encoding = 1; // 1 run-length encoded (runs kept inside a line), 0 stored
   int bits = 8, planes = 1;
   int xmin = 0, ymin = 0, width = 0, height = 0;
-  int bytesPerLine = 0;              // 0: the fewest bytes the width needs, made even
-  std::vector<QRgb> headerColors;    // up to 16, at offset 16
-  std::vector<QRgb> trailingColors;  // after the data with its marker byte; none when empty
+  int bytesPerLine = 0;             // 0: the fewest bytes the width needs, made even
+  std::vector<QRgb> headerColors;   // up to 16, at offset 16
+  std::vector<QRgb> trailingColors; // after the data with its marker byte; none when empty
   // Row by row: colour indices, or 0xRRGGBB for 8 bits x 3 planes. Plane p of an indexed
   // layout holds bits p * bits and up of the index. None: the header alone.
   std::vector<uint32_t> pixels;

@@ -322,8 +322,9 @@ TEST_F(AdvImageTest, DamagedOrMislabelledFilesLeaveItEmptySilently) {
     // Cut short: the JPEG class shows what it decodes of a cut file (grey below), as it does
     // for any JPEG, and the GIF class the frames read before the cut (none here).
     if (f.type != itJPEGCode)
-      files.push_back({std::string("cut-") + f.name,
-                       std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + long(f.bytes.size() / 2))});
+      files.push_back(
+          {std::string("cut-") + f.name,
+           std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + long(f.bytes.size() / 2))});
   }
   // A class reads its own format only; an extension without a class reads nothing.
   files.push_back({"png-as.TIFF", samples[2].bytes});

@@ -127,8 +127,9 @@ TEST(PcxDecoder, EveryLayoutGivesItsPixelsRunLengthEncodedOrStored) {
       if (l.colours) {
         EXPECT_EQ(image.colorCount(), l.colours);
       }
-      const std::vector<QRgb> table =
-          l.colours == 256 ? pcx.trailingColors : l.colours ? pcx.headerColors : std::vector<QRgb>();
+      const std::vector<QRgb> table = l.colours == 256 ? pcx.trailingColors
+                                      : l.colours      ? pcx.headerColors
+                                                       : std::vector<QRgb>();
       EXPECT_EQ(Pixels(image), Expected(pcx, table));
     }
   }
@@ -141,12 +142,13 @@ TEST(PcxDecoder, RunsMayCrossLineEndsAndPaddingIsSkipped) {
   pcx.height = 2;
   pcx.bytesPerLine = 4;
   std::vector<uint8_t> bytes = fixtures::Encode(pcx);
-  bytes.insert(bytes.end(), {
-                                0xC5, 0x07, // five 7s: the first line with its padding, then one more
-                                0xC0, 0x55, // a run of none
-                                0xC1, 0xC8, // a single byte that looks like a count
-                                0x09, 0x00, // the last pixel and the padding
-                            });
+  bytes.insert(bytes.end(),
+               {
+                   0xC5, 0x07, // five 7s: the first line with its padding, then one more
+                   0xC0, 0x55, // a run of none
+                   0xC1, 0xC8, // a single byte that looks like a count
+                   0x09, 0x00, // the last pixel and the padding
+               });
   const QImage image = Decode(bytes);
   ASSERT_EQ(image.size(), QSize(3, 2));
   const int indices[2][3] = {{7, 7, 7}, {7, 0xC8, 9}};
@@ -326,7 +328,14 @@ TEST(PcxEncoder, SavedPicturesReadBackTheSameHereAndInNetpbm) {
   } catch (const EInvalidGraphicOperation &e) {
     EXPECT_STREQ(e.what(), "Cannot save an empty bitmap");
   }
-  EXPECT_THROW(EncodePCX(QImage(65535, 1, QImage::Format_Indexed8)), EInvalidGraphicOperation);
+  // The widest picture has lines of an odd length; one pixel more cannot be written.
+  QImage widest(65535, 1, QImage::Format_Indexed8);
+  widest.setColorTable({qRgb(9, 9, 9)});
+  widest.fill(0);
+  const std::vector<uint8_t> wide = EncodePCX(widest);
+  EXPECT_EQ(wide[66] | wide[67] << 8, 65535);
+  EXPECT_EQ(Decode(wide).width(), 65535);
+  EXPECT_THROW(EncodePCX(QImage(65536, 1, QImage::Format_Indexed8)), EInvalidGraphicOperation);
 }
 
 TEST(PcxImage, RegisteredForPcxAndLoadedThroughThePicture) {

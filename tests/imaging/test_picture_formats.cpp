@@ -182,8 +182,8 @@ TEST(PictureFormats, ContentOfAnotherFormatAndDamagedFilesAreRefused) {
 TEST(PictureFormats, CompressedBitmapsAreReadWholeOrRefused) {
   // 8 x 4 pixels of 8 bits, stored bottom up: row r holds 8 - 2r pixels of colour 1, then
   // 2r of colour 0.
-  const std::vector<uint8_t> rle8 = {8, 1, 0, 0,       6, 1, 2, 0, 0, 0, 4, 1, 4,
-                                     0, 0, 0, 2, 1, 6, 0, 0, 0, 0, 1};
+  const std::vector<uint8_t> rle8 = {8, 1, 0, 0, 6, 1, 2, 0, 0, 0, 4, 1,
+                                     4, 0, 0, 0, 2, 1, 6, 0, 0, 0, 0, 1};
   TBitmap bitmap;
   {
     TMemoryStream m(Bmp(8, 4, 8, 1, rle8));
@@ -250,9 +250,9 @@ TEST(PictureFormats, PicturesTooLargeAreRefusedBeforeTheirPixelsAreRead) {
     for (int h : {25, 26}) {
       const std::string p = dir.Path(std::string("limit.") + f.extension);
       fixtures::WriteFile(p, Encoded(Pattern(40, h, QImage::Format_RGB32), f.qtFormat));
-      EXPECT_EQ(LoadError(picture, p), h == 25 ? std::string("no error")
-                                               : std::string(f.name) +
-                                                     " picture too large (more than 1000 pixels)")
+      EXPECT_EQ(LoadError(picture, p),
+                h == 25 ? std::string("no error")
+                        : std::string(f.name) + " picture too large (more than 1000 pixels)")
           << f.extension;
     }
   }
