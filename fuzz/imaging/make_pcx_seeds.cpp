@@ -1,8 +1,8 @@
 // Writes the starting corpus of the PCX fuzz target: small pictures of every layout the
 // reader knows, run-length encoded and stored, with and without colours of their own.
-#include "tests/imaging/GifFixtures.h"
 #include "tests/imaging/PcxFixtures.h"
 
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 
@@ -31,7 +31,9 @@ int main(int argc, char **argv) {
           colours.push_back(qRgb(i * 7, 255 - i, i * 3));
         if (ownColours && l.colours == 256) pcx.trailingColors = colours;
         if (ownColours && l.colours && l.colours <= 16) pcx.headerColors = colours;
-        fixtures::WriteFile(dir + "/seed" + std::to_string(n++) + ".pcx", fixtures::Encode(pcx));
+        const std::vector<uint8_t> bytes = fixtures::Encode(pcx);
+        std::ofstream(dir + "/seed" + std::to_string(n++) + ".pcx", std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
       }
     }
   }
