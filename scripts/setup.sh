@@ -9,10 +9,11 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build clang lld libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   libqt6webenginecore6-bin qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-  libqt6svg6 qt6-qpa-plugins qt6-image-formats-plugins libgl-dev libvulkan-dev
+  libqt6svg6 qt6-qpa-plugins libgl-dev libvulkan-dev
+  qt6-image-formats-plugins netpbm
   libmspack-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libgif-dev gifsicle imagemagick netpbm cabextract gcab
+  libgif-dev gifsicle imagemagick cabextract gcab
   xvfb xauth fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
 )
 missing=()
