@@ -1,6 +1,7 @@
 #include "imaging/AdvImage.h"
 
 #include "imaging/MPGifImg.h"
+#include "imaging/PCXImage.h"
 #include "platform/FileSys.h"
 #include "platform/Strings.h"
 #include "platform/graphics/Streams.h"
@@ -23,6 +24,7 @@ void FillBand(QPainter &p, const TRect &r, const QColor &c) {
 } // namespace
 
 TAdvImage::TAdvImage(QWidget *owner) : QWidget(owner) {
+  (void)TPCXImage::Registered; // the PCX class registers itself once linked in
   fPicture.OnChange = [this](TPicture *) { PictureChanged(); };
 }
 

@@ -26,6 +26,7 @@ public:
   explicit TAdvImage(QWidget *owner = nullptr);
   ~TAdvImage() override;
 
+  // itBmp for every still picture, which is read into a bitmap (BMP, PNG, TIFF, PCX).
   TImageType ImageType() const;
   const std::string &ImageName() const { return fImageName; }
   // Loads the file when it exists (an unreadable picture format leaves the control empty);

@@ -3,9 +3,9 @@
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
+#include "platform/graphics/PictureFormats.h"
 #include "platform/graphics/Streams.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -26,10 +26,6 @@ QByteArray ReadRest(TStream &stream) {
   m.CopyRest(stream);
   return QByteArray(reinterpret_cast<const char *>(m.Memory()),
                     static_cast<qsizetype>(m.ByteCount()));
-}
-
-void WriteBytes(TStream &stream, const QByteArray &bytes) {
-  stream.WriteBuffer(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 std::function<void(const std::exception &)> &ExceptionHandler() {
@@ -132,20 +128,9 @@ void TBitmap::Draw(QPainter &painter, const QRect &rect) const {
   painter.drawImage(rect, cache);
 }
 
-void TBitmap::LoadFromStream(TStream &stream) {
-  QImage image;
-  if (!image.loadFromData(ReadRest(stream), "BMP"))
-    throw EInvalidGraphic("Bitmap image is not valid");
-  Assign(image);
-}
+void TBitmap::LoadFromStream(TStream &stream) { Assign(ReadPicture(stream, "bmp", "Bitmap")); }
 
-void TBitmap::SaveToStream(TStream &stream) const {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  if (!fImage.save(&buffer, "BMP")) throw EInvalidGraphicOperation("Cannot save an empty bitmap");
-  WriteBytes(stream, bytes);
-}
+void TBitmap::SaveToStream(TStream &stream) const { WritePicture(stream, fImage, "bmp", "Bitmap"); }
 
 void TBitmap::SetSize(int width, int height) {
   width = std::max(0, width);
@@ -347,6 +332,11 @@ std::map<std::string, TFileFormat> &Registry() {
     std::map<std::string, TFileFormat> m;
     m["bmp"] = {"bmp", "Bitmaps", [] { return std::unique_ptr<TGraphic>(new TBitmap); }};
     m["ico"] = {"ico", "Icons", [] { return std::unique_ptr<TGraphic>(new TIcon); }};
+    m["png"] = {"png", "Portable Network Graphics",
+                [] { return std::unique_ptr<TGraphic>(new TPNGImage); }};
+    for (const char *tiff : {"tif", "tiff"})
+      m[tiff] = {tiff, "Tagged Image File Format",
+                 [] { return std::unique_ptr<TGraphic>(new TTIFFImage); }};
     return m;
   }();
   return r;

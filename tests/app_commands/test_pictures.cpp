@@ -159,6 +159,7 @@ TEST_F(Pictures, JpegGetsAViewingCopyAndBigPicturesAskForTheirSize) {
   EXPECT_TRUE(DoubleClick(*f, Row(*f, "big.png"), [&](TF_ViewPic &w) {
     EXPECT_EQ(w.size(), QSize(1600, 1200));
     EXPECT_EQ(w.AdvImage1->ImageName(), Preview("big.PNG"));
+    EXPECT_EQ(w.AdvImage1->Picture().Width(), 1600); // shown, not an empty window
   }));
 }
 
