@@ -1,7 +1,7 @@
 // plmtool preview TEMPLATE OUTDIR: unpacks and rewrites a template exactly as the
 // viewer does, leaving the rewritten page and the pictures in OUTDIR, and prints what
 // the viewer's information side would show.
-#include "app/TemplatePreview.h"
+#include "preview/TemplatePreview.h"
 #include "platform/Strings.h"
 #include "platform/gui/Fonts.h"
 #include "tools/Commands.h"

@@ -2,9 +2,9 @@
 // the browser's design size, with the same sizes, names and quality as the viewer's button.
 #include "tools/Commands.h"
 
-#include "app/PreviewGuard.h"
-#include "app/Snapshot.h"
-#include "app/TemplatePreview.h"
+#include "preview/PreviewGuard.h"
+#include "preview/Snapshot.h"
+#include "preview/TemplatePreview.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"

@@ -1,5 +1,5 @@
 // plmtool preview: the viewer's unpack-and-rewrite from the command line.
-#include "app/TemplatePreview.h"
+#include "preview/TemplatePreview.h"
 #include "platform/FileSys.h"
 #include "platform/LineList.h"
 #include "samples/SampleArt.h"
