@@ -12,7 +12,7 @@ PACKAGES=(
   libqt6svg6 qt6-qpa-plugins libgl-dev libvulkan-dev
   libmspack-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libgif-dev gifsicle imagemagick cabextract gcab
+  libgif-dev gifsicle imagemagick cabextract gcab xdg-utils
   xvfb xauth fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
 )
 missing=()
