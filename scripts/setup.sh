@@ -11,7 +11,7 @@ PACKAGES=(
   libqt6webenginecore6-bin qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libqt6svg6 qt6-qpa-plugins libgl-dev libvulkan-dev
   libmspack-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev time
   libgif-dev gifsicle imagemagick cabextract gcab xdg-utils
   xvfb xauth fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
 )
