@@ -1,8 +1,8 @@
 #include "app/UMain.h"
 
-#include "app/PreviewGuard.h"
-#include "app/Snapshot.h"
-#include "app/TemplatePreview.h"
+#include "preview/PreviewGuard.h"
+#include "preview/Snapshot.h"
+#include "preview/TemplatePreview.h"
 #include "app/UAbout.h"
 #include "app/U_ViewPic.h"
 #include "app/Uglobalvar.h"

@@ -1,17 +1,19 @@
 #include "platform/Launcher.h"
 
-#include <QDesktopServices>
 #include <QFile>
-#include <QUrl>
+#include <QProcess>
+#include <QStringList>
 
 namespace plm {
 
 namespace {
 
+// The desktop's own opener: it picks the program as the desktop's file manager does, and
+// needs nothing of the window system from this process.
 bool DesktopOpen(const std::string &path) {
   if (path.empty()) return false;
-  return QDesktopServices::openUrl(
-      QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+  return QProcess::startDetached(QStringLiteral("xdg-open"),
+                                 {QFile::decodeName(QByteArray::fromStdString(path))});
 }
 
 LaunchFunction &Current() {

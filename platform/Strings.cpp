@@ -60,6 +60,10 @@ QString ToDisplay(std::string_view s) {
   return Cp1252ToQString(s);
 }
 
+std::string ToDisplayUtf8(std::string_view s) {
+  return IsValidUtf8(s) ? std::string(s) : Cp1252ToUtf8(s);
+}
+
 std::string FromDisplay(const QString &s) { return s.toStdString(); }
 
 std::string LowerCase(std::string_view s) {

@@ -12,6 +12,8 @@ bool IsValidUtf8(std::string_view s);
 std::string Cp1252ToUtf8(std::string_view s);
 // Bytes that are valid UTF-8 are taken as UTF-8, anything else as Windows-1252.
 QString ToDisplay(std::string_view s);
+// The same rule with UTF-8 bytes as the result, for text written to a terminal.
+std::string ToDisplayUtf8(std::string_view s);
 // Display text back to the system's bytes (UTF-8).
 std::string FromDisplay(const QString &s);
 

@@ -12,9 +12,9 @@ PACKAGES=(
   libqt6svg6 qt6-qpa-plugins libgl-dev libvulkan-dev
   qt6-image-formats-plugins netpbm
   libmspack-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libgif-dev gifsicle imagemagick cabextract gcab
-  desktop-file-utils libxml2-utils xdg-utils man-db dpkg-dev file
+  libgtest-dev libgmock-dev googletest libbenchmark-dev time
+  libgif-dev gifsicle imagemagick cabextract gcab xdg-utils
+  desktop-file-utils libxml2-utils man-db dpkg-dev file
   xvfb xauth fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
 )
 missing=()

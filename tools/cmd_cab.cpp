@@ -1,6 +1,5 @@
 // plmtool list | extract | create: the cabinet components from the command line.
 #include "cabinet/CabSTComps.h"
-#include "platform/Exceptions.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "tools/Commands.h"
@@ -21,30 +20,21 @@ int Fail(const std::string &message) {
 // Every file of the cabinet set, as "size name"; nothing is written.
 int CmdList(const std::vector<std::string> &args) {
   if (args.size() != 1) return Fail("usage: plmtool list CABINET");
-  try {
-    plm::TSTCabReader reader(nullptr);
-    reader.OnCopyFile = [](plm::TSTCabReader *, const std::string &name, int32_t size, uint16_t,
-                           uint16_t, uint16_t attrs, uint16_t, std::string &dst, bool &) {
-      const std::string shown = (attrs & _A_NAME_IS_UTF) ? name : plm::Cp1252ToUtf8(name);
-      std::printf("%u %s\n", unsigned(uint32_t(size)), shown.c_str());
-      dst.clear();
-    };
-    reader.ExtractFiles(args[0], "/nonexistent-plmtool-list");
-  } catch (const std::exception &e) {
-    return Fail(e.what());
-  }
+  plm::TSTCabReader reader(nullptr);
+  reader.OnCopyFile = [](plm::TSTCabReader *, const std::string &name, int32_t size, uint16_t,
+                         uint16_t, uint16_t attrs, uint16_t, std::string &dst, bool &) {
+    const std::string shown = (attrs & _A_NAME_IS_UTF) ? name : plm::Cp1252ToUtf8(name);
+    std::printf("%u %s\n", unsigned(uint32_t(size)), shown.c_str());
+    dst.clear();
+  };
+  reader.ExtractFiles(args[0], "/nonexistent-plmtool-list");
   return 0;
 }
 
 int CmdExtract(const std::vector<std::string> &args) {
   if (args.size() != 2) return Fail("usage: plmtool extract CABINET DESTDIR");
-  try {
-    plm::TSTCabReader reader(nullptr);
-    reader.ExtractFiles(args[0], args[1]);
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
+  plm::TSTCabReader reader(nullptr);
+  reader.ExtractFiles(args[0], args[1]);
   return 0;
 }
 
@@ -85,17 +75,13 @@ int CmdCreate(const std::vector<std::string> &args) {
     }
   }
   if (args.size() - i < 2) return Fail(usage);
-  try {
-    plm::TSTCabWriter writer(nullptr);
-    writer.setCompressionType(compression);
-    writer.CabinetSizeThreshold = maxSize;
-    writer.StartCabinet(args[i]);
-    for (size_t k = i + 1; k < args.size(); ++k)
-      writer.AddFile(args[k], plm::ExtractFileName(args[k]));
-    writer.CloseCabinet(true);
-  } catch (const std::exception &e) {
-    return Fail(e.what());
-  }
+  plm::TSTCabWriter writer(nullptr);
+  writer.setCompressionType(compression);
+  writer.CabinetSizeThreshold = maxSize;
+  writer.StartCabinet(args[i]);
+  for (size_t k = i + 1; k < args.size(); ++k)
+    writer.AddFile(args[k], plm::ExtractFileName(args[k]));
+  writer.CloseCabinet(true);
   return 0;
 }
 

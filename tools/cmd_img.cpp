@@ -1,10 +1,10 @@
 // plmtool imginfo and gifframes: the image header inspector and the GIF decoder from the
 // command line.
 #include "tools/Commands.h"
+#include "tools/OffscreenApp.h"
 
 #include "imaging/DCImageInfo.h"
 #include "imaging/MPGifImg.h"
-#include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
 
@@ -12,7 +12,6 @@
 #include <QImage>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -34,55 +33,39 @@ int GifFrames(const std::vector<std::string> &args) {
     std::fputs("usage: plmtool gifframes GIF OUTDIR\n", stderr);
     return 2;
   }
-  // Plain-text extensions draw with fonts, which need a graphical application; no display
-  // is needed for that.
-  std::unique_ptr<QGuiApplication> app;
-  if (!QCoreApplication::instance()) {
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
-      if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(msg));
-    });
-    static int argc = 3;
-    static char arg0[] = "plmtool", arg1[] = "-platform", arg2[] = "offscreen";
-    static char *argv[] = {arg0, arg1, arg2, nullptr};
-    app = std::make_unique<QGuiApplication>(argc, argv);
-  }
+  // Plain-text extensions draw with fonts, which need a graphical application.
+  const auto app = plmtool::MakeOffscreenApp<QGuiApplication>();
   const std::string &outDir = args[1];
-  try {
-    plm::TGIFImage gif;
-    gif.LoadFromFile(args[0]);
-    if (!plm::ForceDirectories(outDir)) {
-      std::fprintf(stderr, "plmtool: cannot create folder %s\n", outDir.c_str());
+  plm::TGIFImage gif;
+  gif.LoadFromFile(args[0]);
+  if (!plm::ForceDirectories(outDir)) {
+    std::fprintf(stderr, "plmtool: cannot create folder %s\n", outDir.c_str());
+    return 1;
+  }
+  const int count = gif.FrameCount();
+  for (int i = 0; i < count; ++i) {
+    const plm::TBitmap &bitmap = gif.Data()->FrameBitmap(i);
+    char name[32];
+    std::snprintf(name, sizeof name, "frame%03d.png", i);
+    const std::string path = plm::JoinPath({outDir, name});
+    // A frame without a picture (extensions before the trailer) is written as 1 x 1.
+    QImage image =
+        bitmap.Image().isNull() ? QImage(1, 1, QImage::Format_Indexed8) : bitmap.Image();
+    if (bitmap.Image().isNull()) {
+      image.setColorTable({qRgb(0, 0, 0)});
+      image.fill(0);
+    }
+    if (!image.save(QString::fromStdString(path), "PNG")) {
+      std::fprintf(stderr, "plmtool: cannot write %s\n", path.c_str());
       return 1;
     }
-    const int count = gif.FrameCount();
-    for (int i = 0; i < count; ++i) {
-      const plm::TBitmap &bitmap = gif.Data()->FrameBitmap(i);
-      char name[32];
-      std::snprintf(name, sizeof name, "frame%03d.png", i);
-      const std::string path = plm::JoinPath({outDir, name});
-      // A frame without a picture (extensions before the trailer) is written as 1 x 1.
-      QImage image =
-          bitmap.Image().isNull() ? QImage(1, 1, QImage::Format_Indexed8) : bitmap.Image();
-      if (bitmap.Image().isNull()) {
-        image.setColorTable({qRgb(0, 0, 0)});
-        image.fill(0);
-      }
-      if (!image.save(QString::fromStdString(path), "PNG")) {
-        std::fprintf(stderr, "plmtool: cannot write %s\n", path.c_str());
-        return 1;
-      }
-      std::printf("%s %dx%d delay %d\n", name, bitmap.Width(), bitmap.Height(),
-                  gif.Data()->FrameDelay(i));
-    }
-    const std::string error = gif.Data()->ReadErrorMessage();
-    if (!error.empty()) {
-      std::fprintf(stderr, "plmtool: %s: reading stopped after %d frame(s): %s\n", args[0].c_str(),
-                   count, error.c_str());
-      return 1;
-    }
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "plmtool: %s\n", e.what());
+    std::printf("%s %dx%d delay %d\n", name, bitmap.Width(), bitmap.Height(),
+                gif.Data()->FrameDelay(i));
+  }
+  const std::string error = gif.Data()->ReadErrorMessage();
+  if (!error.empty()) {
+    std::fprintf(stderr, "plmtool: %s: reading stopped after %d frame(s): %s\n", args[0].c_str(),
+                 count, error.c_str());
     return 1;
   }
   return 0;

@@ -1,20 +1,20 @@
 // plmtool preview TEMPLATE OUTDIR: unpacks and rewrites a template exactly as the
 // viewer does, leaving the rewritten page and the pictures in OUTDIR, and prints what
 // the viewer's information side would show.
-#include "app/TemplatePreview.h"
+#include "preview/TemplatePreview.h"
 #include "platform/Strings.h"
 #include "platform/gui/Fonts.h"
 #include "tools/Commands.h"
+#include "tools/OffscreenApp.h"
 
 #include <QGuiApplication>
 
 #include <cstdio>
-#include <exception>
 
 namespace {
 
 void Line(const char *caption, const std::string &value) {
-  std::printf("%s: %s\n", caption, plm::ToDisplay(value).toUtf8().constData());
+  std::printf("%s: %s\n", caption, plm::ToDisplayUtf8(value).c_str());
 }
 
 int Preview(const std::vector<std::string> &args) {
@@ -22,41 +22,28 @@ int Preview(const std::vector<std::string> &args) {
     std::fputs("usage: plmtool preview TEMPLATE OUTDIR\n", stderr);
     return 2;
   }
-  // The installed fonts come from the font database, which needs a GUI application;
-  // nothing is shown, so no display is needed.
-  static int argc = 3;
-  static char arg0[] = "plmtool", arg1[] = "-platform", arg2[] = "offscreen";
-  static char *argv[] = {arg0, arg1, arg2, nullptr};
-  // Qt's own notes about the missing display are no concern of the command's user.
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(msg));
-  });
-  QGuiApplication app(argc, argv);
-  try {
-    plm::TTemplatePreview preview(args[1], false);
-    preview.Extract(args[0]);
-    const plm::TemplateFields fields = preview.ReadFields();
-    preview.LoadPage();
-    const std::string font = preview.FontName();
-    preview.RewritePage();
-    const std::vector<std::string> pictures = preview.Pictures();
-    preview.SavePage();
+  // The installed fonts come from the font database, which needs a GUI application.
+  const auto app = plmtool::MakeOffscreenApp<QGuiApplication>();
+  plm::TTemplatePreview preview(args[1], false);
+  preview.Extract(args[0]);
+  const plm::TemplateFields fields = preview.ReadFields();
+  preview.LoadPage();
+  const std::string font = preview.FontName();
+  preview.RewritePage();
+  const std::vector<std::string> pictures = preview.Pictures();
+  preview.SavePage();
 
-    Line("Collection", fields.Collection);
-    Line("Identification", fields.Display);
-    Line("Marque de fabrique", fields.TradeMark);
-    Line("Police de caractère",
-         font + (plm::IsFontInstalled(font) ? " (installée)" : " (non installée)"));
-    std::string list;
-    for (const auto &p : pictures)
-      list += (list.empty() ? "" : ", ") + p;
-    Line("Images", list);
-    Line("Page", preview.PagePath());
-    return 0;
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "%s\n", plm::ToDisplay(e.what()).toUtf8().constData());
-    return 1;
-  }
+  Line("Collection", fields.Collection);
+  Line("Identification", fields.Display);
+  Line("Marque de fabrique", fields.TradeMark);
+  Line("Police de caractère",
+       font + (plm::IsFontInstalled(font) ? " (installée)" : " (non installée)"));
+  std::string list;
+  for (const auto &p : pictures)
+    list += (list.empty() ? "" : ", ") + p;
+  Line("Images", list);
+  Line("Page", preview.PagePath());
+  return 0;
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 // plmtool snapshot: the JPEG snapshot of a template's page, rendered without a screen at
 // the browser's design size, with the same sizes, names and quality as the viewer's button.
 #include "tools/Commands.h"
+#include "tools/OffscreenApp.h"
 
-#include "app/PreviewGuard.h"
-#include "app/Snapshot.h"
-#include "app/TemplatePreview.h"
+#include "preview/PreviewGuard.h"
+#include "preview/Snapshot.h"
+#include "preview/TemplatePreview.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
@@ -116,36 +117,23 @@ int Snapshot(const std::vector<std::string> &args) {
   std::string out = files[1];
   if (plm::DirectoryExists(out)) out = plm::SnapshotPath(out, plm::ExtractFileName(templatePath));
 
-  std::unique_ptr<QApplication> app;
-  if (!QCoreApplication::instance()) {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    static int argc = 3;
-    static char arg0[] = "plmtool", arg1[] = "-platform", arg2[] = "offscreen";
-    static char *argv[] = {arg0, arg1, arg2, nullptr};
-    // A platform chosen by the user is kept; otherwise no screen is needed.
-    if (std::getenv("QT_QPA_PLATFORM")) argc = 1;
-    app = std::make_unique<QApplication>(argc, argv);
-  }
-  try {
-    QTemporaryDir work;
-    if (!work.isValid()) throw plm::Exception("cannot create a temporary folder");
-    const std::string folder = plm::JoinPath({work.path().toStdString(), "~plmlook"});
-    plm::TTemplatePreview preview(folder);
-    preview.Extract(templatePath);
-    preview.LoadPage();
-    preview.RewritePage();
-    preview.SavePage();
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  const auto app = plmtool::MakeOffscreenApp<QApplication>();
+  QTemporaryDir work;
+  if (!work.isValid()) throw plm::Exception("cannot create a temporary folder");
+  const std::string folder = plm::JoinPath({work.path().toStdString(), "~plmlook"});
+  plm::TTemplatePreview preview(folder);
+  preview.Extract(templatePath);
+  preview.LoadPage();
+  preview.RewritePage();
+  preview.SavePage();
 
-    const QSize browser(plm::BrowserDesignWidth, plm::BrowserDesignHeight);
-    const QImage picture =
-        plm::SnapshotPicture(RenderPage(preview.PagePath(), folder), browser, scale);
-    plm::SaveSnapshot(picture, plm::SnapshotQuality(step), out);
-    std::printf("%s: %d x %d, quality %d\n", out.c_str(), picture.width(), picture.height(),
-                plm::SnapshotQuality(step));
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "plmtool: %s\n", e.what());
-    return 1;
-  }
+  const QSize browser(plm::BrowserDesignWidth, plm::BrowserDesignHeight);
+  const QImage picture =
+      plm::SnapshotPicture(RenderPage(preview.PagePath(), folder), browser, scale);
+  plm::SaveSnapshot(picture, plm::SnapshotQuality(step), out);
+  std::printf("%s: %d x %d, quality %d\n", out.c_str(), picture.width(), picture.height(),
+              plm::SnapshotQuality(step));
   return 0;
 }
 

@@ -1,8 +1,16 @@
-// plmtool: the command-line companion of the viewer.
+// plmtool, the command-line companion of the viewer: one command line over a chain of
+// programs, lightest first. Each program runs the verbs it holds and hands any other verb
+// to the next one (see CMakeLists.txt), so a verb loads only the libraries it needs.
 #include "tools/Commands.h"
 
+#include "platform/DynLib.h"
+#include "platform/Process.h"
+#include "platform/Strings.h"
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace plmtool {
 
@@ -20,23 +28,59 @@ const std::vector<Command> &Commands() { return Registry(); }
 
 } // namespace plmtool
 
-static void PrintUsage(std::FILE *to) {
-  std::fputs("usage: plmtool COMMAND [ARGS...]\n\ncommands:\n", to);
-  for (const auto &c : plmtool::Commands()) std::fprintf(to, "  %s\n", c.usage);
+namespace {
+
+// Set by the build for each program of the chain.
+constexpr const char *kFirst = PLMTOOL_FIRST; // the program the user calls
+constexpr const char *kNext = PLMTOOL_NEXT;   // "" for the last one
+// Asks each program of the chain for its verbs' usage lines; the first one puts the
+// head line before them. The last one exits with the status given.
+constexpr const char *kListCommands = "--commands";
+
+bool IsFirst() { return std::strcmp(kFirst, PLMTOOL_SELF) == 0; }
+
+int Hand(const char *program, std::vector<std::string> args, bool outputToStandardError) {
+  const std::string path = plm::ExecutableDir() + program;
+  args.insert(args.begin(), program);
+  const int e = plm::ExecProgram(path, args, outputToStandardError);
+  std::fprintf(stderr, "plmtool: cannot start %s: %s\n", path.c_str(), std::strerror(e));
+  return 1;
 }
 
+// The usage lines of this program's verbs, then those of the programs after it.
+int ListCommands(int status) {
+  if (IsFirst()) std::fputs("usage: plmtool COMMAND [ARGS...]\n\ncommands:\n", stdout);
+  for (const auto &c : plmtool::Commands())
+    std::printf("  %s\n", c.usage);
+  if (*kNext) return Hand(kNext, {kListCommands, std::to_string(status)}, false);
+  return status;
+}
+
+// A failing verb's exception becomes "plmtool: <message>" on standard error, exit code 1.
+int Run(const plmtool::Command &c, const std::vector<std::string> &args) {
+  try {
+    return c.run(args);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "plmtool: %s\n", plm::ToDisplayUtf8(e.what()).c_str());
+    return 1;
+  }
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-    PrintUsage(stdout);
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) return ListCommands(2);
+  const std::string verb = argv[1];
+  if (verb == "--help" || verb == "-h") return ListCommands(0);
+  if (verb == kListCommands) return ListCommands(argc > 2 ? std::atoi(argv[2]) : 0);
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  for (const auto &c : plmtool::Commands())
+    if (verb == c.name) return Run(c, args);
+  if (*kNext) {
+    std::vector<std::string> all(argv + 1, argv + argc);
+    return Hand(kNext, all, false);
   }
-  for (const auto &c : plmtool::Commands()) {
-    if (std::strcmp(c.name, argv[1]) == 0) {
-      std::vector<std::string> args(argv + 2, argv + argc);
-      return c.run(args);
-    }
-  }
-  std::fprintf(stderr, "plmtool: unknown command '%s'\n", argv[1]);
-  PrintUsage(stderr);
-  return 2;
+  // No program of the chain knows the verb: the whole list, from the first, on stderr.
+  std::fprintf(stderr, "plmtool: unknown command '%s'\n", verb.c_str());
+  return Hand(kFirst, {kListCommands, "2"}, true);
 }

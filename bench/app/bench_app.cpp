@@ -4,7 +4,7 @@
 //
 // The template weighs about 300 KB and holds 20 pictures (JPEG, PNG and GIF), all shown
 // by its page. Target: a warm preview under 200 ms.
-#include "app/TemplatePreview.h"
+#include "preview/TemplatePreview.h"
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
 #include "platform/AppPaths.h"

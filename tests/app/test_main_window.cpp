@@ -4,8 +4,8 @@
 #include "tests/app/AppFixture.h"
 
 #include "app/FileListBox.h"
-#include "app/PreviewGuard.h"
-#include "app/TemplatePreview.h"
+#include "preview/PreviewGuard.h"
+#include "preview/TemplatePreview.h"
 #include "app/UAbout.h"
 #include "app/Uglobalvar.h"
 #include "cabinet/CabSTComps.h"

@@ -1,5 +1,5 @@
 // plmtool preview: the viewer's unpack-and-rewrite from the command line.
-#include "app/TemplatePreview.h"
+#include "preview/TemplatePreview.h"
 #include "platform/FileSys.h"
 #include "platform/LineList.h"
 #include "samples/SampleArt.h"
@@ -97,7 +97,7 @@ TEST_F(PlmtoolPreview, FailuresExitWithOneAndTheErrorText) {
   const std::string nopage = Pack("n.plm", {{"content.ini", "[General]\r\n"}});
   r = Plmtool("preview '" + nopage + "' '" + fRoot + "/o2'", fRoot);
   EXPECT_EQ(r.rc, 1);
-  EXPECT_EQ(r.err.rfind("Impossible d'ouvrir le fichier", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.rfind("plmtool: Impossible d'ouvrir le fichier", 0), 0u) << r.err;
 
   r = Plmtool("preview only-one-argument", fRoot);
   EXPECT_EQ(r.rc, 2);

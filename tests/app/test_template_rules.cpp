@@ -1,6 +1,6 @@
 // The rules that turn a template's page into the preview: where the font name is read,
 // where the sample text goes, and which entries count as pictures.
-#include "app/TemplatePreview.h"
+#include "preview/TemplatePreview.h"
 
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"

@@ -1,6 +1,6 @@
 #include "Pictures.h"
 
-#include "app/Snapshot.h"
+#include "preview/Snapshot.h"
 
 #include <QBuffer>
 

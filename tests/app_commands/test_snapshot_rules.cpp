@@ -1,7 +1,7 @@
 // The snapshot's rules without a window: sizes, label text, names, crop and scale, and the
 // JPEG written (quality read back from its quantisation tables).
 #include "Pictures.h"
-#include "app/Snapshot.h"
+#include "preview/Snapshot.h"
 #include "imaging/JPEGImage.h"
 #include "platform/Exceptions.h"
 

@@ -55,7 +55,7 @@ TEST(Plmtool, FailuresExitWithOneAndAMessage) {
   EXPECT_EQ(Plmtool(dir, "extract " + ShellQuote(dir / "none.cab") + " " + ShellQuote(dir / "o")),
             1);
   EXPECT_EQ(ReadFile(dir / "stderr"),
-            "Cabinet not found [0x0001].\r\nNo such file or directory [0x0002].\n");
+            "plmtool: Cabinet not found [0x0001].\r\nNo such file or directory [0x0002].\n");
   EXPECT_EQ(Plmtool(dir, "create --compression lzx " + ShellQuote(dir / "x.cab") + " a"), 1);
   EXPECT_NE(ReadFile(dir / "stderr").find("lzx"), std::string::npos);
   EXPECT_EQ(Plmtool(dir, "create " + ShellQuote(dir / "x.cab") + " " + ShellQuote(dir / "missing")),
@@ -64,4 +64,47 @@ TEST(Plmtool, FailuresExitWithOneAndAMessage) {
             std::string::npos);
   EXPECT_EQ(Plmtool(dir, "list"), 1);
   EXPECT_EQ(Plmtool(dir, "create --max-cabinet-size -5 x.cab a"), 1);
+}
+
+TEST(Plmtool, OneCommandLineOverTheChainOfPrograms) {
+  TempDir dir;
+  ASSERT_EQ(Plmtool(dir, "--help"), 0);
+  const std::string help = ReadFile(dir / "stdout");
+  EXPECT_EQ(help.rfind("usage: plmtool COMMAND [ARGS...]\n", 0), 0u) << help;
+  size_t at = 0;
+  for (const char *verb : {"list", "extract", "create", "imginfo", "gifframes", "preview",
+                           "snapshot"}) {
+    const size_t found = help.find(std::string("\n  ") + verb + " ");
+    ASSERT_NE(found, std::string::npos) << verb;
+    EXPECT_GT(found, at) << verb << " is listed with the verbs of its own program";
+    at = found;
+  }
+  EXPECT_EQ(Plmtool(dir, ""), 2);
+  EXPECT_EQ(ReadFile(dir / "stdout"), help);
+
+  EXPECT_EQ(Plmtool(dir, "frobnicate x"), 2);
+  EXPECT_EQ(ReadFile(dir / "stdout"), "");
+  EXPECT_EQ(ReadFile(dir / "stderr"), "plmtool: unknown command 'frobnicate'\n" + help);
+
+  // A verb of the last program, reached through the others, keeps its arguments.
+  EXPECT_EQ(Plmtool(dir, "snapshot --scale 5 a.plm b.jpg"), 2);
+  EXPECT_EQ(ReadFile(dir / "stderr").rfind("plmtool: bad value for --scale: 5\n", 0), 0u)
+      << ReadFile(dir / "stderr");
+}
+
+TEST(Plmtool, CabinetVerbsLoadNoWindowLibraries) {
+  TempDir dir;
+  const auto needed = [&](const char *program) {
+    EXPECT_EQ(cabtest::Run("ldd " + ShellQuote(std::string(PLM_BIN_DIR) + "/" + program) + " >" +
+                  ShellQuote(dir / "ldd")),
+              0);
+    return ReadFile(dir / "ldd");
+  };
+  const std::string cabinet = needed("plmtool");
+  EXPECT_NE(cabinet.find("libQt6Core"), std::string::npos);
+  for (const char *lib : {"libQt6Gui", "libQt6Widgets", "libQt6WebEngine", "libgio"})
+    EXPECT_EQ(cabinet.find(lib), std::string::npos) << lib;
+  const std::string pictures = needed("plmtool-gui");
+  for (const char *lib : {"libQt6Widgets", "libQt6WebEngine"})
+    EXPECT_EQ(pictures.find(lib), std::string::npos) << lib;
 }

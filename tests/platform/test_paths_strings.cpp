@@ -49,6 +49,8 @@ TEST(Strings, DisplayTakesUtf8OrElseWindows1252) {
   EXPECT_EQ(ToDisplay("caf\xe9"), QString::fromUtf8("café"));
   EXPECT_EQ(ToDisplay("\x80"), QString(QChar(0x20AC)));
   EXPECT_EQ(Cp1252ToUtf8("\x93ok\x94"), "\xe2\x80\x9cok\xe2\x80\x9d");
+  for (const char *s : {"caf\xc3\xa9", "caf\xe9 \x80", "\xc0\x80"})
+    EXPECT_EQ(ToDisplayUtf8(s), ToDisplay(s).toStdString()) << s;
   EXPECT_FALSE(IsValidUtf8("\xc0\x80"));      // overlong
   EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));  // surrogate
   EXPECT_FALSE(IsValidUtf8("\xe2\x82"));      // cut short

@@ -1,4 +1,4 @@
-#include "app/PreviewGuard.h"
+#include "preview/PreviewGuard.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "app/Snapshot.h"
+#include "preview/Snapshot.h"
 
 #include "imaging/JPEGImage.h"
 #include "platform/Exceptions.h"

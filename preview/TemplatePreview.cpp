@@ -1,4 +1,4 @@
-#include "app/TemplatePreview.h"
+#include "preview/TemplatePreview.h"
 
 #include "cabinet/CabSTComps.h"
 #include "platform/Exceptions.h"

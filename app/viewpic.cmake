@@ -1,5 +1,0 @@
-# The picture window and the preview snapshot, part of plm_app (included by CMakeLists.txt).
-target_sources(plm_app PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/Snapshot.cpp ${CMAKE_CURRENT_LIST_DIR}/Snapshot.h
-  ${CMAKE_CURRENT_LIST_DIR}/U_ViewPic.cpp ${CMAKE_CURRENT_LIST_DIR}/U_ViewPic.h
-  ${CMAKE_CURRENT_LIST_DIR}/U_ViewPic.ui)
