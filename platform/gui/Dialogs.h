@@ -4,8 +4,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
+class QFileDialog;
+class QMessageBox;
 class QWidget;
 
 namespace plm {
@@ -35,6 +38,11 @@ enum TModalResult : int {
   mrNo = 7,
 };
 
+// The application's title: the caption of message boxes that name none. Window titles
+// never carry it.
+void SetApplicationTitle(const QString &title);
+QString ApplicationTitle();
+
 struct MessageRequest {
   QWidget *parent = nullptr;
   QString title; // the application's title when empty
@@ -47,6 +55,8 @@ struct MessageRequest {
 
 // Shows the box modally and returns the button pressed.
 TModalResult MessageDlg(const MessageRequest &request);
+// The box that MessageDlg shows when no handler answers, not yet shown.
+std::unique_ptr<QMessageBox> MakeMessageBox(const MessageRequest &request);
 // A plain box with an OK button.
 void ShowMessage(QWidget *parent, const QString &text);
 
@@ -62,6 +72,8 @@ struct SaveDialogRequest {
 
 // The chosen path, or nothing when the user cancelled.
 std::optional<QString> ExecuteSaveDialog(const SaveDialogRequest &request);
+// The dialog that ExecuteSaveDialog shows when no handler answers, not yet shown.
+std::unique_ptr<QFileDialog> MakeSaveDialog(const SaveDialogRequest &request);
 
 using MessageHandler = std::function<TModalResult(const MessageRequest &)>;
 using SaveDialogHandler = std::function<std::optional<QString>(const SaveDialogRequest &)>;

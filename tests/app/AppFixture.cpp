@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/gui/Cursors.h"
 #include "platform/gui/Dialogs.h"
+#include "platform/gui/Translations.h"
 #include "samples/SampleArt.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ public:
     static char arg0[] = "test_app_window";
     static char *argv[] = {arg0, nullptr};
     fApp = std::make_unique<QApplication>(argc, argv);
+    plm::LoadFrenchTranslations();
   }
   void TearDown() override { fApp.reset(); }
 

@@ -1,5 +1,7 @@
 // The tests of the main window's commands run inside one graphical application
 // (offscreen or under Xvfb), as the windows, the browser and the timers need.
+#include "platform/gui/Translations.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -14,5 +16,7 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
+  // French as in the program, before the first browser view.
+  plm::LoadFrenchTranslations();
   return RUN_ALL_TESTS();
 }
