@@ -59,18 +59,31 @@ QMessageBox::Icon IconOf(TMsgDlgType t) {
 }
 
 TModalResult RealMessageBox(const MessageRequest &r) {
-  const std::unique_ptr<QMessageBox> box = MakeMessageBox(r);
-  box->exec();
-  const auto clicked = box->standardButton(box->clickedButton());
+  QMessageBox box(IconOf(r.type), r.title.isEmpty() ? ApplicationTitle() : r.title, r.text,
+                  QMessageBox::NoButton, r.parent);
+  for (const auto &b : kButtons) {
+    if (!(r.buttons & b.button)) continue;
+    QPushButton *pb = box.addButton(b.standard);
+    if (b.button == r.defaultButton) box.setDefaultButton(pb);
+    if (b.button == r.escapeButton) box.setEscapeButton(pb);
+  }
+  box.exec();
+  const auto clicked = box.standardButton(box.clickedButton());
   for (const auto &b : kButtons)
     if (b.standard == clicked) return b.result;
   return mrCancel;
 }
 
 std::optional<QString> RealSaveDialog(const SaveDialogRequest &r) {
-  const std::unique_ptr<QFileDialog> dlg = MakeSaveDialog(r);
-  if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty()) return std::nullopt;
-  return dlg->selectedFiles().first();
+  QFileDialog dlg(r.parent, r.title, r.initialDir, r.filter);
+  dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+  dlg.setOption(QFileDialog::DontConfirmOverwrite, !r.overwritePrompt);
+  dlg.setAcceptMode(QFileDialog::AcceptSave);
+  dlg.setFileMode(QFileDialog::AnyFile);
+  if (!r.defaultExt.isEmpty()) dlg.setDefaultSuffix(r.defaultExt);
+  if (!r.fileName.isEmpty()) dlg.selectFile(r.fileName);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+  return dlg.selectedFiles().first();
 }
 
 } // namespace
@@ -80,30 +93,6 @@ void SetApplicationTitle(const QString &title) { TitleOfApplication() = title; }
 QString ApplicationTitle() {
   const QString &t = TitleOfApplication();
   return t.isEmpty() ? QCoreApplication::applicationName() : t;
-}
-
-std::unique_ptr<QMessageBox> MakeMessageBox(const MessageRequest &r) {
-  auto box = std::make_unique<QMessageBox>(IconOf(r.type),
-                                           r.title.isEmpty() ? ApplicationTitle() : r.title,
-                                           r.text, QMessageBox::NoButton, r.parent);
-  for (const auto &b : kButtons) {
-    if (!(r.buttons & b.button)) continue;
-    QPushButton *pb = box->addButton(b.standard);
-    if (b.button == r.defaultButton) box->setDefaultButton(pb);
-    if (b.button == r.escapeButton) box->setEscapeButton(pb);
-  }
-  return box;
-}
-
-std::unique_ptr<QFileDialog> MakeSaveDialog(const SaveDialogRequest &r) {
-  auto dlg = std::make_unique<QFileDialog>(r.parent, r.title, r.initialDir, r.filter);
-  dlg->setOption(QFileDialog::DontUseNativeDialog, true);
-  dlg->setOption(QFileDialog::DontConfirmOverwrite, !r.overwritePrompt);
-  dlg->setAcceptMode(QFileDialog::AcceptSave);
-  dlg->setFileMode(QFileDialog::AnyFile);
-  if (!r.defaultExt.isEmpty()) dlg->setDefaultSuffix(r.defaultExt);
-  if (!r.fileName.isEmpty()) dlg->selectFile(r.fileName);
-  return dlg;
 }
 
 TModalResult MessageDlg(const MessageRequest &request) {

@@ -4,11 +4,8 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
-class QFileDialog;
-class QMessageBox;
 class QWidget;
 
 namespace plm {
@@ -55,8 +52,6 @@ struct MessageRequest {
 
 // Shows the box modally and returns the button pressed.
 TModalResult MessageDlg(const MessageRequest &request);
-// The box that MessageDlg shows when no handler answers, not yet shown.
-std::unique_ptr<QMessageBox> MakeMessageBox(const MessageRequest &request);
 // A plain box with an OK button.
 void ShowMessage(QWidget *parent, const QString &text);
 
@@ -72,8 +67,6 @@ struct SaveDialogRequest {
 
 // The chosen path, or nothing when the user cancelled.
 std::optional<QString> ExecuteSaveDialog(const SaveDialogRequest &request);
-// The dialog that ExecuteSaveDialog shows when no handler answers, not yet shown.
-std::unique_ptr<QFileDialog> MakeSaveDialog(const SaveDialogRequest &request);
 
 using MessageHandler = std::function<TModalResult(const MessageRequest &)>;
 using SaveDialogHandler = std::function<std::optional<QString>(const SaveDialogRequest &)>;

@@ -117,9 +117,10 @@ TEST_F(InterfaceTexts, TitleBarsShowTheCaptionsAlone) {
       }));
 
   // A message box with no title of its own takes the program's.
-  MessageRequest r;
-  r.text = "x";
-  EXPECT_EQ(MakeMessageBox(r)->windowTitle(), "Visualisateur Plumora");
+  SetMessageHandler(nullptr); // the real box
+  EXPECT_TRUE(WhileModal(
+      "QMessageBox", [] { ShowMessage(nullptr, "Bonjour"); },
+      [](QWidget &box) { ExpectCaption(box, "Visualisateur Plumora"); }));
   SetApplicationTitle(QString());
 }
 
