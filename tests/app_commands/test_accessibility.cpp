@@ -65,8 +65,7 @@ void ExpectEveryControlNamed(QWidget &window, const QStringList &containers = {}
   int checked = 0;
   for (QWidget *w : window.findChildren<QWidget *>()) {
     const QString id = w->objectName();
-    if (id.isEmpty() || id.startsWith("qt_") || containers.contains(id) || w->isWindow())
-      continue;
+    if (id.isEmpty() || id.startsWith("qt_") || containers.contains(id) || w->isWindow()) continue;
     ++checked;
     QAccessibleInterface *i = QAccessible::queryAccessibleInterface(w);
     ASSERT_NE(i, nullptr) << id.toStdString();
@@ -126,7 +125,8 @@ TEST_F(Accessibility, EveryControlOfTheMainWindowIsNamed) {
   // FormClient only lays the controls out under the menu bar.
   ExpectEveryControlNamed(*f, {"FormClient"});
   EXPECT_EQ(Name(f.get()), QString::fromUtf8("Visualisateur de modèle de lettre Plumora"));
-  EXPECT_EQ(Name(f->Snapshot_btn), QString::fromUtf8("Enregistrer la capture d'écran de l'exemple"));
+  EXPECT_EQ(Name(f->Snapshot_btn),
+            QString::fromUtf8("Enregistrer la capture d'écran de l'exemple"));
   EXPECT_EQ(Name(f->CB_UsualFolder), QString::fromUtf8("Répertoire habituel"));
   EXPECT_EQ(Name(f->ShellTree), "Localisation du fichier *.plm");
   EXPECT_EQ(Name(f->FileListBox), "Fichiers *.plm");
