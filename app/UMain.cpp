@@ -20,6 +20,7 @@
 #include "platform/Strings.h"
 #include "platform/TempDir.h"
 #include "platform/Volumes.h"
+#include "platform/gui/Accessibility.h"
 #include "platform/gui/Cursors.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/ErrorReport.h"
@@ -70,6 +71,7 @@ bool SameTarget(const QUrl &a, const QUrl &b) {
 void InitViewerResources() {
   static const bool once = [] {
     Q_INIT_RESOURCE(plmlooker);
+    InstallAccessibility();
     // The windows are laid out for a narrow 8-point sans serif; the nearest here.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"),

@@ -1,5 +1,6 @@
 #include "app/U_ViewPic.h"
 
+#include "app/UMain.h"
 #include "app/Uglobalvar.h"
 #include "platform/Exceptions.h"
 #include "platform/FileCopy.h"
@@ -45,6 +46,7 @@ std::string ViewingCopyName(const std::string &name, int imageType) {
 }
 
 TF_ViewPic::TF_ViewPic(QWidget *owner) : QDialog(owner) {
+  InitViewerResources();
   setupUi(this);
   // A dialog border with only the system menu.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -6,7 +6,9 @@
 #include "platform/LeakCheck.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
+#include "platform/gui/Dialogs.h"
 #include "platform/gui/ErrorReport.h"
+#include "platform/gui/Translations.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -17,7 +19,10 @@ int main(int argc, char **argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("plmlooker"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Visualisateur Plumora"));
+  // Message boxes carry the program's title; window titles stay exactly the windows' own
+  // (an application display name would be appended to each of them).
+  plm::SetApplicationTitle(QStringLiteral("Visualisateur Plumora"));
+  plm::LoadFrenchTranslations();
   InitViewerResources();
   // Failures inside timer and picture callbacks reach the same report as the handlers' own.
   plm::SetApplicationExceptionHandler([](const std::exception &e) { plm::ShowException(e); });

@@ -21,6 +21,11 @@ SaveDialogHandler &SaveSeam() {
   return h;
 }
 
+QString &TitleOfApplication() {
+  static QString t;
+  return t;
+}
+
 struct ButtonMap {
   TMsgDlgBtn button;
   QMessageBox::StandardButton standard;
@@ -54,8 +59,7 @@ QMessageBox::Icon IconOf(TMsgDlgType t) {
 }
 
 TModalResult RealMessageBox(const MessageRequest &r) {
-  QMessageBox box(IconOf(r.type),
-                  r.title.isEmpty() ? QApplication::applicationDisplayName() : r.title, r.text,
+  QMessageBox box(IconOf(r.type), r.title.isEmpty() ? ApplicationTitle() : r.title, r.text,
                   QMessageBox::NoButton, r.parent);
   for (const auto &b : kButtons) {
     if (!(r.buttons & b.button)) continue;
@@ -83,6 +87,13 @@ std::optional<QString> RealSaveDialog(const SaveDialogRequest &r) {
 }
 
 } // namespace
+
+void SetApplicationTitle(const QString &title) { TitleOfApplication() = title; }
+
+QString ApplicationTitle() {
+  const QString &t = TitleOfApplication();
+  return t.isEmpty() ? QCoreApplication::applicationName() : t;
+}
 
 TModalResult MessageDlg(const MessageRequest &request) {
   if (const MessageHandler h = MessageSeam()) return h(request);

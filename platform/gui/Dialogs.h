@@ -35,6 +35,11 @@ enum TModalResult : int {
   mrNo = 7,
 };
 
+// The application's title: the caption of message boxes that name none. Window titles
+// never carry it.
+void SetApplicationTitle(const QString &title);
+QString ApplicationTitle();
+
 struct MessageRequest {
   QWidget *parent = nullptr;
   QString title; // the application's title when empty

@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/gui/Cursors.h"
 #include "platform/gui/Dialogs.h"
+#include "platform/gui/Translations.h"
 #include "samples/SampleArt.h"
 
 #include <QApplication>
@@ -35,6 +36,7 @@ public:
     static char arg0[] = "test_app_window";
     static char *argv[] = {arg0, nullptr};
     fApp = std::make_unique<QApplication>(argc, argv);
+    plm::LoadFrenchTranslations();
   }
   void TearDown() override {
     // The browser engine's threads are idle here; see platform/LeakCheck.h.

@@ -8,9 +8,11 @@
 #include "platform/Launcher.h"
 #include "platform/gui/Cursors.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QWebEngineView>
 
 #include <cstdlib>
@@ -121,6 +123,26 @@ bool CommandsTest::WaitForPainted(TF_Main &f, int timeoutMs) {
 
 void CommandsTest::CloseMenu(TF_Main &f) {
   if (f.Popuplistfile->isVisible()) f.Popuplistfile->close();
+}
+
+bool CommandsTest::WhileModal(const char *className, const std::function<void()> &start,
+                              const std::function<void(QWidget &)> &inspect) {
+  bool seen = false;
+  // The timer keeps firing inside the modal window's own event loop.
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget *w = QApplication::activeModalWidget();
+    if (!w || !w->isVisible() || !w->inherits(className)) return;
+    poll.stop();
+    seen = true;
+    inspect(*w);
+    if (w->isVisible()) w->close(); // never leave a test hanging on an open window
+  });
+  poll.start();
+  start();
+  poll.stop();
+  return seen;
 }
 
 } // namespace fixtures

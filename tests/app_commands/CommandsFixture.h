@@ -9,10 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QString>
+
+#include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Failed comparisons of texts print the texts.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace fixtures {
 
@@ -38,6 +45,11 @@ protected:
   static bool WaitForPainted(TF_Main &f, int timeoutMs = 10000);
   // Closes the file list's popup menu when it is open.
   static void CloseMenu(TF_Main &f);
+  // Runs start, which runs a modal window; once a shown window of the class is the active
+  // modal one, inspect runs inside that window's event loop, and the window is then
+  // closed if it is still open. Returns whether such a window appeared.
+  static bool WhileModal(const char *className, const std::function<void()> &start,
+                         const std::function<void(QWidget &)> &inspect);
 
   std::string fRoot;
   FakeVolumes fVolumes;

@@ -1,6 +1,7 @@
 // The tests of the main window's commands run inside one graphical application
 // (offscreen or under Xvfb), as the windows, the browser and the timers need.
 #include "platform/LeakCheck.h"
+#include "platform/gui/Translations.h"
 
 #include <QApplication>
 
@@ -16,6 +17,8 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
+  // French as in the program, before the first browser view.
+  plm::LoadFrenchTranslations();
   const int result = RUN_ALL_TESTS();
   // The browser engine's threads are idle here; see platform/LeakCheck.h.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
