@@ -121,6 +121,7 @@ void TTemplatePreview::Extract(const std::string &templatePath) {
   else if (!ForceDirectories(fFolder))
     RaiseLastOSError();
   fTemplateName = ExtractFileName(templatePath);
+  fExtracted = true;
   const auto entries = ListDirectory(fFolder);
   fEntriesBefore = std::set<std::string>(entries.begin(), entries.end());
   fWritten.clear();
@@ -165,8 +166,9 @@ void TTemplatePreview::Refuse(const std::string &why) {
   // written over what it held.
   for (const auto &f : fWritten)
     DeleteFile(f);
-  for (const auto &name : ListDirectory(fFolder))
-    if (!fEntriesBefore.count(name)) DeleteEntryNoFollow(AddBackslash(fFolder) + name);
+  if (fExtracted)
+    for (const auto &name : ListDirectory(fFolder))
+      if (!fEntriesBefore.count(name)) DeleteEntryNoFollow(AddBackslash(fFolder) + name);
   fWritten.clear();
   fText.clear();
   fText.shrink_to_fit();

@@ -104,6 +104,7 @@ private:
   std::string fTemplateName;
   std::string fPageName = "Flavor.htm";
   std::string fText;
+  bool fExtracted = false;
   std::set<std::string> fEntriesBefore; // what the folder held before Extract
   std::vector<std::string> fWritten;    // files Extract wrote over earlier ones
 };

@@ -133,7 +133,7 @@ std::string LoadLineText(const std::string &path, size_t extra) {
   if (!S_ISREG(st.st_mode)) return fail(S_ISDIR(st.st_mode) ? EISDIR : ENXIO);
   std::string text;
   // Room for every line break to double and for the extra bytes, taken at once.
-  text.reserve(size_t(std::max<off_t>(st.st_size, 0)) * 2 + extra);
+  text.reserve(size_t(std::max<off_t>(st.st_size, 0)) * 2 + 2 + extra);
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buf, sizeof buf);

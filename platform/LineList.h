@@ -18,8 +18,9 @@ int WriteFileBytes(const std::string &path, std::string_view data);
 
 // The whole text that loading the file into a line list gives (every CR, LF or CR LF
 // made a CR LF, and one after a last line that has none), read without making the list:
-// one block of at most twice the file's size plus extra, where extra bytes more can be
-// inserted without moving the text. Raises EFOpenError as TLineList::LoadFromFile does.
+// one block of at most twice the file's size (and a final CR LF) plus extra, where extra
+// bytes more can be inserted without moving the text. Raises EFOpenError as
+// TLineList::LoadFromFile does.
 std::string LoadLineText(const std::string &path, size_t extra = 0);
 
 class TLineList {

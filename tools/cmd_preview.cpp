@@ -1,8 +1,13 @@
 // plmtool preview TEMPLATE OUTDIR: unpacks and rewrites a template exactly as the
 // viewer does, leaving the rewritten page and the pictures in OUTDIR, and prints what
-// the viewer's information side would show.
+// the viewer's information side would show. A template that fails leaves nothing there.
 #include "app/TemplatePreview.h"
+#include "platform/Exceptions.h"
+#include "platform/FileSys.h"
+#include "platform/Paths.h"
 #include "platform/Strings.h"
+#include "platform/TempDir.h"
+#include "platform/TempFolder.h"
 #include "platform/gui/Fonts.h"
 #include "tools/Commands.h"
 
@@ -32,8 +37,14 @@ int Preview(const std::vector<std::string> &args) {
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(msg));
   });
   QGuiApplication app(argc, argv);
+  const std::string &out = args[1];
+  const bool madeOut = !plm::DirectoryExists(out);
   try {
-    plm::TTemplatePreview preview(args[1], false);
+    if (!plm::ForceDirectories(out)) plm::RaiseLastOSError();
+    // The template is unpacked and rewritten in a hidden folder of OUTDIR, which goes on
+    // every path (Ctrl-C included); OUTDIR receives the files once the whole step is done.
+    plm::TTempFolder stage(".plmtool-", out);
+    plm::TTemplatePreview preview(stage.Path());
     preview.Extract(args[0]);
     const plm::TemplateFields fields = preview.ReadFields();
     preview.LoadPage();
@@ -41,6 +52,7 @@ int Preview(const std::vector<std::string> &args) {
     preview.RewritePage();
     const std::vector<std::string> pictures = preview.Pictures();
     preview.SavePage();
+    if (!plm::MergeFolderInto(stage.Path(), out)) plm::RaiseLastOSError();
 
     Line("Collection", fields.Collection);
     Line("Identification", fields.Display);
@@ -51,9 +63,10 @@ int Preview(const std::vector<std::string> &args) {
     for (const auto &p : pictures)
       list += (list.empty() ? "" : ", ") + p;
     Line("Images", list);
-    Line("Page", preview.PagePath());
+    Line("Page", plm::JoinPath({out, plm::ExtractFileName(preview.PagePath())}));
     return 0;
   } catch (const std::exception &e) {
+    if (madeOut) plm::RemoveDir(out); // left only when something else is in it
     std::fprintf(stderr, "%s\n", plm::ToDisplay(e.what()).toUtf8().constData());
     return 1;
   }

@@ -3,16 +3,17 @@
 #include "tools/Commands.h"
 
 #include "app/PreviewGuard.h"
+#include "app/PreviewPage.h"
 #include "app/Snapshot.h"
 #include "app/TemplatePreview.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
+#include "platform/TempFolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -56,7 +57,7 @@ QImage RenderPage(const std::string &pagePath, const std::string &folder) {
   guard.setAllowedFolder(QString::fromStdString(folder));
   profile.setUrlRequestInterceptor(&guard);
   auto view = std::make_unique<QWebEngineView>();
-  auto *page = new QWebEnginePage(&profile, view.get());
+  auto *page = new TPreviewPage(&profile, view.get());
   LockDownPageSettings(page->settings());
   view->setPage(page);
   view->resize(plm::BrowserDesignWidth, plm::BrowserDesignHeight);
@@ -127,9 +128,9 @@ int Snapshot(const std::vector<std::string> &args) {
     app = std::make_unique<QApplication>(argc, argv);
   }
   try {
-    QTemporaryDir work;
-    if (!work.isValid()) throw plm::Exception("cannot create a temporary folder");
-    const std::string folder = plm::JoinPath({work.path().toStdString(), "~plmlook"});
+    // Removed on every path, Ctrl-C and SIGTERM included, whatever names it ends up holding.
+    plm::TTempFolder work("plmtool-");
+    const std::string folder = plm::JoinPath({work.Path(), "~plmlook"});
     plm::TTemplatePreview preview(folder);
     preview.Extract(templatePath);
     preview.LoadPage();
