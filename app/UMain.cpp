@@ -1,6 +1,7 @@
 #include "app/UMain.h"
 
 #include "preview/PreviewGuard.h"
+#include "preview/PreviewPage.h"
 #include "preview/Snapshot.h"
 #include "preview/TemplatePreview.h"
 #include "app/UAbout.h"
@@ -32,6 +33,7 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
@@ -114,10 +116,26 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   fProfile = new QWebEngineProfile(this);
   PreviewGuard = new TPreviewGuard(this);
   fProfile->setUrlRequestInterceptor(PreviewGuard);
-  auto *page = new QWebEnginePage(fProfile, WebBrowser);
+  auto *page = new TPreviewPage(fProfile, WebBrowser);
   LockDownPageSettings(page->settings());
   WebBrowser->setPage(page);
   connect(page, &QWebEnginePage::loadingChanged, this, &TF_Main::LoadingChanged);
+  connect(page, &QWebEnginePage::renderProcessTerminated, this,
+          [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+            if (status != QWebEnginePage::NormalTerminationStatus)
+              GuardCall([this] { WebBrowserRenderProcessFailed(); }, this);
+          });
+  InstallCopyOnlyMenu(WebBrowser);
+  // Said in the browser area when the page could not be shown; the next page hides it.
+  PageFailedLabel = new QLabel(QString::fromUtf8("La page de ce modèle n'a pas pu être affichée."),
+                               WebBrowser);
+  PageFailedLabel->setObjectName(QStringLiteral("PageFailedLabel"));
+  PageFailedLabel->setAccessibleName(PageFailedLabel->text());
+  PageFailedLabel->setAlignment(Qt::AlignCenter);
+  PageFailedLabel->setWordWrap(true);
+  PageFailedLabel->setAutoFillBackground(true);
+  PageFailedLabel->hide();
+  WebBrowser->installEventFilter(this);
 
   FileListBox->OnClick = [this](QObject *) { GuardCall([this] { FileListBoxClick(); }, this); };
   FileListBox->OnChange = [this](QObject *) { GuardCall([this] { FileListBoxChange(); }, this); };
@@ -155,7 +173,9 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
 }
 
 bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == FileListBox->viewport() && event->type() == QEvent::MouseButtonPress) {
+  if (watched == WebBrowser && event->type() == QEvent::Resize) {
+    PageFailedLabel->setGeometry(WebBrowser->rect());
+  } else if (watched == FileListBox->viewport() && event->type() == QEvent::MouseButtonPress) {
     const auto *me = static_cast<QMouseEvent *>(event);
     if (me->button() == Qt::RightButton) {
       const QPoint pos = me->position().toPoint();
@@ -381,6 +401,20 @@ void TF_Main::WebBrowserDownloadComplete() {
   emit DownloadComplete();
 }
 
+void TF_Main::WebBrowserRenderProcessFailed() {
+  // The page took its renderer down with it: the preview ends as if it had loaded, with
+  // nothing to take a snapshot of, and says so where the page would be.
+  fPendingUrl = QUrl();
+  fShowingTemplate = false;
+  SetScreenCursor(TScreenCursor::crDefault);
+  PreviewBusy = false;
+  Snapshot_btn->setEnabled(false);
+  PageFailedLabel->setGeometry(WebBrowser->rect());
+  PageFailedLabel->show();
+  PageFailedLabel->raise();
+  emit PageFailed();
+}
+
 void TF_Main::selectimage() {
   Labimageinfo->clear();
   const QListWidgetItem *item = Listimages->currentItem();
@@ -518,6 +552,7 @@ void TF_Main::ShellTreeChange() {
 }
 
 void TF_Main::Navigate(const std::string &path) {
+  PageFailedLabel->hide();
   fShowingTemplate = !path.empty();
   PreviewGuard->setAllowedFolder(fShowingTemplate ? QString::fromStdString(PreviewFolder())
                                                   : QString());

@@ -8,6 +8,7 @@
 
 #include <string>
 
+class QLabel;
 class QWebEngineProfile;
 class QWebEngineLoadingInfo;
 class TDiskCaps;
@@ -39,6 +40,8 @@ public:
   plm::TSTCabWriter *STCabWriter1 = nullptr;
   // Refuses every request of a shown page that would leave the preview folder.
   TPreviewGuard *PreviewGuard = nullptr;
+  // Shown over the browser when a page took its renderer down.
+  QLabel *PageFailedLabel = nullptr;
 
   // Settings load (start-up and FormShow) and close step.
   void Majdata();
@@ -55,6 +58,8 @@ public:
   void selectedfile();
   void resetright();
   void WebBrowserDownloadComplete();
+  // The browser's renderer ended abnormally (a page that crashed it).
+  void WebBrowserRenderProcessFailed();
   void selectimage();
 
   // The pictures list and the picture window.
@@ -84,6 +89,8 @@ public:
 signals:
   // Raised after WebBrowserDownloadComplete has run.
   void DownloadComplete();
+  // Raised after WebBrowserRenderProcessFailed has run.
+  void PageFailed();
 
 protected:
   void done(int r) override;

@@ -204,6 +204,11 @@ bool LeadsThroughLink(const std::string &base, const std::string &rel) {
 
 int32_t CabLastOsError() { return gLastOsError; }
 
+bool IsPlainCabinetName(const std::string &aName) {
+  return !aName.empty() && aName != "." && aName != ".." &&
+         aName.find_first_of("/\\") == std::string::npos;
+}
+
 // ---- ESTCabinet ------------------------------------------------------------------------
 
 ESTCabinet::ESTCabinet(const TERF &anErrorRecord, bool anIsCompressorError)
@@ -260,7 +265,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
         CabIntf::FDICopy(fContext, name.data(), path.data(), 0, FdiNotify, nullptr, this);
     CheckFdi(ok != 0);
     current = fNextCabName;
-    if (!current.empty() && (!FileExists(current) || done.count(ExpandFileName(current))))
+    if (!current.empty() && (!IsRegularFile(current) || done.count(ExpandFileName(current))))
       current.clear();
   }
 }
@@ -310,7 +315,7 @@ std::string Str(const char *p) { return p ? std::string(p) : std::string(); }
 CABHANDLE TSTCabReader::DoCabinetInfo(FDINOTIFICATION &n) {
   bool abort = false;
   const std::string next = Str(n.psz1), disk = Str(n.psz2), path = Str(n.psz3);
-  fNextCabName = next.empty() ? next : JoinPath({path, next});
+  fNextCabName = IsPlainCabinetName(next) ? JoinPath({path, next}) : std::string();
   fNextDiskName = disk;
   if (OnCabinetInfo) OnCabinetInfo(this, next, disk, path, n.setID, n.iCabinet, abort);
   return abort ? -1 : 0;

@@ -41,6 +41,12 @@ public:
 // since the last notification). Shared by every reader.
 int32_t CabLastOsError();
 
+// Whether a next-cabinet name read from a cabinet may be followed: a plain file name, to
+// be looked for in the folder of the cabinet that names it. Names with "/" or "\", "."
+// and ".." would lead the chain out of that folder and are taken as a cabinet that is
+// not there.
+bool IsPlainCabinetName(const std::string &aName);
+
 enum TSTCabReaderOption { croExecuteOnExtract = 0, croDontOverwriteReadOnlyFiles = 1 };
 
 // A set of reader options.

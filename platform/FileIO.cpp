@@ -11,6 +11,13 @@
 
 namespace plm {
 
+namespace {
+
+// The error given for an entry that is not a regular file.
+int NotRegularFileError(const struct stat &st) { return S_ISDIR(st.st_mode) ? EISDIR : ENXIO; }
+
+} // namespace
+
 FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDisposition disp,
                           const FileOpenHints &hints, int &osError) {
   int flags = O_CLOEXEC;
@@ -46,9 +53,17 @@ FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDispos
     osError = ENOENT;
     return INVALID_FILE_HANDLE;
   }
+  // Only regular files are opened: a device, a pipe or a socket could block the caller
+  // for ever (a pipe with no writer, a terminal) or act on the hardware by being opened.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    osError = NotRegularFileError(st);
+    return INVALID_FILE_HANDLE;
+  }
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, 0666);
+    // Non-blocking for the open itself, in case the name now stands for a pipe.
+    fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     osError = errno;
@@ -67,12 +82,13 @@ FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDispos
     }
     fd = moved;
   }
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  if (!S_ISREG(st.st_mode)) {
+    osError = NotRegularFileError(st);
     ::close(fd);
-    osError = EISDIR;
     return INVALID_FILE_HANDLE;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (hints.randomAccess) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
   if (hints.sequentialScan) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   if (hints.deleteOnClose) ::unlink(path.c_str());

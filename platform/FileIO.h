@@ -27,7 +27,9 @@ struct FileOpenHints {
   bool noFollow = false;       // never open through a symbolic link at the last step
 };
 
-// INVALID_FILE_HANDLE on failure, with the OS error code in osError.
+// INVALID_FILE_HANDLE on failure, with the OS error code in osError. Only regular files
+// are opened (links followed); anything else fails at once, without blocking: EISDIR for
+// a folder, ENXIO for a device, a pipe or a socket.
 FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDisposition disp,
                           const FileOpenHints &hints, int &osError);
 // The bytes transferred, or -1 with osError set.

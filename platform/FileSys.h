@@ -18,6 +18,7 @@ constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 bool FileExists(const std::string &path);      // a file (or link to one), not a folder
 bool DirectoryExists(const std::string &path); // a folder (links followed)
 bool IsSymLink(const std::string &path);       // the entry itself is a symbolic link
+bool IsRegularFile(const std::string &path);   // a regular file (or link to one)
 // Read-only is "no write permission for anyone"; hidden is a name starting with ".".
 uint32_t FileGetAttr(const std::string &path);
 // Sets read-only (removes every write bit) or clears it (gives the owner write

@@ -16,6 +16,13 @@ bool ReadFileBytes(const std::string &path, std::string &out);
 // of an existing file is kept. Returns 0, or the errno of the failure.
 int WriteFileBytes(const std::string &path, std::string_view data);
 
+// The whole text that loading the file into a line list gives (every CR, LF or CR LF
+// made a CR LF, and one after a last line that has none), read without making the list:
+// one block of at most twice the file's size (and a final CR LF) plus extra, where extra
+// bytes more can be inserted without moving the text. Raises EFOpenError as
+// TLineList::LoadFromFile does.
+std::string LoadLineText(const std::string &path, size_t extra = 0);
+
 class TLineList {
 public:
   TLineList() = default;

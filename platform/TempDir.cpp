@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace plm {
 
@@ -92,6 +93,37 @@ std::string UserTempDir() {
   const std::string dir = AddBackslash(base) + "plmlooker-" + std::to_string(::getuid());
   MakePrivateFolder(dir);
   return AddBackslash(dir);
+}
+
+bool MergeFolderInto(const std::string &from, const std::string &to) {
+  const int fromFd = ::open(from.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fromFd < 0) return false;
+  std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(fromFd), ::closedir);
+  if (!dir) {
+    ::close(fromFd);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent *e = ::readdir(dir.get())) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  for (const auto &name : names) {
+    const std::string src = AddBackslash(from) + name, dst = AddBackslash(to) + name;
+    struct stat s, d;
+    if (::lstat(src.c_str(), &s) != 0) return false;
+    if (::lstat(dst.c_str(), &d) != 0) {
+      if (errno != ENOENT || ::rename(src.c_str(), dst.c_str()) != 0) return false;
+      continue;
+    }
+    if (S_ISDIR(s.st_mode) != S_ISDIR(d.st_mode)) {
+      errno = S_ISDIR(d.st_mode) ? EISDIR : ENOTDIR;
+      return false;
+    }
+    if (S_ISDIR(s.st_mode) ? !MergeFolderInto(src, dst) : ::rename(src.c_str(), dst.c_str()) != 0)
+      return false;
+  }
+  return true;
 }
 
 bool DeleteEntryNoFollow(const std::string &path) {

@@ -21,4 +21,11 @@ void MakePrivateFolder(const std::string &path);
 // folder is emptied the same way and removed. True when the entry is gone.
 bool DeleteEntryNoFollow(const std::string &path);
 
+// Moves every entry of the folder from into the folder to, names byte for byte: an entry
+// that to lacks is renamed into place, a file (or link) replaces a file (or link) of the
+// same name, a folder is merged into the folder of the same name. Links are moved as
+// links, never followed. False, with errno set, at the first entry that cannot be moved
+// (a folder against a file, or a file against a folder); the entries moved stay moved.
+bool MergeFolderInto(const std::string &from, const std::string &to);
+
 } // namespace plm

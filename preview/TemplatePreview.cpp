@@ -4,9 +4,13 @@
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/IniFile.h"
+#include "platform/LineList.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TempDir.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace plm {
 
@@ -51,16 +55,24 @@ const std::string &SampleBlock() {
   return block;
 }
 
-std::string InsertSampleText(std::string_view page) {
+size_t SampleInsertionOffset(std::string_view page) {
+  // The cell runs from the region's marker (the page's start without one) through the
+  // first "</TD>" after it (its first four characters without one); the sample follows
+  // the cell's first ">", or leads the cell when it has none.
   const long long k = static_cast<long long>(Pos(kTextRegionCell, page));
-  const std::string before = Copy(page, 1, k - 1);
-  std::string cell = Copy(page, k, Len(page));
-  const long long e = static_cast<long long>(Pos("</TD>", cell));
-  cell = Copy(cell, 1, e + 4);
-  const std::string after = Copy(page, Len(before) + Len(cell) + 1, Len(page));
-  const long long g = static_cast<long long>(Pos(">", cell));
-  cell = Copy(cell, 1, g) + SampleBlock() + Copy(cell, g + 1, Len(cell));
-  return before + cell + after;
+  const size_t before = k > 1 ? size_t(k - 1) : 0;
+  const std::string_view rest = page.substr(before);
+  const long long e = static_cast<long long>(Pos("</TD>", rest));
+  const std::string_view cell = rest.substr(0, std::min<size_t>(rest.size(), size_t(e + 4)));
+  return before + Pos(">", cell);
+}
+
+std::string InsertSampleText(std::string_view page) {
+  const size_t at = SampleInsertionOffset(page);
+  std::string r;
+  r.reserve(page.size() + SampleBlock().size());
+  r.append(page.substr(0, at)).append(SampleBlock()).append(page.substr(at));
+  return r;
 }
 
 std::string FindEntryNoCase(const std::string &folder, const std::string &name) {
@@ -93,19 +105,93 @@ std::vector<std::string> TemplatePictures(const std::string &folder) {
   return pictures;
 }
 
+namespace {
+
+std::string Megabytes(uint64_t bytes) { return std::to_string(bytes >> 20) + " Mo"; }
+
+std::string Refusal(const std::string &templateName, const std::string &why) {
+  return "Le modèle \"" + templateName + "\" est refusé : " + why;
+}
+
+} // namespace
+
 void TTemplatePreview::Extract(const std::string &templatePath) {
   if (fPrivate)
     MakePrivateFolder(fFolder);
   else if (!ForceDirectories(fFolder))
     RaiseLastOSError();
+  fTemplateName = ExtractFileName(templatePath);
+  fExtracted = true;
+  const auto entries = ListDirectory(fFolder);
+  fEntriesBefore = std::set<std::string>(entries.begin(), entries.end());
+  fWritten.clear();
+
+  // Every file is weighed by its stored size before a byte of it is written: the reader
+  // writes exactly that many.
+  std::string refusal;
+  uint64_t bytes = 0;
+  size_t files = 0;
+  const std::string root = AddBackslash(fFolder);
   TSTCabReader reader(nullptr);
-  reader.ExtractFiles(templatePath, fFolder);
+  reader.OnCopyFile = [&](TSTCabReader *, const std::string &, int32_t size, uint16_t, uint16_t,
+                          uint16_t, uint16_t, std::string &dst, bool &abort) {
+    const uint64_t n = static_cast<uint32_t>(size); // the stored size is unsigned
+    bytes += n;
+    if (++files > kMaxTemplateFiles)
+      refusal = "il contient plus de " + std::to_string(kMaxTemplateFiles) + " fichiers.";
+    else if (bytes > kMaxTemplateBytes)
+      refusal = "ses fichiers dépassent " + Megabytes(kMaxTemplateBytes) +
+                " une fois décompressés.";
+    else if (n > kMaxPageBytes && ExtractFilePath(dst) == root &&
+             SameText(ExtractFileName(dst), "Flavor.htm"))
+      refusal = "sa page dépasse " + Megabytes(kMaxPageBytes) + ".";
+    if (!refusal.empty()) abort = true;
+  };
+  reader.OnCloseFile = [&](TSTCabReader *, const std::string &, uint16_t, uint16_t, uint16_t,
+                           uint16_t, bool &, const std::string &dst, bool &) {
+    // A file put over an entry that was there before: the sweep of new entries misses it.
+    if (ExtractFilePath(dst) == root && fEntriesBefore.count(ExtractFileName(dst)))
+      fWritten.push_back(dst);
+  };
+  try {
+    reader.ExtractFiles(templatePath, fFolder);
+  } catch (const ESTCabinet &) {
+    if (refusal.empty()) throw;
+  }
+  if (!refusal.empty()) Refuse(refusal);
+}
+
+void TTemplatePreview::Refuse(const std::string &why) {
+  // Whatever new the folder holds (sub-folders made on the way included), and the files
+  // written over what it held.
+  for (const auto &f : fWritten)
+    DeleteFile(f);
+  if (fExtracted)
+    for (const auto &name : ListDirectory(fFolder))
+      if (!fEntriesBefore.count(name)) DeleteEntryNoFollow(AddBackslash(fFolder) + name);
+  fWritten.clear();
+  fText.clear();
+  fText.shrink_to_fit();
+  throw ETemplateTooLarge(Refusal(fTemplateName, why));
 }
 
 void TTemplatePreview::LoadPage() {
   fPageName = FindEntryNoCase(fFolder, "Flavor.htm");
   if (fPageName.empty()) fPageName = "Flavor.htm";
-  fPage.LoadFromFile(PagePath());
+  if (FileSize(PagePath()) > static_cast<int64_t>(kMaxPageBytes))
+    Refuse("sa page dépasse " + Megabytes(kMaxPageBytes) + ".");
+  fText = LoadLineText(PagePath(), SampleBlock().size());
+}
+
+void TTemplatePreview::RewritePage() {
+  // In place: LoadLineText left room for the block.
+  fText.insert(SampleInsertionOffset(fText), SampleBlock());
+}
+
+void TTemplatePreview::SavePage() const {
+  if (const int e = WriteFileBytes(PagePath(), fText))
+    throw EFOpenError("Impossible de créer le fichier \"" + PagePath() + "\". " +
+                      std::strerror(e));
 }
 
 std::string TTemplatePreview::PagePath() const { return AddBackslash(fFolder) + fPageName; }

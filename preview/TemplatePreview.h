@@ -2,8 +2,11 @@
 // What the viewer does with a letter template before the browser shows it: unpack it,
 // read its description, find the font of its text region, put sample text into that
 // region, list its pictures. No widgets here: the main window and plmtool share it.
-#include "platform/LineList.h"
+#include "platform/Exceptions.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +29,8 @@ inline constexpr std::string_view kTextRegionCell = "<TD id=PLUMORATEXTREGION";
 std::string TemplateFontName(std::string_view page);
 // The page with the sample block put first into the text-region cell.
 std::string InsertSampleText(std::string_view page);
+// Where InsertSampleText puts the sample block: its 0-based offset in the page.
+size_t SampleInsertionOffset(std::string_view page);
 // "<DIV>" + eighteen times "Texte exemple" separated by ", " + "</DIV>".
 const std::string &SampleBlock();
 
@@ -48,6 +53,19 @@ TemplateFields ReadTemplateFields(const std::string &folder);
 // the file system gives them; sub-folders included.
 std::vector<std::string> TemplatePictures(const std::string &folder);
 
+// What one template may expand to. Templates come from anywhere: a few megabytes of
+// archive can stand for gigabytes of files, and a huge page stalls the browser.
+inline constexpr uint64_t kMaxTemplateBytes = 256ull << 20; // all its files together
+inline constexpr size_t kMaxTemplateFiles = 10000;
+inline constexpr uint64_t kMaxPageBytes = 16ull << 20; // its page, "Flavor.htm"
+
+// A template refused for going beyond one of the limits above. Its message, in French,
+// names the template and the limit.
+class ETemplateTooLarge : public Exception {
+public:
+  using Exception::Exception;
+};
+
 // One template preview, step by step, in the preview folder.
 class TTemplatePreview {
 public:
@@ -59,25 +77,36 @@ public:
   const std::string &Folder() const { return fFolder; }
 
   // Makes the folder and unpacks the whole template into it. Raises the cabinet
-  // reader's error for an archive it cannot read.
+  // reader's error for an archive it cannot read. Stops as soon as the template's files
+  // go beyond kMaxTemplateFiles or kMaxTemplateBytes, or its page beyond kMaxPageBytes,
+  // removes what it had written and raises ETemplateTooLarge.
   void Extract(const std::string &templatePath);
   TemplateFields ReadFields() const { return ReadTemplateFields(fFolder); }
-  // Loads "Flavor.htm" (any letter case); raises EFOpenError when there is none.
+  // Loads "Flavor.htm" (any letter case); raises EFOpenError when there is none, and,
+  // after removing what Extract wrote, ETemplateTooLarge when it is above kMaxPageBytes.
+  // The page is held once, with room for the sample block: reading and rewriting it
+  // take at most about twice its size.
   void LoadPage();
   // The whole page text (lines joined with CR LF after each).
-  std::string PageText() const { return fPage.Text(); }
-  std::string FontName() const { return TemplateFontName(fPage.Text()); }
-  void RewritePage() { fPage.SetText(InsertSampleText(fPage.Text())); }
+  const std::string &PageText() const { return fText; }
+  std::string FontName() const { return TemplateFontName(fText); }
+  void RewritePage();
   std::vector<std::string> Pictures() const { return TemplatePictures(fFolder); }
   // Writes the page back over the unpacked one.
-  void SavePage() const { fPage.SaveToFile(PagePath()); }
+  void SavePage() const;
   std::string PagePath() const;
 
 private:
+  [[noreturn]] void Refuse(const std::string &why);
+
   std::string fFolder;
   bool fPrivate;
+  std::string fTemplateName;
   std::string fPageName = "Flavor.htm";
-  TLineList fPage;
+  std::string fText;
+  bool fExtracted = false;
+  std::set<std::string> fEntriesBefore; // what the folder held before Extract
+  std::vector<std::string> fWritten;    // files Extract wrote over earlier ones
 };
 
 } // namespace plm

@@ -4,16 +4,17 @@
 #include "tools/OffscreenApp.h"
 
 #include "preview/PreviewGuard.h"
+#include "preview/PreviewPage.h"
 #include "preview/Snapshot.h"
 #include "preview/TemplatePreview.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
+#include "platform/TempFolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -57,7 +58,7 @@ QImage RenderPage(const std::string &pagePath, const std::string &folder) {
   guard.setAllowedFolder(QString::fromStdString(folder));
   profile.setUrlRequestInterceptor(&guard);
   auto view = std::make_unique<QWebEngineView>();
-  auto *page = new QWebEnginePage(&profile, view.get());
+  auto *page = new TPreviewPage(&profile, view.get());
   LockDownPageSettings(page->settings());
   view->setPage(page);
   view->resize(plm::BrowserDesignWidth, plm::BrowserDesignHeight);
@@ -119,9 +120,9 @@ int Snapshot(const std::vector<std::string> &args) {
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   const auto app = plmtool::MakeOffscreenApp<QApplication>();
-  QTemporaryDir work;
-  if (!work.isValid()) throw plm::Exception("cannot create a temporary folder");
-  const std::string folder = plm::JoinPath({work.path().toStdString(), "~plmlook"});
+  // Removed on every path, Ctrl-C and SIGTERM included, whatever names it ends up holding.
+  plm::TTempFolder work("plmtool-");
+  const std::string folder = plm::JoinPath({work.Path(), "~plmlook"});
   plm::TTemplatePreview preview(folder);
   preview.Extract(templatePath);
   preview.LoadPage();

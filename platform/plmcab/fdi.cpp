@@ -43,6 +43,13 @@ void SetError(PERF perf, int code) {
   perf->fError = code != FDIERROR_NONE;
 }
 
+// A next cabinet is looked for only in the folder the caller names: a name that carries a
+// folder of its own, or is "." or "..", stands for no cabinet at all.
+bool IsPlainName(const std::string &name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\") == std::string::npos;
+}
+
 std::string JoinCab(const std::string &path, const std::string &name) {
   if (path.empty()) return name;
   return path.back() == '/' ? path + name : path + "/" + name;
@@ -448,6 +455,7 @@ mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) {
 // joins it to the chain.
 int CopyJob::Append(const std::string &folder) {
   const Part &last = fChain.back();
+  if (!IsPlainName(last.raw.nextCab)) return FDIERROR_CABINET_NOT_FOUND;
   Part part;
   part.path = JoinCab(folder, last.raw.nextCab);
   int e = ParseCabinetFile(fFdi, part.path, part.raw);
