@@ -4,6 +4,7 @@
 #include "tools/Commands.h"
 
 #include "platform/DynLib.h"
+#include "platform/FileSys.h"
 #include "platform/Process.h"
 #include "platform/Strings.h"
 
@@ -40,7 +41,9 @@ constexpr const char *kListCommands = "--commands";
 bool IsFirst() { return std::strcmp(kFirst, PLMTOOL_SELF) == 0; }
 
 int Hand(const char *program, std::vector<std::string> args, bool outputToStandardError) {
-  const std::string path = plm::ExecutableDir() + program;
+  // Beside this program (the build folder), else the installed program's private folder.
+  std::string path = plm::ExecutableDir() + program;
+  if (!plm::FileExists(path)) path = plm::ExecutableDir() + "../lib/plmlooker/" + program;
   args.insert(args.begin(), program);
   const int e = plm::ExecProgram(path, args, outputToStandardError);
   std::fprintf(stderr, "plmtool: cannot start %s: %s\n", path.c_str(), std::strerror(e));

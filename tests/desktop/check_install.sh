@@ -15,7 +15,7 @@ cmake --install "$build" --prefix "$prefix" > "$work/install.log" || { cat "$wor
 if grep -E '^-- (Installing|Up-to-date): ' "$work/install.log" | grep -v -- "$prefix/" ; then
   fail "files installed outside the prefix"
 fi
-for f in bin/plmlooker bin/plmtool lib/plmlooker/libplmcab.so \
+for f in bin/plmlooker bin/plmtool lib/plmlooker/libplmcab.so lib/plmlooker/plmtool-gui lib/plmlooker/plmtool-browser \
          share/applications/plmlooker.desktop share/mime/packages/plmlooker.xml \
          share/icons/hicolor/scalable/apps/plmlooker.svg share/icons/hicolor/48x48/apps/plmlooker.png \
          share/thumbnailers/plmlooker.thumbnailer share/man/man1/plmlooker.1 share/man/man1/plmtool.1; do
@@ -45,6 +45,30 @@ cp "$sample" "$work/other.cab"
 type=$(XDG_DATA_DIRS="$prefix/share:/usr/share" XDG_DATA_HOME="$prefix/share" XDG_CURRENT_DESKTOP=GNOME \
        xdg-mime query filetype "$work/other.cab")
 [ "$type" = application/vnd.ms-cab-compressed ] || fail "other.cab is '$type'"
+
+# The thumbnailer's command run as a file manager runs it: a PNG of the size asked for
+# on its longer side. A template without a page writes nothing.
+cat > "$work/Flavor.htm" <<'PAGE'
+<HTML><BODY style="margin:0"><TABLE width=600 height=400 bgcolor=#3060c0><TR>
+<TD id=PLUMORATEXTREGION style="FONT-FAMILY: Arial">x</TD></TR></TABLE></BODY></HTML>
+PAGE
+printf '[General]\r\nCollection=c\r\n' > "$work/content.ini"
+page=$work/page.plm
+"$prefix/bin/plmtool" create "$page" "$work/Flavor.htm" "$work/content.ini" > /dev/null || fail "template"
+exec_line=$(sed -n 's/^Exec=//p' "$prefix/share/thumbnailers/plmlooker.thumbnailer")
+cmd=${exec_line//%s/128}
+cmd=${cmd//%i/$page}
+cmd=${cmd//%o/$work/thumb.png}
+(cd "$work" && PATH="$prefix/bin:$PATH" QT_QPA_PLATFORM=offscreen eval "$cmd") || fail "thumbnailer: $cmd"
+[ "$(file -b "$work/thumb.png" | cut -d, -f1)" = "PNG image data" ] || fail "thumbnail is not a PNG"
+dims=$(file -b "$work/thumb.png" | cut -d, -f2 | tr -d ' ')
+w=${dims%x*}; h=${dims#*x}
+{ [ "$w" = 128 ] || [ "$h" = 128 ]; } && [ "$w" -le 128 ] && [ "$h" -le 128 ] || fail "thumbnail is $dims"
+if PATH="$prefix/bin:$PATH" QT_QPA_PLATFORM=offscreen plmtool thumbnail "$sample" "$work/none.png" 2> "$work/err"; then
+  fail "a template without a page made a thumbnail"
+fi
+[ ! -e "$work/none.png" ] || fail "a failed thumbnail wrote a file"
+grep -q '^plmtool: ' "$work/err" || fail "no message for a template without a page"
 
 # Both manual pages render without warnings.
 for page in plmlooker plmtool; do
