@@ -445,7 +445,7 @@ void TF_Main::ListimagesDblClick() {
   // A picture stored under a misleading extension is shown through a copy named after
   // its real format. The copy never replaces anything already there (links included);
   // when it cannot be made, the window opens empty.
-  if (view != name && !FileExists(folder + view)) CopyFile(folder + name, folder + view, true);
+  if (view != name && !FileExists(folder + view)) CopyFileBytes(folder + name, folder + view, true);
   window->AdvImage1->SetImageName(folder + view);
   window->SourceFile = folder + view;
   window->exec();

@@ -102,8 +102,8 @@ void TF_ViewPic::SavepicasClick() {
   if (!chosen) return;
   const std::string target = FromDisplay(*chosen);
   // The dialog has asked about an existing file already.
-  if (!CopyFile(SourceFile, target, false))
+  if (const int e = CopyFileBytes(SourceFile, target, false))
     throw Exception("Impossible d'enregistrer l'image sous \"" + target + "\".\n" +
-                    std::strerror(errno));
+                    std::strerror(e));
   SavePath = ExtractFilePath(target);
 }

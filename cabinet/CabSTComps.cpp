@@ -2,6 +2,7 @@
 
 #include "cabinet/CabIntf.h"
 #include "cabinet/CabSTConsts.h"
+#include "platform/FileCopy.h"
 #include "platform/FileIO.h"
 #include "platform/FileSys.h"
 #include "platform/Launcher.h"
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -44,7 +46,7 @@ std::string CabinetMessage(const TERF &erf, bool compressor) {
   return m;
 }
 
-// ---- file callbacks shared by the reader and the writer ------------------------------
+// ---- file callbacks shared by the reader and the writer -------------------------------
 
 void TranslateOpenFlags(int oflag, FileAccess &access, FileDisposition &disp,
                         FileOpenHints &hints) {
@@ -73,7 +75,14 @@ void TranslateOpenFlags(int oflag, FileAccess &access, FileDisposition &disp,
   hints.deleteOnClose = (oflag & CAB_O_TEMPORARY) && create;
 }
 
-CABHANDLE OpenWithFlags(const char *name, int oflag, int &err) {
+void *CabAlloc(uint32_t cb) { return std::malloc(cb ? cb : 1); }
+void CabFree(void *p) { std::free(p); }
+
+// One set of file operations on the library's handles. Each reports the OS error of a
+// failure through err; Adapt gives them the signatures that the two halves of the
+// library expect.
+
+CABHANDLE OpenFile(int &err, char *name, int oflag, int /*pmode*/) {
   FileAccess access;
   FileDisposition disp;
   FileOpenHints hints;
@@ -95,54 +104,43 @@ CABHANDLE OpenWithFlags(const char *name, int oflag, int &err) {
   return CABHANDLE(h);
 }
 
-void *CabAlloc(uint32_t cb) { return std::malloc(cb ? cb : 1); }
-void CabFree(void *p) { std::free(p); }
 
-CABHANDLE FdiOpen(char *name, int oflag, int /*pmode*/) {
-  int err = 0;
-  const CABHANDLE h = OpenWithFlags(name, oflag, err);
-  if (h == -1) gLastOsError = err;
-  return h;
-}
-
-uint32_t FdiRead(CABHANDLE hf, void *pv, uint32_t cb) {
-  int err = 0;
+uint32_t ReadFile(int &err, CABHANDLE hf, void *pv, uint32_t cb) {
   const int64_t n = FileReadHandle(hf, pv, cb, err);
-  if (n < 0) {
-    gLastOsError = err;
-    return uint32_t(-1);
-  }
-  return uint32_t(n);
+  return n < 0 ? uint32_t(-1) : uint32_t(n);
 }
 
-uint32_t FdiWrite(CABHANDLE hf, void *pv, uint32_t cb) {
-  int err = 0;
+uint32_t WriteFile(int &err, CABHANDLE hf, void *pv, uint32_t cb) {
   const int64_t n = FileWriteHandle(hf, pv, cb, err);
-  if (n < 0) {
-    gLastOsError = err;
-    return uint32_t(-1);
-  }
-  return uint32_t(n);
+  return n < 0 ? uint32_t(-1) : uint32_t(n);
 }
 
-int FdiClose(CABHANDLE hf) {
-  int err = 0;
-  if (!FileCloseHandle(hf, err)) {
-    gLastOsError = err;
-    return -1;
-  }
-  return 0;
-}
+int CloseFile(int &err, CABHANDLE hf) { return FileCloseHandle(hf, err) ? 0 : -1; }
 
-int32_t FdiSeek(CABHANDLE hf, int32_t dist, int seektype) {
-  int err = 0;
+int32_t SeekFile(int &err, CABHANDLE hf, int32_t dist, int seektype) {
   const int64_t r = FileSeekHandle(hf, dist, seektype, err);
-  if (r < 0 || r > INT32_MAX) {
-    gLastOsError = r < 0 ? err : EOVERFLOW;
-    return -1;
-  }
-  return int32_t(r);
+  if (r >= 0 && r <= INT32_MAX) return int32_t(r);
+  if (r >= 0) err = EOVERFLOW;
+  return -1;
 }
+
+template <auto Op> struct Adapt;
+template <class R, class... A, R (*Op)(int &, A...)> struct Adapt<Op> {
+  // The decompression side has no error slot: the reader keeps the last error itself.
+  static R Fdi(A... a) {
+    int err = 0;
+    const R r = Op(err, a...);
+    if (err) gLastOsError = err;
+    return r;
+  }
+  // The compression side passes an error slot and its context (not needed here).
+  static R Fci(A... a, int *err, void * /*pv*/) {
+    int e = 0;
+    const R r = Op(e, a...);
+    if (e && err) *err = e;
+    return r;
+  }
+};
 
 // Sets the stored time stamp and attributes of an extracted file; failures are silent.
 void SetFileTimeAndAttributes(const std::string &path, uint16_t date, uint16_t time,
@@ -230,8 +228,9 @@ void TSTCabReader::EnsureContext() {
   if (fContext) return;
   fErrorRecord = TERF{};
   if (!CabIntf::LibraryLoaded()) CabIntf::LoadCabinetLibrary();
-  fContext = CabIntf::FDICreate(CabAlloc, CabFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek,
-                                cpuUNKNOWN, &fErrorRecord);
+  fContext = CabIntf::FDICreate(CabAlloc, CabFree, Adapt<OpenFile>::Fdi, Adapt<ReadFile>::Fdi,
+                                Adapt<WriteFile>::Fdi, Adapt<CloseFile>::Fdi,
+                                Adapt<SeekFile>::Fdi, cpuUNKNOWN, &fErrorRecord);
   if (!fContext) CheckFdi(false);
 }
 
@@ -354,7 +353,7 @@ CABHANDLE TSTCabReader::DoCopyFile(FDINOTIFICATION &n) {
   }
   // Truncated on opening, so that an existing longer file keeps no stale bytes.
   std::string dstBuf = dst;
-  const CABHANDLE hf = FdiOpen(
+  const CABHANDLE hf = Adapt<OpenFile>::Fdi(
       dstBuf.data(), CAB_O_WRONLY | CAB_O_SEQUENTIAL | CAB_O_CREAT | CAB_O_TRUNC | CAB_O_BINARY,
       CAB_S_IREAD | CAB_S_IWRITE);
   if (hf != -1) {
@@ -366,7 +365,7 @@ CABHANDLE TSTCabReader::DoCopyFile(FDINOTIFICATION &n) {
 
 CABHANDLE TSTCabReader::DoCloseFile(FDINOTIFICATION &n) {
   bool abort = false;
-  FdiClose(n.hf);
+  Adapt<CloseFile>::Fdi(n.hf);
   const std::string src = Str(n.psz1);
   std::string dst;
   const int i = IndexOfSrc(src);
@@ -399,57 +398,6 @@ CABHANDLE TSTCabReader::DoNextCabinet(FDINOTIFICATION &n) {
 // ---- TSTCabWriter ---------------------------------------------------------------------
 
 namespace {
-
-CABHANDLE FciOpen(char *name, int oflag, int /*pmode*/, int *err, void * /*pv*/) {
-  int e = 0;
-  // A cabinet's folder is made when the cabinet is first written.
-  if ((oflag & CAB_O_CREAT) && name) {
-    const std::string folder = ExtractFilePath(name);
-    if (!folder.empty()) ForceDirectories(folder);
-  }
-  const CABHANDLE h = OpenWithFlags(name, oflag, e);
-  if (h == -1 && err) *err = e;
-  return h;
-}
-
-uint32_t FciRead(CABHANDLE hf, void *memory, uint32_t cb, int *err, void * /*pv*/) {
-  int e = 0;
-  const int64_t n = FileReadHandle(hf, memory, cb, e);
-  if (n < 0) {
-    if (err) *err = e;
-    return uint32_t(-1);
-  }
-  return uint32_t(n);
-}
-
-uint32_t FciWrite(CABHANDLE hf, void *memory, uint32_t cb, int *err, void * /*pv*/) {
-  int e = 0;
-  const int64_t n = FileWriteHandle(hf, memory, cb, e);
-  if (n < 0) {
-    if (err) *err = e;
-    return uint32_t(-1);
-  }
-  return uint32_t(n);
-}
-
-int FciClose(CABHANDLE hf, int *err, void * /*pv*/) {
-  int e = 0;
-  if (!FileCloseHandle(hf, e)) {
-    if (err) *err = e;
-    return -1;
-  }
-  return 0;
-}
-
-int32_t FciSeek(CABHANDLE hf, int32_t dist, int seektype, int *err, void * /*pv*/) {
-  int e = 0;
-  const int64_t r = FileSeekHandle(hf, dist, seektype, e);
-  if (r < 0 || r > INT32_MAX) {
-    if (err) *err = r < 0 ? e : EOVERFLOW;
-    return -1;
-  }
-  return int32_t(r);
-}
 
 int FciDelete(char *name, int *err, void * /*pv*/) {
   if (!DeleteFile(name ? name : "")) {
@@ -497,21 +445,6 @@ static CABHANDLE FciGetOpenInfo(char *pszName, uint16_t *pdate, uint16_t *ptime,
 
 namespace {
 
-CABBOOL FciGetTempFile(char *pszTempName, int cbTempName, void *pv) {
-  auto *w = static_cast<TSTCabWriter *>(pv);
-  std::string folder = w ? ExtractFilePath(w->CabFileName()) : std::string();
-  if (folder.empty()) folder = "./";
-  ForceDirectories(folder);
-  int e = 0;
-  std::string name = CreateUniqueFile(folder + ".plmcab-", e);
-  if (name.empty() || int(name.size()) >= cbTempName) {
-    if (!name.empty()) DeleteFile(name);
-    return 0;
-  }
-  std::memcpy(pszTempName, name.c_str(), name.size() + 1);
-  return 1;
-}
-
 bool CopyField(char (&field)[256], const std::string &value) {
   if (value.size() >= sizeof field) return false;
   std::memcpy(field, value.c_str(), value.size() + 1);
@@ -531,6 +464,11 @@ std::string ReplaceStars(const std::string &tmpl, int n) {
 }
 
 } // namespace
+
+struct TSTCabWriter::Output {
+  TReplacingFile file;
+  bool closed = false;
+};
 
 TSTCabWriter::TSTCabWriter(QObject *anOwner) : QObject(anOwner) { RecomputeCompressionCode(); }
 
@@ -593,7 +531,27 @@ std::string TSTCabWriter::MakeDiskLabel(int n) const {
 }
 
 void TSTCabWriter::CheckFci(bool ok) {
+  FinishOutputs(ok);
   if (!ok) throw ESTCabinet(fErrorRecord, true);
+}
+
+void TSTCabWriter::FinishOutputs(bool ok) {
+  int failed = 0;
+  for (auto it = fOutputs.begin(); it != fOutputs.end();) {
+    Output &out = **it;
+    if (!ok)
+      out.file.Discard();
+    else if (!out.closed) {
+      ++it; // still being written
+      continue;
+    } else if (const int e = out.file.Commit())
+      failed = failed ? failed : e;
+    it = fOutputs.erase(it);
+  }
+  if (failed) {
+    TERF erf{FCIERR_CAB_FILE, failed, 1};
+    throw ESTCabinet(erf, true);
+  }
 }
 
 void TSTCabWriter::StartCabinet(const std::string &aCabFileName) {
@@ -618,9 +576,10 @@ void TSTCabWriter::StartCabinet(const std::string &aCabFileName) {
   }
   fCabinetCounter = 0;
   fFolderCounter = 0;
-  fContext =
-      CabIntf::FCICreate(&fErrorRecord, FciFilePlaced, CabAlloc, CabFree, FciOpen, FciRead,
-                         FciWrite, FciClose, FciSeek, FciDelete, FciGetTempFile, &fCCab, this);
+  fTempNames.clear();
+  fContext = CabIntf::FCICreate(&fErrorRecord, FciFilePlaced, CabAlloc, CabFree, FciOpen,
+                                Adapt<ReadFile>::Fci, Adapt<WriteFile>::Fci, FciClose,
+                                Adapt<SeekFile>::Fci, FciDelete, FciGetTempFile, &fCCab, this);
   CheckFci(fContext != nullptr);
 }
 
@@ -704,6 +663,65 @@ int TSTCabWriter::FciFilePlaced(PCCAB pccab, char *pszFile, int32_t cbFile, CABB
   } catch (...) {
     return -1;
   }
+}
+
+CABHANDLE TSTCabWriter::FciOpen(char *pszFile, int oflag, int pmode, int *err, void *pv) {
+  auto *self = static_cast<TSTCabWriter *>(pv);
+  const std::string name = pszFile ? pszFile : "";
+  if (!self || !(oflag & CAB_O_CREAT) ||
+      std::find(self->fTempNames.begin(), self->fTempNames.end(), name) != self->fTempNames.end())
+    return Adapt<OpenFile>::Fci(pszFile, oflag, pmode, err, pv);
+  // A cabinet: its folder is made when it is first written, and it is written beside its
+  // name until the library is done with it.
+  const std::string folder = ExtractFilePath(name);
+  if (!folder.empty()) ForceDirectories(folder);
+  try {
+    auto out = std::make_unique<Output>();
+    if (const int e = out->file.Open(name)) {
+      if (err) *err = e;
+      return -1;
+    }
+    const CABHANDLE hf = out->file.Fd();
+    self->fOutputs.push_back(std::move(out));
+    return hf;
+  } catch (...) {
+    if (err) *err = ENOMEM;
+    return -1;
+  }
+}
+
+int TSTCabWriter::FciClose(CABHANDLE hf, int *err, void *pv) {
+  auto *self = static_cast<TSTCabWriter *>(pv);
+  if (self)
+    for (auto &out : self->fOutputs)
+      if (!out->closed && out->file.Fd() == hf) {
+        out->closed = true;
+        const int e = out->file.Close();
+        if (e && err) *err = e;
+        return e ? -1 : 0;
+      }
+  return Adapt<CloseFile>::Fci(hf, err, pv);
+}
+
+CABBOOL TSTCabWriter::FciGetTempFile(char *pszTempName, int cbTempName, void *pv) {
+  auto *w = static_cast<TSTCabWriter *>(pv);
+  std::string folder = w ? ExtractFilePath(w->CabFileName()) : std::string();
+  if (folder.empty()) folder = "./";
+  ForceDirectories(folder);
+  int e = 0;
+  std::string name = CreateUniqueFile(folder + ".plmcab-", e);
+  if (name.empty() || int(name.size()) >= cbTempName) {
+    if (!name.empty()) DeleteFile(name);
+    return 0;
+  }
+  std::memcpy(pszTempName, name.c_str(), name.size() + 1);
+  try {
+    if (w) w->fTempNames.push_back(name);
+  } catch (...) {
+    DeleteFile(name);
+    return 0;
+  }
+  return 1;
 }
 
 CABBOOL TSTCabWriter::GetNextCabinet(TCCAB &ccab, uint32_t cbPrevCab) {

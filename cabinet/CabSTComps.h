@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -231,12 +232,17 @@ public:
   static int32_t FciStatus(uint32_t typeStatus, uint32_t cb1, uint32_t cb2, void *pv);
   static int FciFilePlaced(PCCAB pccab, char *pszFile, int32_t cbFile, CABBOOL fContinuation,
                            void *pv);
+  static CABHANDLE FciOpen(char *pszFile, int oflag, int pmode, int *err, void *pv);
+  static int FciClose(CABHANDLE hf, int *err, void *pv);
+  static CABBOOL FciGetTempFile(char *pszTempName, int cbTempName, void *pv);
 
 private:
+  struct Output;
   CABBOOL GetNextCabinet(TCCAB &ccab, uint32_t cbPrevCab);
   int32_t Status(uint32_t typeStatus, uint32_t cb1, uint32_t cb2);
   int FilePlaced(TCCAB &ccab, const char *file, int32_t size, bool continuation);
   void CheckFci(bool ok);
+  void FinishOutputs(bool ok);
   void RecomputeCompressionCode();
 
   HFCI fContext = nullptr;
@@ -249,6 +255,10 @@ private:
   uint32_t fCabinetCounter = 0;
   uint32_t fFolderCounter = 0;
   int32_t fProgressCountdown = 0;
+  // The cabinets being written: each takes its name only once the library call that
+  // wrote it has succeeded, so a failure never leaves a cabinet cut short.
+  std::vector<std::unique_ptr<Output>> fOutputs;
+  std::vector<std::string> fTempNames; // the library's own scratch files
 };
 
 } // namespace plm

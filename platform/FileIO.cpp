@@ -1,5 +1,7 @@
 #include "platform/FileIO.h"
 
+#include "platform/UniqueFd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,39 +62,36 @@ FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDispos
     osError = NotRegularFileError(st);
     return INVALID_FILE_HANDLE;
   }
-  int fd;
+  UniqueFd fd;
   do {
     // Non-blocking for the open itself, in case the name now stands for a pipe.
-    fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+    fd = UniqueFd(::open(path.c_str(), flags | O_NONBLOCK, 0666));
+  } while (!fd.valid() && errno == EINTR);
+  if (!fd.valid()) {
     osError = errno;
     return INVALID_FILE_HANDLE;
   }
-  if (fd < 3) {
+  if (fd.get() < 3) {
     // A process started with a standard stream closed hands that number out again.
     // Callers that take 0 for "no file" (the cabinet library's copy-file answer does)
     // must never see it, and nothing should write where a stream is expected.
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    const int err = errno;
-    ::close(fd);
-    if (moved < 0) {
-      osError = err;
+    UniqueFd moved(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3));
+    if (!moved.valid()) {
+      osError = errno;
       return INVALID_FILE_HANDLE;
     }
-    fd = moved;
+    fd = std::move(moved);
   }
-  if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  if (::fstat(fd.get(), &st) != 0) st.st_mode = 0;
   if (!S_ISREG(st.st_mode)) {
     osError = NotRegularFileError(st);
-    ::close(fd);
     return INVALID_FILE_HANDLE;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if (hints.randomAccess) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-  if (hints.sequentialScan) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  if (hints.randomAccess) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_RANDOM);
+  if (hints.sequentialScan) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   if (hints.deleteOnClose) ::unlink(path.c_str());
-  return FileHandle(fd);
+  return FileHandle(fd.release());
 }
 
 int64_t FileReadHandle(FileHandle h, void *buf, size_t count, int &osError) {
@@ -172,12 +171,10 @@ std::string CreateUniqueFile(const std::string &prefix, int &osError) {
   for (char c : std::string("XXXXXX"))
     name.push_back(c);
   name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
+  if (!UniqueFd(::mkostemp(name.data(), O_CLOEXEC)).valid()) {
     osError = errno;
     return {};
   }
-  ::close(fd);
   return std::string(name.data());
 }
 

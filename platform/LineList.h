@@ -1,20 +1,15 @@
 #pragma once
-// TLineList: a list of text lines loaded from and saved to a file, and the whole-file
-// reads and writes it rests on. Loading splits at CR, LF or CR LF; the whole text joins
+// TLineList: a list of text lines loaded from and saved to a file through the whole-file
+// reads and writes of FileCopy.h. Loading splits at CR, LF or CR LF; the whole text joins
 // the lines with CR LF after each line; saving writes that text. Bytes are kept as read.
+#include "platform/FileCopy.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace plm {
-
-// Reads a whole file; false when it is missing or cannot be read (errno tells why).
-bool ReadFileBytes(const std::string &path, std::string &out);
-// Replaces a file's contents so that a failure leaves the old contents in place where
-// the folder allows it (a new file written beside it, then renamed over it). The mode
-// of an existing file is kept. Returns 0, or the errno of the failure.
-int WriteFileBytes(const std::string &path, std::string_view data);
 
 // The whole text that loading the file into a line list gives (every CR, LF or CR LF
 // made a CR LF, and one after a last line that has none), read without making the list:

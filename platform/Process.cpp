@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include "platform/UniqueFd.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,22 +17,14 @@ int ExecProgram(const std::string &path, const std::vector<std::string> &args,
     argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
   std::fflush(nullptr);
-  int savedOut = -1;
+  UniqueFd savedOut;
   if (outputToStandardError) {
-    savedOut = ::dup(STDOUT_FILENO);
-    if (savedOut < 0) return errno;
-    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-      const int e = errno;
-      ::close(savedOut);
-      return e;
-    }
+    savedOut = UniqueFd(::dup(STDOUT_FILENO));
+    if (!savedOut.valid() || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return errno;
   }
   ::execv(path.c_str(), argv.data());
   const int e = errno;
-  if (savedOut >= 0) {
-    ::dup2(savedOut, STDOUT_FILENO);
-    ::close(savedOut);
-  }
+  if (savedOut.valid()) ::dup2(savedOut.get(), STDOUT_FILENO);
   return e;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
+#include "platform/UniqueFd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,13 +33,11 @@ std::string EnvOr(const char *name, const char *fallback) {
 constexpr int kMaxDepth = 128;
 
 bool RemoveContents(int dirFd, int depth) {
-  const int listFd = ::dup(dirFd);
-  if (listFd < 0) return false;
-  std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(listFd), ::closedir);
-  if (!dir) {
-    ::close(listFd);
-    return false;
-  }
+  UniqueFd listFd(::dup(dirFd));
+  if (!listFd.valid()) return false;
+  std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(listFd.get()), ::closedir);
+  if (!dir) return false;
+  listFd.release(); // the folder stream owns it now
   bool ok = true;
   while (dirent *e = ::readdir(dir.get())) {
     const std::string name = e->d_name;
@@ -49,16 +48,15 @@ bool RemoveContents(int dirFd, int depth) {
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
-      const int child =
-          depth < kMaxDepth
-              ? ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-              : -1;
-      if (child < 0) {
+      UniqueFd child(depth < kMaxDepth ? ::openat(dirFd, name.c_str(),
+                                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                                       : -1);
+      if (!child.valid()) {
         ok = false;
         continue;
       }
-      ok = RemoveContents(child, depth + 1) && ok;
-      ::close(child);
+      ok = RemoveContents(child.get(), depth + 1) && ok;
+      child.Reset();
       if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) ok = false;
     } else if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
       ok = false;
@@ -130,10 +128,10 @@ bool DeleteEntryNoFollow(const std::string &path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
   if (!S_ISDIR(st.st_mode)) return ::unlink(path.c_str()) == 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  RemoveContents(fd, 1);
-  ::close(fd);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  RemoveContents(fd.get(), 1);
+  fd.Reset();
   return ::rmdir(path.c_str()) == 0;
 }
 

@@ -6,7 +6,6 @@
 #include "platform/Paths.h"
 #include "platform/graphics/Streams.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -66,8 +65,8 @@ std::vector<uint8_t> EncodeSnapshot(const QImage &picture, int quality) {
 
 void SaveSnapshot(const QImage &picture, int quality, const std::string &path) {
   const std::vector<uint8_t> bytes = EncodeSnapshot(picture, quality);
-  if (!WriteFileReplacing(path, bytes.data(), bytes.size()))
-    throw EFOpenError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+  if (const int e = WriteFileBytes(path, std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())))
+    throw EFOpenError("Cannot create file \"" + path + "\". " + std::strerror(e));
 }
 
 } // namespace plm

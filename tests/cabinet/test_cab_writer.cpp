@@ -452,6 +452,30 @@ TEST(CabWriter, FlushingTwiceDoesNotOverwriteTheCabinet) {
   EXPECT_EQ(ReadBack(dir / "t.cab", dir / "out").at("a"), "A");
 }
 
+TEST(CabWriter, AFailedCabinetLeavesTheOneItWouldReplace) {
+  TempDir dir;
+  WriteFile(dir / "a", MakeData(100000, 16, true));
+  WriteFile(dir / "t.cab", "the cabinet of yesterday");
+  TSTCabWriter w(nullptr);
+  w.setCompressionType(plm::cctMsZip);
+  // Refused once the whole cabinet has been written out.
+  w.OnCabinetStatus = [](TSTCabWriter *, uint32_t, uint32_t, uint32_t &, bool &a) { a = true; };
+  EXPECT_EQ(ExpectWriterFailure([&] {
+              w.StartCabinet(dir / "t.cab");
+              w.AddFile(dir / "a", "a");
+              w.CloseCabinet(true);
+            }),
+            7);
+  EXPECT_EQ(ReadFile(dir / "t.cab"), "the cabinet of yesterday");
+  EXPECT_EQ(ListTree(dir.path()), (std::vector<std::string>{"a", "t.cab"}));
+
+  w.OnCabinetStatus = nullptr;
+  w.StartCabinet(dir / "t.cab");
+  w.AddFile(dir / "a", "a");
+  w.CloseCabinet(true);
+  EXPECT_EQ(ReadBack(dir / "t.cab", dir / "out").at("a"), MakeData(100000, 16, true));
+}
+
 TEST(CabWriter, DestructionClosesWithoutFlushing) {
   TempDir dir;
   WriteFile(dir / "a", MakeData(100000, 15, true));

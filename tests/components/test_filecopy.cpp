@@ -53,7 +53,7 @@ protected:
 TEST_F(FileCopyTest, CopyKeepsBytesTimeAndReadOnlyState) {
   SetFileModTime(src.string(), 1000000000);
   FileSetAttr(src.string(), FILE_ATTRIBUTE_READONLY);
-  ASSERT_TRUE(CopyFile(src.string(), P("copy.GIF"), true));
+  ASSERT_EQ(CopyFileBytes(src.string(), P("copy.GIF"), true), 0);
   EXPECT_EQ(Read(dir / "copy.GIF"), Read(src));
   EXPECT_EQ(FileModTime(P("copy.GIF")), 1000000000);
   EXPECT_TRUE(FileGetAttr(P("copy.GIF")) & FILE_ATTRIBUTE_READONLY);
@@ -62,11 +62,9 @@ TEST_F(FileCopyTest, CopyKeepsBytesTimeAndReadOnlyState) {
 
 TEST_F(FileCopyTest, ExistingTargetRefusedOrReplaced) {
   Write(dir / "t.gif", "old");
-  errno = 0;
-  EXPECT_FALSE(CopyFile(src.string(), P("t.gif"), true));
-  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(CopyFileBytes(src.string(), P("t.gif"), true), EEXIST);
   EXPECT_EQ(Read(dir / "t.gif"), "old");
-  ASSERT_TRUE(CopyFile(src.string(), P("t.gif"), false));
+  ASSERT_EQ(CopyFileBytes(src.string(), P("t.gif"), false), 0);
   EXPECT_EQ(Read(dir / "t.gif"), Read(src));
   EXPECT_TRUE(Others(dir, {"src.gif", "t.gif"}).empty());
 }
@@ -74,7 +72,7 @@ TEST_F(FileCopyTest, ExistingTargetRefusedOrReplaced) {
 TEST_F(FileCopyTest, NeverWritesThroughALinkAtTheTarget) {
   fs::create_directory(dir / "outside");
   fs::create_symlink(dir / "outside/planted", dir / "t.gif"); // dangling
-  EXPECT_FALSE(CopyFile(src.string(), P("t.gif"), true));
+  EXPECT_EQ(CopyFileBytes(src.string(), P("t.gif"), true), EEXIST);
   EXPECT_FALSE(fs::exists(dir / "outside/planted"));
   EXPECT_TRUE(fs::is_symlink(dir / "t.gif"));
 }
@@ -82,33 +80,68 @@ TEST_F(FileCopyTest, NeverWritesThroughALinkAtTheTarget) {
 TEST_F(FileCopyTest, FailuresLeaveNothingBehind) {
   fs::create_directory(dir / "a-folder");
   Write(dir / "a-folder/inside", "x");
-  EXPECT_FALSE(CopyFile(src.string(), P("a-folder"), false)); // target is a folder
+  EXPECT_EQ(CopyFileBytes(src.string(), P("a-folder"), false), EISDIR); // target is a folder
   EXPECT_EQ(Read(dir / "a-folder/inside"), "x");
-  EXPECT_FALSE(CopyFile(src.string(), P("missing-folder/t.gif"), false));
-  errno = 0;
-  EXPECT_FALSE(CopyFile(P("no-such-source"), P("t.gif"), false));
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(CopyFile(P("a-folder"), P("t.gif"), false)); // source is a folder
-  EXPECT_FALSE(CopyFile("", P("t.gif"), false));
+  EXPECT_EQ(CopyFileBytes(src.string(), P("missing-folder/t.gif"), false), ENOENT);
+  EXPECT_EQ(CopyFileBytes(P("no-such-source"), P("t.gif"), false), ENOENT);
+  EXPECT_EQ(CopyFileBytes(P("a-folder"), P("t.gif"), false), EISDIR); // source is a folder
+  EXPECT_EQ(CopyFileBytes("", P("t.gif"), false), ENOENT);
   EXPECT_TRUE(Others(dir, {"src.gif", "a-folder"}).empty());
 }
 
 TEST_F(FileCopyTest, WriteReplacingSwapsTheWholeFile) {
   Write(dir / "snap.jpg", "previous snapshot");
   const std::string data(100000, '\xAB');
-  ASSERT_TRUE(WriteFileReplacing(P("snap.jpg"), data.data(), data.size()));
+  ASSERT_EQ(WriteFileBytes(P("snap.jpg"), data), 0);
   EXPECT_EQ(Read(dir / "snap.jpg"), data);
-  ASSERT_TRUE(WriteFileReplacing(P("empty.jpg"), "", 0));
+  ASSERT_EQ(WriteFileBytes(P("empty.jpg"), ""), 0);
   EXPECT_EQ(fs::file_size(dir / "empty.jpg"), 0u);
   EXPECT_TRUE(Others(dir, {"src.gif", "snap.jpg", "empty.jpg"}).empty());
 }
 
 TEST_F(FileCopyTest, WriteReplacingFailsCleanly) {
   fs::create_directory(dir / "snap.jpg");
-  errno = 0;
-  EXPECT_FALSE(WriteFileReplacing(P("snap.jpg"), "x", 1));
-  EXPECT_EQ(errno, EISDIR);
+  EXPECT_EQ(WriteFileBytes(P("snap.jpg"), "x"), EISDIR);
   EXPECT_TRUE(fs::is_directory(dir / "snap.jpg"));
-  EXPECT_FALSE(WriteFileReplacing(P("gone/snap.jpg"), "x", 1));
+  EXPECT_EQ(WriteFileBytes(P("gone/snap.jpg"), "x"), ENOENT);
   EXPECT_TRUE(Others(dir, {"src.gif", "snap.jpg"}).empty());
+}
+
+TEST_F(FileCopyTest, ReplacingFileChangesNothingUntilCommitted) {
+  Write(dir / "t.cab", "old");
+  fs::permissions(dir / "t.cab", fs::perms(0640));
+  {
+    TReplacingFile f;
+    ASSERT_EQ(f.Open(P("t.cab")), 0);
+    ASSERT_EQ(f.Write("half", 4), 0);
+    EXPECT_EQ(Read(dir / "t.cab"), "old");
+  } // never committed: dropped
+  EXPECT_EQ(Read(dir / "t.cab"), "old");
+  EXPECT_TRUE(Others(dir, {"src.gif", "t.cab"}).empty());
+
+  TReplacingFile f;
+  ASSERT_EQ(f.Open(P("t.cab")), 0);
+  ASSERT_EQ(f.Write("new", 3), 0);
+  ASSERT_EQ(f.Close(), 0);
+  EXPECT_EQ(Read(dir / "t.cab"), "old");
+  ASSERT_EQ(f.Commit(), 0);
+  EXPECT_EQ(Read(dir / "t.cab"), "new");
+  EXPECT_EQ(fs::status(dir / "t.cab").permissions(), fs::perms(0640));
+  EXPECT_TRUE(Others(dir, {"src.gif", "t.cab"}).empty());
+
+  // A read-only target is refused, whoever runs the program.
+  fs::permissions(dir / "t.cab", fs::perms(0444));
+  EXPECT_EQ(f.Open(P("t.cab")), EACCES);
+  EXPECT_EQ(WriteFileBytes(P("t.cab"), "x"), EACCES);
+  EXPECT_EQ(Read(dir / "t.cab"), "new");
+}
+
+TEST_F(FileCopyTest, ANewFileNeverTakesTheNameOfOneThatAppearedMeanwhile) {
+  TReplacingFile f;
+  ASSERT_EQ(f.Open(P("t.gif"), true), 0);
+  ASSERT_EQ(f.Write("mine", 4), 0);
+  Write(dir / "t.gif", "theirs");
+  EXPECT_EQ(f.Commit(), EEXIST);
+  EXPECT_EQ(Read(dir / "t.gif"), "theirs");
+  EXPECT_TRUE(Others(dir, {"src.gif", "t.gif"}).empty());
 }
