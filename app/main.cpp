@@ -1,7 +1,9 @@
-// plmlooker: the viewer's start-up. The main window is shown modally; the program
-// ends when it closes.
+// plmlooker [FICHIER.plm | DOSSIER]: the viewer's start-up. The main window is shown
+// modally; the program ends when it closes.
+#include "app/CommandLine.h"
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
+#include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
@@ -10,6 +12,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char **argv) {
@@ -21,6 +24,18 @@ int main(int argc, char **argv) {
   // Failures inside timer and picture callbacks reach the same report as the handlers' own.
   plm::SetApplicationExceptionHandler([](const std::exception &e) { plm::ShowException(e); });
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/plmlooker/plmlooker.svg")));
+
+  // What is left once Qt has taken its own options out.
+  const plm::TCommandLine line = plm::ParseCommandLine({argv + 1, argv + argc});
+  if (line.action == plm::TCommandLine::Action::Help) {
+    std::fputs(plm::CommandLineUsage(), stdout);
+    return 0;
+  }
+  if (line.action == plm::TCommandLine::Action::Error) {
+    std::fprintf(stderr, "plmlooker : %s\n%s", line.message.c_str(), plm::CommandLineUsage());
+    return 2;
+  }
+  plm::StartPath = line.path;
 
   plm::MailClientRegistered = !plm::LookupOpenCommand("test.plm").empty();
   try {
@@ -38,6 +53,9 @@ int main(int argc, char **argv) {
     plm::ShowException(e);
     return 1;
   }
+  // Another instance runs: it has been brought forward (and given the path), and this
+  // one ends without ever showing its window.
+  if (plm::ApplicationTerminated()) return 0;
   plm::GuardCall([&] { F_Main->Majdata(); });
   F_Main->exec();
   return 0;
