@@ -33,7 +33,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &args) {
     r.message = "un seul fichier ou dossier à la fois";
     return r;
   }
-  if (!paths.empty()) r.path = ExpandFileName(paths.front());
+  if (!paths.empty()) {
+    r.path = ExpandFileName(paths.front());
+    while (r.path.size() > 1 && r.path.back() == '/')
+      r.path.pop_back();
+  }
   return r;
 }
 

@@ -14,6 +14,7 @@
 #include "platform/Exceptions.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSys.h"
+#include "platform/GraphicsStart.h"
 #include "platform/IniFile.h"
 #include "platform/Launcher.h"
 #include "platform/LineList.h"
@@ -114,8 +115,9 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   STCabWriter1 = new TSTCabWriter(this);
   STCabWriter1->setObjectName(QStringLiteral("STCabWriter1"));
   UnPas21->Loaded();
-  // A later start has handed over and is asked to end: it never starts the browser engine.
-  if (UnPas21->DejaLance() && UnPas21->StopSiDejaLance()) return;
+  // A later start has handed over and is asked to end, or it has no graphics and is to
+  // start again: it never starts the browser engine.
+  if ((UnPas21->DejaLance() && UnPas21->StopSiDejaLance()) || StartedWithoutGraphics()) return;
 
   // A private, off-the-record profile: nothing of a page is kept on disk, and its
   // guard sees every request.
@@ -560,7 +562,9 @@ void TF_Main::openpath(const std::string &given) {
     return;
   }
   fPendingPath.clear();
-  const std::string path = ExpandFileName(given);
+  std::string path = ExpandFileName(given);
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   if (DirectoryExists(path)) {
     setShellTreePath(path);
     return;

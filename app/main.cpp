@@ -3,8 +3,10 @@
 #include "app/CommandLine.h"
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
+#include "components/UnPas2.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
+#include "platform/GraphicsStart.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/gui/ErrorReport.h"
@@ -14,9 +16,18 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 int main(int argc, char **argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // A start while the viewer runs ends once its main window is made, its guard having
+  // brought the running one forward: it loads no graphics driver.
+  const std::vector<std::string> startArgs(argv, argv + argc);
+  const bool graphics = !TUnPas2::AnotherInstanceRuns();
+  if (graphics)
+    plm::StartWithSharedGraphics();
+  else
+    plm::StartWithoutGraphics();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("plmlooker"));
   QApplication::setApplicationDisplayName(QStringLiteral("Visualisateur Plumora"));
@@ -56,6 +67,12 @@ int main(int argc, char **argv) {
   // Another instance runs: it has been brought forward (and given the path), and this
   // one ends without ever showing its window.
   if (plm::ApplicationTerminated()) return 0;
+  if (!graphics) {
+    // The running viewer ended meanwhile: this start goes on, and needs its graphics.
+    F_Main.reset();
+    plm::RestartWithGraphics(startArgs);
+    return 1;
+  }
   plm::GuardCall([&] { F_Main->Majdata(); });
   F_Main->exec();
   return 0;

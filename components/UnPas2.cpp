@@ -22,6 +22,10 @@ TUnPas2::TUnPas2(QObject *owner) : QObject(owner) {
   fDejaLance = CreateNamedMutex(MutexName()) == ERROR_ALREADY_EXISTS;
 }
 
+bool TUnPas2::AnotherInstanceRuns() {
+  return NamedMutexHeld("UnPas2" + ExtractFileName(ExecutablePath()));
+}
+
 TUnPas2::~TUnPas2() {
   if (!fDejaLance) DeleteHandles();
 }

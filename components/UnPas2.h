@@ -47,6 +47,11 @@ public:
   std::string FormValueName() const { return fExeName + "form1"; }
   std::string AppValueName() const { return fExeName + "application"; }
 
+  // Whether an instance of this program holds the guard's mutex now, looked at without
+  // taking it: for a start-up that wants to know before it makes its windows. The guard
+  // itself still decides.
+  static bool AnotherInstanceRuns();
+
 protected:
   // The windowing system may make the form's window anew (a new kind of surface, new
   // flags); the first instance then publishes the new one.

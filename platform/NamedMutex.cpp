@@ -46,4 +46,23 @@ int CreateNamedMutex(const std::string &name) {
   return 0;
 }
 
+bool NamedMutexHeld(const std::string &name) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    return false;
+  std::string folder;
+  try {
+    folder = UserTempDir();
+  } catch (const EOSError &) {
+    return false;
+  }
+  const int fd = ::open((folder + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  int r;
+  while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  const bool held = r != 0 && errno == EWOULDBLOCK;
+  ::close(fd); // gives back the lock when it was free
+  return held;
+}
+
 } // namespace plm

@@ -16,4 +16,8 @@ constexpr int ERROR_ALREADY_EXISTS = 183;
 // being made (a name holding "/", an unusable runtime folder, ...).
 int CreateNamedMutex(const std::string &name);
 
+// Whether another holder has the named mutex now: a look that takes nothing and makes
+// nothing. The answer may be out of date at once; only CreateNamedMutex decides.
+bool NamedMutexHeld(const std::string &name);
+
 } // namespace plm

@@ -13,7 +13,7 @@ PACKAGES=(
   libmspack-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libgif-dev gifsicle imagemagick cabextract gcab
-  xvfb xauth fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
+  xvfb xauth openbox fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
