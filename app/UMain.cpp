@@ -9,14 +9,17 @@
 #include "app/Uglobalvar.h"
 #include "cabinet/CabSTComps.h"
 #include "components/DiskCaps.h"
+#include "components/UnPas2.h"
 #include "imaging/DCImageInfo.h"
 #include "platform/AppPaths.h"
 #include "platform/Exceptions.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSys.h"
+#include "platform/GraphicsStart.h"
 #include "platform/IniFile.h"
 #include "platform/Launcher.h"
 #include "platform/LineList.h"
+#include "platform/LocalChannel.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TempDir.h"
@@ -29,6 +32,7 @@
 #include "platform/gui/Hints.h"
 #include "platform/gui/KeyPreview.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
@@ -53,6 +57,8 @@ namespace {
 const char *const kIniGeneral = "General";
 const char *const kIniUsual = "ListUsualFolder";
 constexpr int kMaxHintPause = 3600 * 1000;
+// How long a later start waits for the running viewer to take its path.
+constexpr int kHandOverTimeout = 5000;
 
 // An entry of the usual-folders list: the folder's bytes when the item holds them.
 std::string UsualFolderAt(const QComboBox *combo, int i) {
@@ -101,15 +107,21 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   // The scale changes by its arrows only.
   if (auto *edit = coefsize->findChild<QLineEdit *>()) edit->setReadOnly(true);
 
-  UnPas21 = new QObject(this);
+  UnPas21 = new TUnPas2(this);
   UnPas21->setObjectName(QStringLiteral("UnPas21"));
-  UnPas21->setProperty("StopSiDejaLance", true);
+  UnPas21->setStopSiDejaLance(true);
+  UnPas21->OnDejaLance = [this](QObject *) { GuardCall([this] { UnPas21DejaLance(); }, this); };
+  UnPas21->OnPasDejaLance = [this](QObject *) { GuardCall([this] { UnPas21PasDejaLance(); }, this); };
   DiskCaps1 = new TDiskCaps(this);
   DiskCaps1->setObjectName(QStringLiteral("DiskCaps1"));
   CabReader = new TSTCabReader(this);
   CabReader->setObjectName(QStringLiteral("CabReader"));
   STCabWriter1 = new TSTCabWriter(this);
   STCabWriter1->setObjectName(QStringLiteral("STCabWriter1"));
+  UnPas21->Loaded();
+  // A later start has handed over and is asked to end, or it has no graphics and is to
+  // start again: it never starts the browser engine.
+  if ((UnPas21->DejaLance() && UnPas21->StopSiDejaLance()) || StartedWithoutGraphics()) return;
 
   // A private, off-the-record profile: nothing of a page is kept on disk, and its
   // guard sees every request.
@@ -170,6 +182,8 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   Listimages->viewport()->installEventFilter(this);
   connect(Listimages, &QListWidget::currentRowChanged, this,
           Guarded([this](int) { ListimagesClick(); }, this));
+  // A path that waited for the preview to end goes next.
+  connect(this, &TF_Main::DownloadComplete, this, &TF_Main::openpendingpath, Qt::QueuedConnection);
 }
 
 bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
@@ -199,7 +213,7 @@ bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
 
 TF_Main::~TF_Main() {
   // The page must go before the profile it was made with.
-  if (QWebEnginePage *page = WebBrowser->page()) {
+  if (QWebEnginePage *page = fProfile ? WebBrowser->page() : nullptr) {
     WebBrowser->setPage(nullptr);
     delete page;
   }
@@ -209,6 +223,13 @@ TF_Main::~TF_Main() {
 void TF_Main::showEvent(QShowEvent *e) {
   QDialog::showEvent(e);
   if (!e->spontaneous()) GuardCall([this] { FormShow(); }, this);
+}
+
+bool TF_Main::event(QEvent *e) {
+  // A path that waited for another window of the viewer to close goes next.
+  if (e->type() == QEvent::WindowUnblocked)
+    QMetaObject::invokeMethod(this, &TF_Main::openpendingpath, Qt::QueuedConnection);
+  return QDialog::event(e);
 }
 
 void TF_Main::done(int r) {
@@ -225,6 +246,8 @@ void TF_Main::FormShow() {
   // Until the window is shown the folder tree has chosen nothing: it starts at home.
   if (fShellPath.empty()) setShellTreePath(HomeDir());
   Majdata();
+  // A file or folder named on the command line wins over the last folder.
+  if (!StartPath.empty()) openpath(std::exchange(StartPath, std::string()));
 }
 
 void TF_Main::Majdata() {
@@ -567,4 +590,69 @@ void TF_Main::LoadingChanged(const QWebEngineLoadingInfo &info) {
   if (fPendingUrl.isEmpty() || !SameTarget(info.url(), fPendingUrl)) return;
   fPendingUrl = QUrl();
   GuardCall([this] { WebBrowserDownloadComplete(); }, this);
+}
+
+void TF_Main::openpath(const std::string &given) {
+  const QWidget *modal = QApplication::activeModalWidget();
+  if ((modal && modal != this) || PreviewBusy) {
+    fPendingPath = given;
+    return;
+  }
+  fPendingPath.clear();
+  std::string path = ExpandFileName(given);
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  if (DirectoryExists(path)) {
+    setShellTreePath(path);
+    return;
+  }
+  MessageRequest refusal;
+  refusal.parent = this;
+  refusal.type = TMsgDlgType::mtError;
+  const std::string name = ExtractFileName(path);
+  if (!FileExists(path)) {
+    refusal.text = ToDisplay("Le fichier ou le dossier \"" + path + "\" n'existe pas.");
+    MessageDlg(refusal);
+    return;
+  }
+  if (name.empty() || name[0] == '.' || !TFileListBox::MatchesMask(name, FileListBox->Mask())) {
+    refusal.text = ToDisplay("Le fichier \"" + path + "\" n'est pas un modèle de lettre (" +
+                             FileListBox->Mask() + ").");
+    MessageDlg(refusal);
+    return;
+  }
+  const std::string folder = path.substr(0, path.size() - name.size());
+  setShellTreePath(folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder);
+  for (int i = 0; i < FileListBox->count(); ++i)
+    if (FileListBox->ItemText(i) == name) {
+      FileListBox->setItemIndex(i);
+      ClickSeen = true;
+      selectedfile();
+      return;
+    }
+}
+
+void TF_Main::openpendingpath() {
+  if (!fPendingPath.empty()) GuardCall([this] { openpath(std::exchange(fPendingPath, {})); }, this);
+}
+
+void TF_Main::UnPas21DejaLance() {
+  // A later start given a path: the running viewer takes it before this start ends.
+  if (StartPath.empty() || !UnPas21->StopSiDejaLance()) return;
+  if (SendToListener(UnPas21->MutexName(), StartPath, kHandOverTimeout)) return;
+  MessageRequest failure;
+  failure.parent = this;
+  failure.type = TMsgDlgType::mtError;
+  failure.text = ToDisplay("Le visualisateur déjà ouvert n'a pas pu recevoir \"" + StartPath + "\".");
+  MessageDlg(failure);
+}
+
+void TF_Main::UnPas21PasDejaLance() {
+  fPathListener = new TLocalListener(this);
+  fPathListener->OnMessage = [this](const std::string &path) {
+    GuardCall([&] { openpath(path); }, this);
+  };
+  // Without its socket, later starts still bring this window forward; only their paths
+  // cannot come.
+  fPathListener->Listen(UnPas21->MutexName());
 }

@@ -13,7 +13,9 @@ class QWebEngineProfile;
 class QWebEngineLoadingInfo;
 class TDiskCaps;
 class TPreviewGuard;
+class TUnPas2;
 namespace plm {
+class TLocalListener;
 class TSTCabReader;
 class TSTCabWriter;
 } // namespace plm
@@ -34,7 +36,7 @@ public:
   int SavedComboWidth = 0;
 
   // Non-visual components, owned by the window.
-  QObject *UnPas21 = nullptr; // the single-instance guard's place
+  TUnPas2 *UnPas21 = nullptr;
   TDiskCaps *DiskCaps1 = nullptr;
   plm::TSTCabReader *CabReader = nullptr;
   plm::TSTCabWriter *STCabWriter1 = nullptr;
@@ -86,6 +88,17 @@ public:
   // Asks the browser for a local page given by its path, or a blank page for "".
   void Navigate(const std::string &path);
 
+  // A file or folder given to the viewer (on its command line, or handed over by a later
+  // start): its folder is shown and a template is selected and previewed, as if the user
+  // had picked them. A path that does not exist, or a file that is no template, is
+  // refused with a message. While another window of the viewer is open or a preview
+  // loads, the latest path waits for them.
+  void openpath(const std::string &path);
+  // The single-instance guard's events: a later start hands its path over; the first
+  // listens for paths.
+  void UnPas21DejaLance();
+  void UnPas21PasDejaLance();
+
 signals:
   // Raised after WebBrowserDownloadComplete has run.
   void DownloadComplete();
@@ -93,6 +106,7 @@ signals:
   void PageFailed();
 
 protected:
+  bool event(QEvent *e) override;
   void done(int r) override;
   void showEvent(QShowEvent *e) override;
   // Right-clicks on the file list, key presses and double clicks on the pictures list.
@@ -100,10 +114,13 @@ protected:
 
 private:
   void LoadingChanged(const QWebEngineLoadingInfo &info);
+  void openpendingpath();
 
   std::string fShellPath;
   QWebEngineProfile *fProfile = nullptr;
   QUrl fPendingUrl;              // the navigation whose end is awaited
   bool fShowingTemplate = false; // that navigation is a template page
   bool fClosed = false;
+  plm::TLocalListener *fPathListener = nullptr;
+  std::string fPendingPath; // a path that waits for a window to close or a preview to end
 };

@@ -8,6 +8,7 @@ std::string TempPath;
 std::string SavePath;
 bool PreviewBusy = false;
 bool MailClientRegistered = false;
+std::string StartPath;
 
 std::string LookupOpenCommand(const std::string &fileName) { return OpenCommandFor(fileName); }
 

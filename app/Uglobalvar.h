@@ -12,6 +12,9 @@ extern std::string SavePath;
 extern bool PreviewBusy;
 // An "open" command is registered for template files; set once at start-up.
 extern bool MailClientRegistered;
+// The file or folder named on the command line (absolute), until the viewer has used
+// or handed it over; empty when none.
+extern std::string StartPath;
 
 // The command registered to open files named like fileName, or empty.
 std::string LookupOpenCommand(const std::string &fileName);

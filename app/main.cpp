@@ -1,9 +1,13 @@
-// plmlooker: the viewer's start-up. The main window is shown modally; the program
-// ends when it closes.
+// plmlooker [FICHIER.plm | DOSSIER]: the viewer's start-up. The main window is shown
+// modally; the program ends when it closes.
+#include "app/CommandLine.h"
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
+#include "components/UnPas2.h"
+#include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/LeakCheck.h"
+#include "platform/GraphicsStart.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/gui/Dialogs.h"
@@ -13,10 +17,20 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 int main(int argc, char **argv) {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // A start while the viewer runs ends once its main window is made, its guard having
+  // brought the running one forward: it loads no graphics driver.
+  const std::vector<std::string> startArgs(argv, argv + argc);
+  const bool graphics = !TUnPas2::AnotherInstanceRuns();
+  if (graphics)
+    plm::StartWithSharedGraphics();
+  else
+    plm::StartWithoutGraphics();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("plmlooker"));
   // Message boxes carry the program's title; window titles stay exactly the windows' own
@@ -27,6 +41,18 @@ int main(int argc, char **argv) {
   // Failures inside timer and picture callbacks reach the same report as the handlers' own.
   plm::SetApplicationExceptionHandler([](const std::exception &e) { plm::ShowException(e); });
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/plmlooker/plmlooker.svg")));
+
+  // What is left once Qt has taken its own options out.
+  const plm::TCommandLine line = plm::ParseCommandLine({argv + 1, argv + argc});
+  if (line.action == plm::TCommandLine::Action::Help) {
+    std::fputs(plm::CommandLineUsage(), stdout);
+    return 0;
+  }
+  if (line.action == plm::TCommandLine::Action::Error) {
+    std::fprintf(stderr, "plmlooker : %s\n%s", line.message.c_str(), plm::CommandLineUsage());
+    return 2;
+  }
+  plm::StartPath = line.path;
 
   plm::MailClientRegistered = !plm::LookupOpenCommand("test.plm").empty();
   try {
@@ -42,6 +68,15 @@ int main(int argc, char **argv) {
     F_Main = std::make_unique<TF_Main>(nullptr);
   } catch (const std::exception &e) {
     plm::ShowException(e);
+    return 1;
+  }
+  // Another instance runs: it has been brought forward (and given the path), and this
+  // one ends without ever showing its window.
+  if (plm::ApplicationTerminated()) return 0;
+  if (!graphics) {
+    // The running viewer ended meanwhile: this start goes on, and needs its graphics.
+    F_Main.reset();
+    plm::RestartWithGraphics(startArgs);
     return 1;
   }
   plm::GuardCall([&] { F_Main->Majdata(); });

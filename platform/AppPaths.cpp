@@ -42,12 +42,12 @@ std::string SettingsFileName(const std::string &name) {
   const std::string dir = ExecutableDir();
   if (!dir.empty() && (FileExists(dir + name) || ::access(dir.c_str(), W_OK) == 0))
     return dir + name;
-  std::string config;
-  if (const char *c = std::getenv("XDG_CONFIG_HOME"); c && *c == '/')
-    config = c;
-  else
-    config = HomeDir() + "/.config";
-  return JoinPath({config, "plmlooker", name});
+  return JoinPath({UserConfigDir(), "plmlooker", name});
+}
+
+std::string UserConfigDir() {
+  if (const char *c = std::getenv("XDG_CONFIG_HOME"); c && *c == '/') return c;
+  return HomeDir() + "/.config";
 }
 
 void SetSettingsFileOverride(const std::string &path) {

@@ -11,6 +11,10 @@ std::string ExecutablePath();
 // The user's home folder ($HOME, else the password database), without a trailing "/".
 std::string HomeDir();
 
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else
+// ~/.config; no trailing "/".
+std::string UserConfigDir();
+
 // The settings file: beside the executable when that folder is writable or already
 // holds the file (a portable copy), otherwise under $XDG_CONFIG_HOME (or ~/.config)
 // in a folder "plmlooker". The folder is not created here.

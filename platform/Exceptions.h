@@ -66,6 +66,10 @@ class EIniFileException : public Exception {
 public:
   using Exception::Exception;
 };
+class ERegistryException : public Exception {
+public:
+  using Exception::Exception;
+};
 
 // Raises EOSError for the calling thread's current errno (the "last OS error").
 [[noreturn]] void RaiseLastOSError();

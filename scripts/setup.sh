@@ -15,7 +15,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev time
   libgif-dev gifsicle imagemagick cabextract gcab xdg-utils
   desktop-file-utils libxml2-utils man-db dpkg-dev file
-  xvfb xauth fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
+  xvfb xauth openbox fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

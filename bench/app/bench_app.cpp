@@ -41,6 +41,7 @@ void MakeData() {
   plm::ForceDirectories(gRoot + "/temp", 0700);
   plm::ForceDirectories(gRoot + "/stage");
   plm::TempPath = gRoot + "/temp/";
+  ::setenv("XDG_CONFIG_HOME", (gRoot + "/config").c_str(), 1);
   plm::SetSettingsFileOverride(gRoot + "/plmlooker.ini");
 
   std::vector<std::pair<std::string, std::string>> files;
@@ -91,6 +92,12 @@ bool AwaitPreview(TF_Main &f) {
 }
 
 std::unique_ptr<TF_Main> ShownWindow() {
+  // Each window is the first instance of a session of its own: a later window of the same
+  // session would be a second start, which ends before it starts the browser engine.
+  static int session = 0;
+  const std::string runtime = gRoot + "/session" + std::to_string(++session);
+  plm::ForceDirectories(runtime, 0700);
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   auto f = std::make_unique<TF_Main>();
   f->setShellTreePath(gLetters);
   f->Majdata();

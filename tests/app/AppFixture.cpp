@@ -77,6 +77,7 @@ void AppTest::SetUp() {
   plm::ForceDirectories(fRoot + "/home");
   plm::ForceDirectories(fRoot + "/settings");
   ::setenv("HOME", (fRoot + "/home").c_str(), 1);
+  fEnv.PrivateSession(fRoot + "/temp", fRoot + "/config");
   plm::TempPath = fRoot + "/temp/";
   plm::SavePath.clear();
   plm::PreviewBusy = false;

@@ -3,6 +3,7 @@
 // the user's temporary folder, home and settings, template archives built on the spot
 // with the project's own writer, and the message-box seam answered by the test.
 #include "app/UMain.h"
+#include "tests/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,7 @@ protected:
   static bool WaitForPreview(TF_Main &f, int timeoutMs = 30000);
 
   QStringList fMessages; // texts of the message boxes shown so far
+  ScopedEnv fEnv;
   std::string fRoot;
 };
 

@@ -27,6 +27,7 @@ void CommandsTest::SetUp() {
   plm::ForceDirectories(fRoot + "/temp", 0700);
   plm::ForceDirectories(fRoot + "/settings");
   plm::TempPath = fRoot + "/temp/";
+  fEnv.PrivateSession(fRoot + "/temp", fRoot + "/config");
   plm::SavePath.clear();
   plm::PreviewBusy = false;
   fSavedMailClient = plm::MailClientRegistered;

@@ -6,6 +6,7 @@
 #include "../components/FakeVolumes.h"
 #include "app/UMain.h"
 #include "platform/gui/Dialogs.h"
+#include "tests/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,7 @@ protected:
   std::vector<QString> fSaveAnswers; // one per dialog; an empty one cancels
   std::vector<std::string> fLaunched;
   bool fSavedMailClient = false;
+  plmtest::ScopedEnv fEnv;
 };
 
 } // namespace fixtures
