@@ -144,7 +144,7 @@ constexpr UINT STRRET_WSTR = 0;   // pOleStr: UTF-16, allocated by the shell all
 constexpr UINT STRRET_OFFSET = 1; // uOffset: NUL-terminated bytes at that offset in the item
 constexpr UINT STRRET_CSTR = 2;   // cStr: the record's own NUL-terminated bytes
 struct STRRET {
-  UINT uType = STRRET_CSTR;
+  UINT uType = STRRET_WSTR; // cleared: a null wide string, which names nothing
   union {
     char16_t *pOleStr;
     UINT uOffset;
