@@ -480,3 +480,23 @@ TEST_F(Provider, SystemImageIndicesAreStableAndDependOnTheItem) {
   EXPECT_TRUE(sfi.dwAttributes & SFGAO_FOLDER);
   Free(abs);
 }
+
+TEST_F(Provider, BrowsableVolumesLeaveOutPseudoFileSystemsAndSystemAreas) {
+  MakeDir("usb");
+  MakeFile("hosts");
+  auto mount = [](const std::string &mp, const std::string &fs, const std::string &src = "/dev/x") {
+    MountEntry m;
+    m.MountPoint = mp;
+    m.FileSystemType = fs;
+    m.Source = src;
+    return m;
+  };
+  const std::vector<MountEntry> table = {
+      mount("/proc", "proc"),           mount(Path("usb"), "vfat", "/dev/sdb1"),
+      mount("/", "ext4"),               mount("/sys/fs/cgroup", "cgroup2"),
+      mount("/dev/shm", "tmpfs"),       mount("/run/user/1000", "tmpfs"),
+      mount(Path("hosts"), "ext4"),     mount("/snap/core/1", "squashfs"),
+      mount(Path("usb"), "vfat", "/dev/sdb1"), // mounted twice: listed once
+  };
+  EXPECT_EQ(BrowsableMountPoints(table), (std::vector<std::string>{"/", Path("usb")}));
+}
