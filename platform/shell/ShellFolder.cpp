@@ -19,12 +19,6 @@ namespace shellimpl {
 
 namespace {
 
-IMalloc &Malloc() {
-  IMalloc *m = nullptr;
-  SHGetMalloc(&m);
-  return *m;
-}
-
 bool IsDot(const char *n) { return n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2])); }
 
 // Whether an entry of an open folder is a folder (links followed).
@@ -51,15 +45,9 @@ HRESULT CompareResult(int r) {
   return r < 0 ? MAKE_SCODE16(0xFFFF) : r > 0 ? MAKE_SCODE16(1) : MAKE_SCODE16(0);
 }
 
-// A name in the record: its own bytes when short enough, else UTF-16 from the allocator.
-HRESULT SetName(STRRET *out, const std::string &name) {
-  if (name.size() < sizeof out->cStr) {
-    out->uType = STRRET_CSTR;
-    std::memcpy(out->cStr, name.c_str(), name.size() + 1);
-    return S_OK;
-  }
+HRESULT SetWideName(STRRET *out, const std::string &name) {
   const std::u16string w = WideFromBytes(name);
-  auto *p = static_cast<char16_t *>(Malloc().Alloc((w.size() + 1) * sizeof(char16_t)));
+  auto *p = static_cast<char16_t *>(ShellMalloc().Alloc((w.size() + 1) * sizeof(char16_t)));
   if (!p) return E_OUTOFMEMORY;
   std::memcpy(p, w.c_str(), (w.size() + 1) * sizeof(char16_t));
   out->uType = STRRET_WSTR;
@@ -67,13 +55,11 @@ HRESULT SetName(STRRET *out, const std::string &name) {
   return S_OK;
 }
 
-HRESULT SetWideName(STRRET *out, const std::string &name) {
-  const std::u16string w = WideFromBytes(name);
-  auto *p = static_cast<char16_t *>(Malloc().Alloc((w.size() + 1) * sizeof(char16_t)));
-  if (!p) return E_OUTOFMEMORY;
-  std::memcpy(p, w.c_str(), (w.size() + 1) * sizeof(char16_t));
-  out->uType = STRRET_WSTR;
-  out->pOleStr = p;
+// A name in the record: its own bytes when short enough, else UTF-16 from the allocator.
+HRESULT SetName(STRRET *out, const std::string &name) {
+  if (name.size() >= sizeof out->cStr) return SetWideName(out, name);
+  out->uType = STRRET_CSTR;
+  std::memcpy(out->cStr, name.c_str(), name.size() + 1);
   return S_OK;
 }
 
@@ -596,7 +582,7 @@ HRESULT TFolder::ParseDisplayName(HWND, void *, const char16_t *pszDisplayName, 
   if (pdwAttributes && *pdwAttributes) {
     LPCITEMIDLIST one = list;
     if (FAILED(GetAttributesOf(1, &one, pdwAttributes))) {
-      Malloc().Free(list);
+      ShellMalloc().Free(list);
       return E_INVALIDARG;
     }
   }

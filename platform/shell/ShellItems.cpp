@@ -110,9 +110,7 @@ bool StrRetToString(STRRET &sr, LPCITEMIDLIST pidl, std::string &out) {
   case STRRET_WSTR: {
     if (!sr.pOleStr) return false;
     out = BytesFromWide(sr.pOleStr);
-    IMalloc *m = nullptr;
-    SHGetMalloc(&m);
-    m->Free(sr.pOleStr);
+    shellimpl::ShellMalloc().Free(sr.pOleStr);
     sr.pOleStr = nullptr;
     return true;
   }
@@ -137,13 +135,13 @@ namespace shellimpl {
 
 // ---- item bytes --------------------------------------------------------------------------
 
-namespace {
-IMalloc &Malloc() {
+IMalloc &ShellMalloc() {
   IMalloc *m = nullptr;
   SHGetMalloc(&m);
   return *m;
 }
 
+namespace {
 size_t EncodedSize(const TItem &item) { return kItemHeader + item.Name.size() + 1; }
 
 uint8_t *Encode(uint8_t *p, const TItem &item) {
@@ -167,7 +165,7 @@ LPITEMIDLIST MakeList(const std::vector<TItem> &items) {
     if (EncodedSize(it) > 0xFFFF) return nullptr;
     total += EncodedSize(it);
   }
-  auto *p = static_cast<uint8_t *>(Malloc().Alloc(total));
+  auto *p = static_cast<uint8_t *>(ShellMalloc().Alloc(total));
   if (!p) return nullptr;
   uint8_t *q = p;
   for (const TItem &it : items) q = Encode(q, it);

@@ -36,6 +36,9 @@ constexpr size_t kItemHeader = 3; // size field and kind tag; the name starts he
 // One item's size field (0 for a terminator), read byte by byte.
 inline uint16_t ItemSize(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+// The process's shell allocator.
+IMalloc &ShellMalloc();
+
 // A new one-item list from the shell allocator (nullptr when memory runs out).
 LPITEMIDLIST MakeItemList(const TItem &item);
 // A new list of several items.

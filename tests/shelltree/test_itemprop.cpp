@@ -224,10 +224,12 @@ TEST_P(ContextMenuForms, AChosenCommandRunsAsItsNumericVerb) {
   log.Form = GetParam();
   QWidget *menuParent = nullptr;
   bool callbackWhileOpen = false;
+  int cursorWhileOpen = -1;
   WhenReady([&] {
     QMenu *m = OpenMenu();
     if (!m) return false;
     menuParent = m->parentWidget();
+    if (const QCursor *c = QGuiApplication::overrideCursor()) cursorWhileOpen = c->shape();
     callbackWhileOpen = CallbackWindowExists();
     return Choose(QStringLiteral("Deux"));
   });
@@ -237,7 +239,9 @@ TEST_P(ContextMenuForms, AChosenCommandRunsAsItsNumericVerb) {
   EXPECT_EQ(log.Last, 0x7FFFu);
   EXPECT_EQ(log.Flags, CMF_EXPLORE);
   EXPECT_TRUE(log.HourglassWhileFilling);
+  EXPECT_EQ(cursorWhileOpen, Qt::ArrowCursor); // the user chooses under the arrow
   EXPECT_EQ(ScreenCursor(), TScreenCursor::crDefault); // put back
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_TRUE(log.Released);
   EXPECT_FALSE(CallbackWindowExists()); // destroyed with the menu
   if (GetParam() == 1) {

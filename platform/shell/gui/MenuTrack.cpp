@@ -1,5 +1,6 @@
 #include "platform/shell/gui/MenuTrack.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -93,6 +94,17 @@ void Fill(QMenu &menu, HMENU data, TMenuMessageTarget *target, UINT &chosen) {
 
 } // namespace
 
+TUserCursor::TUserCursor() {
+  if (QGuiApplication::overrideCursor()) {
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    fPushed = true;
+  }
+}
+
+TUserCursor::~TUserCursor() {
+  if (fPushed) QGuiApplication::restoreOverrideCursor();
+}
+
 UINT TrackPopupMenuEx(HMENU data, UINT, int x, int y, HWND hwnd) {
   if (!data) return 0;
   auto *target = dynamic_cast<TMenuMessageTarget *>(hwnd);
@@ -105,6 +117,7 @@ UINT TrackPopupMenuEx(HMENU data, UINT, int x, int y, HWND hwnd) {
   });
   Fill(menu, data, target, chosen);
   if (menu.isEmpty()) return 0;
+  TUserCursor arrow;
   menu.exec(QPoint(x, y));
   return chosen;
 }

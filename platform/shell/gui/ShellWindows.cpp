@@ -1,6 +1,7 @@
 #include "platform/shell/gui/ShellWindows.h"
 
 #include "platform/gui/Dialogs.h"
+#include "platform/shell/gui/MenuTrack.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -23,6 +24,7 @@ std::optional<std::string> TWidgetShellUI::AskName(HWND owner, const std::string
   dlg.setOkButtonText(QStringLiteral("OK"));
   dlg.setCancelButtonText(QStringLiteral("Annuler"));
   if (auto *edit = dlg.findChild<QLineEdit *>()) edit->setAccessibleName(QString::fromStdString(prompt));
+  TUserCursor arrow;
   if (dlg.exec() != QDialog::Accepted) return std::nullopt;
   return dlg.textValue().toStdString();
 }
@@ -32,11 +34,13 @@ void TWidgetShellUI::ShowError(HWND owner, const std::string &text) {
   r.parent = owner;
   r.text = QString::fromStdString(text);
   r.type = TMsgDlgType::mtError;
+  TUserCursor arrow;
   MessageDlg(r);
 }
 
 void TWidgetShellUI::ShowProperties(HWND owner, const TItemProperties &properties) {
   TPropertiesWindow w(properties, owner);
+  TUserCursor arrow;
   w.exec();
 }
 
