@@ -37,7 +37,7 @@ TShellnode::TShellnode(TShellnodeHost &owner)
 
 TShellnode::~TShellnode() {
   fDestroying = true;
-  if (MonitorStarted) MonitorThread.reset(); // stops the monitor and waits for it
+  MonitorThread.reset(); // stops the monitor and waits for it, before anything else goes
   PidlFree(fMalloc.get(), Info.RelPidl);
   PidlFree(fMalloc.get(), Info.AbsPidl);
   Unbind();

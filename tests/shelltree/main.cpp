@@ -18,6 +18,9 @@ int main(int argc, char **argv) {
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   std::string home = "/tmp/plm-shelltest-XXXXXX";
   if (!::mkdtemp(home.data())) return 1;
+  // The display's credentials stay where they were.
+  if (!std::getenv("XAUTHORITY") && std::getenv("HOME"))
+    setenv("XAUTHORITY", (std::string(std::getenv("HOME")) + "/.Xauthority").c_str(), 1);
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);

@@ -230,7 +230,7 @@ TEST(DisplayNameOf, AnOffsetOutsideTheItemGivesNoName) {
 }
 
 TEST(WideNames, EveryByteSequenceSurvivesTheRoundTrip) {
-  for (const std::string s : {std::string("plain"), std::string("été"), std::string("\xff\xfe"),
+  for (const std::string &s : {std::string("plain"), std::string("été"), std::string("\xff\xfe"),
                               std::string("a\xe9z"), std::string("\xf0\x9f\x93\x81 emoji"),
                               std::string("\xed\xa0\x80")}) {
     EXPECT_EQ(BytesFromWide(WideFromBytes(s)), s);
