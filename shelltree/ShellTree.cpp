@@ -10,6 +10,7 @@
 #include "shelltree/Pidl.h"
 
 #include <QContextMenuEvent>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
@@ -45,6 +46,17 @@ public:
     auto *self = const_cast<TTreeNode *>(this);
     auto *that = static_cast<TShellnode *>(const_cast<QTreeWidgetItem *>(&other));
     return tree.CompareProc(self, that, tree.SortCallerValue()) < 0;
+  }
+  // An icon given again unchanged is no change: the view is not told, which spares it a
+  // search for the item's row (its remembered row is stale after a sort).
+  void setData(int column, int role, const QVariant &value) override {
+    if (role == Qt::DecorationRole && value.userType() == QMetaType::QIcon) {
+      const QVariant old = data(column, role);
+      if (old.userType() == QMetaType::QIcon &&
+          qvariant_cast<QIcon>(old).cacheKey() == qvariant_cast<QIcon>(value).cacheKey())
+        return;
+    }
+    TShellnode::setData(column, role, value);
   }
 };
 
@@ -112,12 +124,12 @@ public:
   }
 
 private:
+  // The bytes of the first item. Lists here come from the shell's enumerator and parser,
+  // which size their items truly; PidlSameItem decides equality within bounds anyway.
   static size_t Hash(LPCITEMIDLIST item) {
     if (!item) return 0;
-    size_t n = std::min<size_t>(SHBytesAvailable(item), 2);
-    if (n == 2) n = std::min<size_t>(ItemSizeAt(item), SHBytesAvailable(item));
     return std::hash<std::string_view>{}(
-        std::string_view(reinterpret_cast<const char *>(item), n));
+        std::string_view(reinterpret_cast<const char *>(item), ItemSizeAt(item)));
   }
   std::unordered_map<size_t, std::vector<TShellnode *>> fMap;
 };
