@@ -50,6 +50,11 @@ bool TThread::Finished() const {
   return fFinished;
 }
 
+bool TThread::HandOffPending() const {
+  std::lock_guard<std::mutex> guard(gLock);
+  return fPending != nullptr;
+}
+
 std::exception_ptr TThread::FatalException() const {
   std::lock_guard<std::mutex> guard(gLock);
   return fFatal;

@@ -35,6 +35,8 @@ public:
   bool Finished() const;
   // Waits until Execute has returned; see above for the user-interface thread.
   void WaitFor();
+  // A step has been handed over and not yet taken by the interface thread.
+  bool HandOffPending() const;
   // What escaped from Execute, if anything.
   std::exception_ptr FatalException() const;
 
