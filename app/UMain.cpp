@@ -26,6 +26,7 @@
 #include "platform/gui/Fonts.h"
 #include "platform/gui/Hints.h"
 #include "platform/gui/KeyPreview.h"
+#include "shelltree/ShellTree.h"
 
 #include <QFileInfo>
 #include <QFont>
@@ -124,8 +125,6 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   connect(FileListBox, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) {
     Popuplistfile->popup(FileListBox->viewport()->mapToGlobal(p));
   });
-  connect(CB_UsualFolder, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint &p) { PPMn_UsualFolder->popup(CB_UsualFolder->mapToGlobal(p)); });
   new TKeyPreview(this, [this](int &key, Qt::KeyboardModifiers shift) {
     GuardCall([&] { FormKeyDown(key, shift); }, this);
   });
@@ -150,6 +149,46 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   Listimages->viewport()->installEventFilter(this);
   connect(Listimages, &QListWidget::currentRowChanged, this,
           Guarded([this](int) { ListimagesClick(); }, this));
+
+  // The folder tree: folders only, from the desktop down, with the shell's own menu.
+  ShellTree->setShowVirtualFolders(false);
+  ShellTree->setShowSharedOverlay(true);
+  ShellTree->setShowLinkOverlay(true);
+  ShellTree->setRootUsePIDL(true);
+  ShellTree->setRootPIDL(PIDL_DESKTOP);
+  ShellTree->setOptions(TF_FOLDERS);
+  ShellTree->UpdAutoThread = true;
+  ShellTree->UpdAuto = true;
+  ShellTree->UpdAutoRec = false;
+  ShellTree->setShowIcons(true);
+  ShellTree->setFileMaskUse(false);
+  ShellTree->PopupMenuMode = pmm_System;
+  ShellTree->ShowMessages = true;
+  ShellTree->RightClickSelect = false;
+  ShellTree->OnChange = [this](QObject *, TShellnode *) {
+    GuardCall([this] { ShellTreeChange(); }, this);
+  };
+  // The usual folders: a list to pick from, managed through its popup menu.
+  CB_UsualFolder->OnChange = [this](QObject *) {
+    GuardCall([this] { CB_UsualFolder_bckChange(); }, this);
+  };
+  CB_UsualFolder->OnDropDown = [this](QObject *) {
+    GuardCall([this] { CB_UsualFolder_bckDropDown(); }, this);
+  };
+  CB_UsualFolder->OnDropUp = [this](QObject *) {
+    GuardCall([this] { CB_UsualFolderDropUp(); }, this);
+  };
+  connect(CB_UsualFolder, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &p) { PPMn_UsualFolder->popup(CB_UsualFolder->mapToGlobal(p)); });
+  connect(PPMn_UsualFolder, &QMenu::aboutToShow, this,
+          Guarded([this] { PPMn_UsualFolderPopup(); }, this));
+  connect(Addfolder, &QAction::triggered, this, Guarded([this](bool) { AddfolderClick(); }, this));
+  connect(Removefolder, &QAction::triggered, this,
+          Guarded([this](bool) { RemovefolderClick(); }, this));
+
+  // The design values are in place: the tree builds itself and selects its root.
+  CB_UsualFolder->Loaded();
+  GuardCall([this] { ShellTree->Loaded(); }, this);
 }
 
 bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
@@ -199,11 +238,7 @@ void TF_Main::done(int r) {
   QDialog::done(r);
 }
 
-void TF_Main::FormShow() {
-  // Until the window is shown the folder tree has chosen nothing: it starts at home.
-  if (fShellPath.empty()) setShellTreePath(HomeDir());
-  Majdata();
-}
+void TF_Main::FormShow() { Majdata(); }
 
 void TF_Main::Majdata() {
   ClickSeen = false;
@@ -495,24 +530,68 @@ void TF_Main::Removefile1Click() {
   }
 }
 
-void TF_Main::setShellTreePath(const std::string &path) {
-  // The tree only ever selects folders that exist.
-  if (!DirectoryExists(path)) return;
-  fShellPath = path;
-  ShellTreeChange();
+std::string TF_Main::ShellTreePath() const { return ShellTree->Path(); }
+
+void TF_Main::setShellTreePath(const std::string &path) { ShellTree->setPath(path); }
+
+std::string TF_Main::ProbeDriveOf(const std::string &folder) {
+  // A network path has no volume here: the probe gets its server part, which is no
+  // drive, so deleting and snapshots stay off.
+  const std::string root = ExtractFileDrive(folder);
+  if (root.size() > 1) return root;
+  return MountPointOf(folder);
 }
 
 void TF_Main::ShellTreeChange() {
-  const std::string p = fShellPath;
+  const std::string p = ShellTree->Path();
   if (!DirectoryExists(p)) return;
   FileListBox->setDirectory(p);
   Navigate("");
   ClickSeen = false;
-  DiskCaps1->setDrive(MountPointOf(p));
+  DiskCaps1->setDrive(ProbeDriveOf(p));
   resetright();
   LastFolder = p;
   const int sel = CB_UsualFolder->currentIndex();
   if (sel < 0 || UsualFolderAt(CB_UsualFolder, sel) != p) CB_UsualFolder->setCurrentIndex(-1);
+}
+
+void TF_Main::CB_UsualFolder_bckChange() {
+  const int sel = CB_UsualFolder->currentIndex();
+  const std::string folder = sel < 0 ? std::string() : UsualFolderAt(CB_UsualFolder, sel);
+  if (!folder.empty() && DirectoryExists(folder)) {
+    ShellTree->setPath(folder);
+    return;
+  }
+  // A folder that has gone is dropped from the list, and only that one.
+  if (sel >= 0) CB_UsualFolder->removeItem(sel);
+  CB_UsualFolder->setCurrentIndex(-1);
+}
+
+void TF_Main::CB_UsualFolder_bckDropDown() {
+  SavedComboWidth = CB_UsualFolder->width();
+  // Wide enough to read long paths in the open list.
+  CB_UsualFolder->resize(936, CB_UsualFolder->height());
+}
+
+void TF_Main::CB_UsualFolderDropUp() {
+  CB_UsualFolder->resize(SavedComboWidth, CB_UsualFolder->height());
+}
+
+void TF_Main::PPMn_UsualFolderPopup() {
+  Addfolder->setEnabled(!ShellTree->Path().empty());
+  Removefolder->setEnabled(!CB_UsualFolder->currentText().isEmpty());
+}
+
+void TF_Main::AddfolderClick() {
+  const std::string folder = ShellTree->Path();
+  if (folder.empty()) return;
+  CB_UsualFolder->addItem(ToDisplay(folder), QByteArray::fromStdString(folder));
+}
+
+void TF_Main::RemovefolderClick() {
+  const int sel = CB_UsualFolder->currentIndex();
+  if (sel >= 0) CB_UsualFolder->removeItem(sel);
+  CB_UsualFolder->setCurrentIndex(-1);
 }
 
 void TF_Main::Navigate(const std::string &path) {

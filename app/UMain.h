@@ -74,9 +74,19 @@ public:
   void Removefile1Click();
 
   // The folder shown: the folder tree's path, and its change handler.
-  const std::string &ShellTreePath() const { return fShellPath; }
+  std::string ShellTreePath() const;
   void setShellTreePath(const std::string &path);
   void ShellTreeChange();
+  // The usual folders.
+  void CB_UsualFolder_bckChange();
+  void CB_UsualFolder_bckDropDown();
+  void CB_UsualFolderDropUp();
+  void PPMn_UsualFolderPopup();
+  void AddfolderClick();
+  void RemovefolderClick();
+  // What the disk probe is pointed at for a folder: its volume's mount point, or the
+  // server part of a network path.
+  static std::string ProbeDriveOf(const std::string &folder);
 
   // Asks the browser for a local page given by its path, or a blank page for "".
   void Navigate(const std::string &path);
@@ -94,7 +104,6 @@ protected:
 private:
   void LoadingChanged(const QWebEngineLoadingInfo &info);
 
-  std::string fShellPath;
   QWebEngineProfile *fProfile = nullptr;
   QUrl fPendingUrl;              // the navigation whose end is awaited
   bool fShowingTemplate = false; // that navigation is a template page

@@ -4,10 +4,12 @@
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -206,6 +208,31 @@ std::vector<MountEntry> SystemVolumeProvider::Mounts() const {
   std::ostringstream text;
   text << in.rdbuf();
   return ParseMountInfo(text.str());
+}
+
+std::vector<std::string> BrowsableMountPoints(const std::vector<MountEntry> &mounts) {
+  auto systemArea = [](const std::string &mp) {
+    for (const char *area : {"/proc", "/sys", "/dev", "/run", "/snap"}) {
+      const size_t n = std::strlen(area);
+      if (mp.compare(0, n, area) == 0 && (mp.size() == n || mp[n] == '/'))
+        return !(mp.compare(0, 10, "/run/media") == 0 && (mp.size() == 10 || mp[10] == '/'));
+    }
+    return false;
+  };
+  std::vector<std::string> out{"/"};
+  for (const MountEntry &m : mounts) {
+    if (m.MountPoint.empty() || m.MountPoint[0] != '/' || m.MountPoint == "/") continue;
+    if (ClassifyDriveType(m.FileSystemType, m.Source, false, false, false) == DRIVE_UNKNOWN)
+      continue;
+    if (m.FileSystemType == "squashfs" || systemArea(m.MountPoint)) continue;
+    if (!DirectoryExists(m.MountPoint)) continue; // a file bind-mounted over another
+    if (std::find(out.begin(), out.end(), m.MountPoint) == out.end()) out.push_back(m.MountPoint);
+  }
+  return out;
+}
+
+std::vector<std::string> SystemVolumeProvider::MountedVolumes() {
+  return BrowsableMountPoints(Mounts());
 }
 
 bool SystemVolumeProvider::FindMount(const std::string &path, MountEntry &out) const {

@@ -54,6 +54,9 @@ public:
   virtual bool VolumeInformation(const std::string &root, VolumeInfo &out) = 0;
   // One of the DRIVE_* codes for root.
   virtual int DriveType(const std::string &root) = 0;
+  // The mount points of the volumes a person would browse, "/" first, then the others in
+  // mount order (no pseudo file systems, no mounts of single files or system areas).
+  virtual std::vector<std::string> MountedVolumes() { return {"/"}; }
 };
 
 // The machine's own volumes, read from the mount table, /dev/disk and /sys. The
@@ -71,6 +74,7 @@ public:
   std::string MountPointOf(const std::string &path) override;
   bool VolumeInformation(const std::string &root, VolumeInfo &out) override;
   int DriveType(const std::string &root) override;
+  std::vector<std::string> MountedVolumes() override;
 
   std::vector<MountEntry> Mounts() const; // the mount table, in file order
 
@@ -101,5 +105,7 @@ bool SerialFromUuid(std::string_view uuid, uint32_t &serial);
 // The drive type of a mounted volume from its file system type and device facts.
 int ClassifyDriveType(std::string_view fsType, std::string_view source, bool removable, bool usb,
                       bool optical);
+// The mount points among the entries that are browsable volumes, "/" first, each once.
+std::vector<std::string> BrowsableMountPoints(const std::vector<MountEntry> &mounts);
 
 } // namespace plm
