@@ -14,10 +14,6 @@ namespace plm {
 
 namespace {
 
-bool IsVolume(const MountEntry &m) {
-  return ClassifyDriveType(m.FileSystemType, m.Source, false, false, false) != DRIVE_UNKNOWN;
-}
-
 bool SameVolume(const MountEntry &a, const MountEntry &b) {
   return std::tie(a.MountPoint, a.Major, a.Minor, a.FileSystemType, a.Source) ==
          std::tie(b.MountPoint, b.Major, b.Minor, b.FileSystemType, b.Source);
@@ -28,7 +24,7 @@ void Missing(const std::vector<MountEntry> &from, const std::vector<MountEntry> 
              std::vector<std::string> &out) {
   std::vector<bool> used(in.size(), false);
   for (const auto &m : from) {
-    if (!IsVolume(m)) continue;
+    if (!IsBrowsableMount(m)) continue;
     bool found = false;
     for (size_t i = 0; i < in.size() && !found; ++i) {
       if (!used[i] && SameVolume(m, in[i])) found = used[i] = true;

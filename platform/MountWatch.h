@@ -2,7 +2,8 @@
 // Volume arrival and removal. A watcher thread waits on the mount table with poll()
 // for POLLPRI, which the kernel raises on every change of the table (no timer, no cost
 // while nothing changes), compares the new table with the last one and reports the
-// mount points that came or went. Pseudo file systems are left out.
+// mount points that came or went. Only volumes a person would browse count (see
+// IsBrowsableMount).
 #include "platform/Volumes.h"
 
 #include <deque>

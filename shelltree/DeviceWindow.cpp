@@ -26,7 +26,8 @@ public:
 
 } // namespace
 
-TDeviceWindow::TDeviceWindow(TWndMethod proc, std::string mountInfo) : fProc(std::move(proc)) {
+TDeviceWindow::TDeviceWindow(TWndMethod proc, QObject *parent, std::string mountInfo)
+    : QObject(parent), fProc(std::move(proc)) {
   fWatcher = std::make_unique<TMountWatcher>(
       [this](const MountTableChange &change) {
         // On the watcher's thread: only posting is done here.

@@ -26,7 +26,8 @@ public:
   using TWndMethod = std::function<void(TMessage &)>;
 
   // Starts watching the mount table at once.
-  explicit TDeviceWindow(TWndMethod proc, std::string mountInfo = "/proc/self/mountinfo");
+  explicit TDeviceWindow(TWndMethod proc, QObject *parent = nullptr,
+                         std::string mountInfo = "/proc/self/mountinfo");
   ~TDeviceWindow() override; // stops the watcher; messages not yet delivered are dropped
 
   // Runs the routine for one message now and returns its answer.

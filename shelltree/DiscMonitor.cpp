@@ -36,7 +36,12 @@ void TDiscMonitorThread::SetFilter(uint32_t filter) {
 }
 
 void TDiscMonitorThread::Execute() {
-  HANDLE h = FindFirstChangeNotificationA(WatchPath, false, Filter);
+  auto watch = [this] {
+    const HANDLE h = FindFirstChangeNotificationA(WatchPath, false, Filter);
+    if (h != INVALID_HANDLE_VALUE) ++fArms;
+    return h;
+  };
+  HANDLE h = watch();
   for (;;) {
     if (h == INVALID_HANDLE_VALUE) {
       Failed = true;
@@ -50,9 +55,10 @@ void TDiscMonitorThread::Execute() {
     }
     if (result == WAIT_OBJECT_0 + 1) {
       FindCloseChangeNotification(h);
-      h = FindFirstChangeNotificationA(WatchPath, false, Filter);
+      h = watch();
     } else if (result == WAIT_OBJECT_0 + 2) {
       Synchronize([this] { NotifyChanged(); });
+      ++fHandOffs;
       // The folder has gone (deleted, moved away): no change can come any more.
       if (!FindNextChangeNotification(h)) {
         FindCloseChangeNotification(h);

@@ -4,6 +4,7 @@
 // children are read again. It lives exactly as long as its node.
 #include "platform/ChangeNotify.h"
 #include "platform/Thread.h"
+#include "shelltree/ShellNode.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,9 +14,7 @@
 
 namespace plm {
 
-class TShellnode;
-
-class TDiscMonitorThread : public TThread {
+class TDiscMonitorThread : public TThread, public TNodeMonitor {
 public:
   // What a change does on the user-interface thread; the tree's is OnFolderChanged.
   using TFolderChanged = std::function<void(TShellnode *)>;
@@ -29,6 +28,10 @@ public:
 
   // Hands over a new filter; a running worker watches again with it.
   void SetFilter(uint32_t filter);
+  // Notifications set up so far, and changes handed over whose step has run: a change
+  // made before the notification is set up is not seen, so tests wait for these.
+  int ArmCount() const { return fArms; }
+  int HandOffCount() const { return fHandOffs; }
 
   TShellnode *WatchNode;          // read and cleared on the user-interface thread only
   const std::string WatchPath;    // the node's path when the monitor was made
@@ -45,6 +48,8 @@ private:
   void Signal(HANDLE TDiscMonitorThread::*event);
 
   TFolderChanged fFolderChanged;
+  std::atomic<int> fArms{0};
+  std::atomic<int> fHandOffs{0};
   // Guards the two event handles: the worker closes them when it ends, and the
   // interface thread must never signal one after that.
   std::mutex fEventLock;

@@ -139,7 +139,7 @@ private:
 };
 
 TShellTree::TShellTree(QWidget *parent) : QTreeWidget(parent), CompareProc(&CompareNodes) {
-  fDeviceWindow = new QObject(this);
+  fDeviceWindow = new TDeviceWindow([this](TMessage &m) { DeviceWindowProc(m); }, this);
   fDeviceWindow->setObjectName(QStringLiteral("DeviceWindow"));
   if (FAILED(SHGetMalloc(fMalloc.put())) || !fMalloc ||
       FAILED(SHGetDesktopFolder(fDesktopFolder.put())) || !fDesktopFolder)
@@ -708,14 +708,6 @@ void TShellTree::RefreshItem(TShellnode *node) {
                    false);
   node->UpdateText();
   node->UpdateIcons();
-}
-
-void TShellTree::StartMonitor(TShellnode *) {
-  // Folder monitors are not set up yet: changes on disk show after a refresh.
-}
-
-void TShellTree::PropagateFilter() {
-  // No monitor runs yet that would need the new filter.
 }
 
 // ---- sorting ---------------------------------------------------------------------------

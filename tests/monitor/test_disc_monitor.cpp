@@ -48,22 +48,21 @@ std::unique_ptr<TDiscMonitorThread> Start(FakeOwner &owner, const std::string &p
   return t;
 }
 
-// The worker arms its notification on its own thread; until then a change is missed.
-// So both waits below keep changing the folder until the monitor has reported one.
-bool WaitForHandOff(const TThread &t, const plmtest::TempTree &tree) {
+// A change made before the worker has set its notification up is not seen.
+bool Armed(const TDiscMonitorThread &m, int times = 1) {
+  return QTest::qWaitFor([&] { return m.ArmCount() >= times; }, 10000);
+}
+
+// Changes the folder until the worker is blocked in its hand-off, without running the
+// interface thread's event loop.
+bool WaitForHandOff(const TDiscMonitorThread &m, const plmtest::TempTree &tree) {
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (int n = 0; !t.HandOffPending(); ++n) {
+  for (int n = 0; !m.HandOffPending(); ++n) {
     if (std::chrono::steady_clock::now() > limit) return false;
-    ::mkdir(tree.Path("armed" + std::to_string(n)).c_str(), 0700);
+    if (m.ArmCount() > 0) ::mkdir(tree.Path("d" + std::to_string(n)).c_str(), 0700);
     std::this_thread::yield();
   }
   return true;
-}
-
-bool WaitUntilArmed(const FakeOwner &owner, const plmtest::TempTree &tree) {
-  int n = 0;
-  return QTest::qWaitFor(
-      [&] { return tree.MakeDir("armed" + std::to_string(n++)), owner.Changes > 0; }, 10000);
 }
 
 constexpr uint32_t kDirs = FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES;
@@ -74,18 +73,19 @@ TEST(DiscMonitor, AChangeReachesTheOwnerOnTheInterfaceThreadOncePerHandOff) {
   plmtest::TempTree t;
   FakeOwner owner;
   auto m = Start(owner, t.Root(), kDirs);
-  ASSERT_TRUE(WaitUntilArmed(owner, t));
+  ASSERT_TRUE(Armed(*m));
+  t.MakeDir("a");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m->HandOffCount() == 1; }, 10000));
+  EXPECT_EQ(owner.Changes, 1);
   EXPECT_EQ(owner.LastNode, FakeNode(&owner));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !m->HandOffPending(); }, 10000));
-  QCoreApplication::processEvents();
-  const int before = owner.Changes;
   t.MakeDir("b");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return owner.Changes == before + 1; }, 10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m->HandOffCount() == 2; }, 10000));
+  EXPECT_EQ(owner.Changes, 2);
   EXPECT_FALSE(owner.OffThread);
   EXPECT_FALSE(m->Failed);
   EXPECT_EQ(m->WatchPath, t.Root());
   m.reset();
-  EXPECT_EQ(owner.Changes, before + 1);
+  EXPECT_EQ(owner.Changes, 2);
 }
 
 TEST(DiscMonitor, AFolderThatCannotBeWatchedFailsQuietly) {
@@ -107,14 +107,11 @@ TEST(DiscMonitor, AWatchedFolderThatIsDeletedEndsItsMonitorAsFailed) {
   FakeOwner owner;
   plmtest::TempTree gone;
   auto m = Start(owner, gone.Root(), kDirs);
-  ASSERT_TRUE(WaitUntilArmed(owner, gone));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !m->HandOffPending(); }, 10000));
-  QCoreApplication::processEvents();
-  const int before = owner.Changes;
+  ASSERT_TRUE(Armed(*m));
   std::filesystem::remove_all(gone.Root());
   ASSERT_TRUE(QTest::qWaitFor([&] { return m->Finished(); }, 10000));
   EXPECT_TRUE(m->Failed);
-  EXPECT_GT(owner.Changes, before); // the last change was still handed over
+  EXPECT_GE(owner.Changes, 1); // the last change was still handed over
 }
 
 TEST(DiscMonitor, ANewFilterMakesARunningMonitorWatchAgain) {
@@ -123,12 +120,12 @@ TEST(DiscMonitor, ANewFilterMakesARunningMonitorWatchAgain) {
   auto m = Start(owner, t.Root(), kDirs);
   m->SetFilter(kDirs); // the same filter: nothing to do
   EXPECT_FALSE(plmtest::SignalledNow(m->FilterEvent));
+  ASSERT_TRUE(Armed(*m));
   m->SetFilter(kDirs | FILE_NOTIFY_CHANGE_FILE_NAME);
   EXPECT_EQ(m->Filter, 7u);
-  // Files now count; keep making them until the monitor has re-armed and reports one.
-  int n = 0;
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return t.MakeFile("f" + std::to_string(n++)), owner.Changes > 0; }, 10000));
+  ASSERT_TRUE(Armed(*m, 2)); // watching again, now for files too
+  t.MakeFile("f");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return owner.Changes == 1; }, 10000));
   EXPECT_FALSE(m->Failed);
 }
 
@@ -139,9 +136,10 @@ TEST(DiscMonitor, ASuspendedMonitorTakesItsFilterWhenItStarts) {
   m.SetFilter(FILE_NOTIFY_CHANGE_FILE_NAME);
   EXPECT_FALSE(plmtest::SignalledNow(m.FilterEvent));
   m.Resume();
-  int n = 0;
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return t.MakeFile("f" + std::to_string(n++)), owner.Changes > 0; }, 10000));
+  ASSERT_TRUE(Armed(m));
+  EXPECT_EQ(m.ArmCount(), 1);
+  t.MakeFile("f");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return owner.Changes == 1; }, 10000));
 }
 
 TEST(DiscMonitor, DestroyingAMonitorWithAHandOffPendingNeitherLocksNorRefreshes) {

@@ -111,7 +111,7 @@ TEST(MountWatcher, ARescanComparesTheTableWithTheLastOne) {
   w.Rescan();
   ASSERT_TRUE(QTest::qWaitFor([&] { return got.Count() == size_t(1); }, 10000));
   std::lock_guard<std::mutex> guard(got.Lock);
-  EXPECT_EQ(got.Changes[0].Arrived, (Names{"/media/new disk", "/run/user/0"}));
+  EXPECT_EQ(got.Changes[0].Arrived, Names{"/media/new disk"}); // not the system's /run
   EXPECT_EQ(got.Changes[0].Removed, Names{"/media/old"});
 }
 
