@@ -1,6 +1,7 @@
 #include "platform/ChangeNotify.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <mutex>
@@ -51,7 +52,7 @@ public:
   }
 
   HANDLE Open(const std::string &path, uint32_t filter) {
-    std::lock_guard<std::mutex> guard(fLock);
+    TCallerLock guard(*this);
     if (!Started()) return INVALID_HANDLE_VALUE;
     // IN_MASK_ADD: a folder watched already (the same inode under another path, or a
     // second monitor) keeps what the other monitors asked for.
@@ -72,13 +73,13 @@ public:
   }
 
   bool Next(HANDLE handle) {
-    std::lock_guard<std::mutex> guard(fLock);
+    TCallerLock guard(*this);
     const auto it = fMonitors.find(handle);
     return it != fMonitors.end() && !it->second.Ended;
   }
 
   bool Close(HANDLE handle) {
-    std::lock_guard<std::mutex> guard(fLock);
+    TCallerLock guard(*this);
     const auto it = fMonitors.find(handle);
     if (it == fMonitors.end()) return false;
     const auto wit = fWatches.find(it->second.Wd);
@@ -100,13 +101,33 @@ public:
     ev.mask = IN_Q_OVERFLOW;
     std::lock_guard<std::mutex> guard(fLock);
     Dispatch(ev);
+    WakeMarked();
   }
 
 private:
+  // The lock as the monitors' own calls take it. They go before the reader: under a
+  // stream of events the reader would otherwise take the lock back at once, again and
+  // again, and a monitor could wait long to start or stop.
+  class TCallerLock {
+  public:
+    explicit TCallerLock(Notifier &n) : fN(n) {
+      ++fN.fCallers;
+      fN.fLock.lock();
+      --fN.fCallers;
+    }
+    ~TCallerLock() { fN.fLock.unlock(); }
+    TCallerLock(const TCallerLock &) = delete;
+    TCallerLock &operator=(const TCallerLock &) = delete;
+
+  private:
+    Notifier &fN;
+  };
+
   struct Monitor {
     int Wd;
     uint32_t Filter;
-    bool Ended; // the folder has gone: the next re-arm fails
+    bool Ended;          // the folder has gone: the next re-arm fails
+    bool Marked = false; // to be woken at the end of the current batch
   };
   struct Watch {
     std::string Path; // as the first monitor named it, to classify new entries
@@ -137,20 +158,26 @@ private:
       for (;;) {
         const ssize_t n = ::read(fInotify, buffer, sizeof buffer);
         if (n <= 0) break;
-        std::lock_guard<std::mutex> guard(fLock);
-        for (ssize_t pos = 0; pos < n;) {
-          const auto *ev = reinterpret_cast<const inotify_event *>(buffer + pos);
-          Dispatch(*ev);
-          pos += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        {
+          std::lock_guard<std::mutex> guard(fLock);
+          for (ssize_t pos = 0; pos < n;) {
+            const auto *ev = reinterpret_cast<const inotify_event *>(buffer + pos);
+            Dispatch(*ev);
+            pos += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+          }
+          WakeMarked();
         }
+        while (fCallers > 0)
+          std::this_thread::yield();
       }
     }
   }
 
+  // Marks the monitors an event wakes; a burst of events wakes each of them once.
   void Dispatch(const inotify_event &ev) {
     if (ev.mask & IN_Q_OVERFLOW) {
       for (auto &[handle, monitor] : fMonitors)
-        SetEvent(handle);
+        Mark(handle);
       return;
     }
     const auto wit = fWatches.find(ev.wd);
@@ -159,7 +186,7 @@ private:
     if (ev.mask & kGoneEvents) {
       for (HANDLE h : w.Monitors) {
         fMonitors[h].Ended = true;
-        SetEvent(h);
+        Mark(h);
       }
       // A folder moved away stays watched by the kernel; the others are dropped by it.
       if (ev.mask & IN_MOVE_SELF) ::inotify_rm_watch(fInotify, ev.wd);
@@ -175,7 +202,23 @@ private:
     }
     if (ev.mask & IN_ATTRIB) bits |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
     for (HANDLE h : w.Monitors)
-      if (fMonitors[h].Filter & bits) SetEvent(h);
+      if (fMonitors[h].Filter & bits) Mark(h);
+  }
+
+  void Mark(HANDLE h) {
+    Monitor &m = fMonitors[h];
+    if (!m.Marked) {
+      m.Marked = true;
+      fMarked.push_back(h);
+    }
+  }
+
+  void WakeMarked() {
+    for (HANDLE h : fMarked) {
+      SetEvent(h);
+      fMonitors[h].Marked = false;
+    }
+    fMarked.clear();
   }
 
   // Some monitor asks for folders but not files: a new entry that is no directory must
@@ -194,11 +237,13 @@ private:
   }
 
   std::mutex fLock;
+  std::atomic<int> fCallers{0}; // threads waiting in TCallerLock
   int fInotify = -1;
   HANDLE fStop = INVALID_HANDLE_VALUE;
   std::thread fReader;
   std::unordered_map<HANDLE, Monitor> fMonitors;
   std::unordered_map<int, Watch> fWatches;
+  std::vector<HANDLE> fMarked;
 };
 
 } // namespace
