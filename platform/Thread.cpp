@@ -1,5 +1,7 @@
 #include "platform/Thread.h"
 
+#include "platform/Exceptions.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -7,6 +9,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+
+#include <climits>
 
 namespace plm {
 
@@ -25,7 +29,7 @@ std::deque<TThread *> gWaiting; // workers with a step handed over, oldest first
 
 } // namespace
 
-TThread::TThread() = default;
+TThread::TThread(size_t stackSize) : fStackSize(stackSize) {}
 
 TThread::~TThread() {
   // A derived class has normally waited already; this only keeps the process alive
@@ -37,8 +41,20 @@ TThread::~TThread() {
 
 void TThread::Resume() {
   if (!fSuspended) return;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, std::max<size_t>(fStackSize, PTHREAD_STACK_MIN));
+  const int rc = pthread_create(
+      &fThread, &attr,
+      [](void *self) -> void * {
+        static_cast<TThread *>(self)->Run();
+        return nullptr;
+      },
+      this);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) RaiseLastOSError(rc);
+  fStarted = true;
   fSuspended = false;
-  fThread = std::thread([this] { Run(); });
 }
 
 void TThread::Terminate() { fTerminated = true; }
@@ -135,8 +151,8 @@ bool TThread::CheckSynchronize() {
 }
 
 void TThread::WaitFor() {
-  if (!fThread.joinable()) return;
-  if (fThread.get_id() == std::this_thread::get_id()) return; // a worker never waits for itself
+  if (!fStarted) return;
+  if (pthread_equal(fThread, pthread_self())) return; // a worker never waits for itself
   {
     std::unique_lock<std::mutex> lock(gLock);
     const bool ui = InMainThread();
@@ -154,7 +170,8 @@ void TThread::WaitFor() {
       gChanged.wait(lock);
     }
   }
-  fThread.join();
+  pthread_join(fThread, nullptr);
+  fStarted = false;
 }
 
 } // namespace plm

@@ -18,15 +18,20 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+
 namespace plm {
 
 class TThread {
 public:
-  TThread(); // suspended: Execute starts with Resume
+  // Suspended: Execute starts with Resume. Workers wait and hand steps over rather than
+  // compute, so a small stack does (tree folders may have thousands of them).
+  explicit TThread(size_t stackSize = 256 * 1024);
   virtual ~TThread();
   TThread(const TThread &) = delete;
   TThread &operator=(const TThread &) = delete;
 
+  // Starts the worker; raises EOSError when the system cannot make the thread.
   void Resume();
   bool Suspended() const { return fSuspended; }
   // Sets Terminated; the worker's Execute decides when to look at it.
@@ -60,7 +65,9 @@ private:
   // which may have destroyed it.
   static bool RunPending(TThread *worker, std::unique_lock<std::mutex> &lock);
 
-  std::thread fThread;
+  pthread_t fThread{};
+  bool fStarted = false; // fThread exists and has not been joined
+  size_t fStackSize;
   bool fSuspended = true;
   std::atomic<bool> fTerminated{false};
   // The rest is guarded by the hand-off lock.

@@ -296,6 +296,9 @@ void TShellTree::AddRoot(LPITEMIDLIST list) {
   node->UpdateIcons();
   fExpandReady = true;
   Expand(node);
+  // Monitors start for folders that receive children; an empty root must be watched
+  // too, or nothing made in it would ever show.
+  if (node->Count() == 0) StartMonitor(node);
   setSelected(node);
   fRootNode = node;
   if (!fRootUsePIDL) fRootDir = PidlToPath(node->Info.RelPidl);

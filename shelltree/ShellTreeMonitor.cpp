@@ -4,6 +4,7 @@
 #include "shelltree/Pidl.h"
 #include "shelltree/ShellTree.h"
 
+#include "platform/Exceptions.h"
 #include "platform/Strings.h"
 
 #include <algorithm>
@@ -57,7 +58,13 @@ void TShellTree::StartMonitor(TShellnode *node) {
     auto thread = std::make_unique<TDiscMonitorThread>(node);
     TDiscMonitorThread *started = thread.get();
     node->MonitorThread = std::move(thread);
-    started->Resume();
+    try {
+      started->Resume();
+    } catch (const EOSError &) {
+      // No thread to be had (the system's limit): the folder goes unwatched, as one
+      // whose notification cannot be set up.
+      node->MonitorThread.reset();
+    }
   }
   // Also without a thread: an item without a file-system path is never tried again.
   node->MonitorStarted = true;

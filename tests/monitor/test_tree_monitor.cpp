@@ -156,6 +156,14 @@ TEST_F(TreeMonitorTest, TheFirstSubfolderGivesAFolderItsExpandButton) {
   EXPECT_FALSE(empty->isExpanded());
 }
 
+TEST_F(TreeMonitorTest, AnEmptyRootIsWatchedToo) {
+  TShellTree &tree = Tree(Dir("root"));
+  ASSERT_NE(MonitorOf(tree.RootNode()), nullptr);
+  ASSERT_TRUE(AllArmed(tree.RootNode()));
+  Dir("root/first");
+  ASSERT_TRUE(WaitFor([&] { return Labels(tree.RootNode()) == Names{"first"}; }));
+}
+
 TEST_F(TreeMonitorTest, ARenameFromOutsideMovesTheNode) {
   Dir("root/alpha");
   Dir("root/middle");
