@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include <utility>
+
 namespace {
 
 // The item role that holds the attached object; Qt::UserRole stays free for the owner.
@@ -30,6 +32,16 @@ TEComboBox::TEComboBox(QWidget *parent) : QComboBox(parent) {
           [this](const QModelIndex &parent, int first, int last) {
             if (!parent.isValid()) ReleaseObjects(first, last);
           });
+  // Items added to an empty list leave it without a selection: the box chooses nothing
+  // on its own (this runs after the standard box has picked the first item).
+  connect(model(), &QAbstractItemModel::rowsAboutToBeInserted, this,
+          [this](const QModelIndex &parent) {
+            fInsertingIntoEmpty = !parent.isValid() && count() == 0 && currentIndex() < 0;
+          });
+  connect(model(), &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &parent) {
+    if (!parent.isValid() && std::exchange(fInsertingIntoEmpty, false) && !isEditable())
+      setCurrentIndex(-1);
+  });
 }
 
 TEComboBox::~TEComboBox() {

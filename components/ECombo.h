@@ -84,6 +84,7 @@ private:
   bool fChangedWithoutTyping = false;
   bool fDropped = false;
   bool fPicked = false; // an item was picked while the current key was handled
+  bool fInsertingIntoEmpty = false;
   QString fLastText;
   QObject *fListWatched = nullptr;
 };

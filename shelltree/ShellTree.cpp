@@ -760,18 +760,21 @@ void TShellTree::showEvent(QShowEvent *e) {
   GuardCall(
       [&] {
         HandleNeeded();
-        if (!e->spontaneous()) ShowingChanged();
+        if (!e->spontaneous()) ShowingChanged(true);
       },
       this);
 }
 
 void TShellTree::hideEvent(QHideEvent *e) {
   QTreeWidget::hideEvent(e);
-  if (!e->spontaneous() && !fDestroying) GuardCall([&] { ShowingChanged(); }, this);
+  if (!e->spontaneous() && !fDestroying) GuardCall([&] { ShowingChanged(false); }, this);
 }
 
-void TShellTree::ShowingChanged() {
+void TShellTree::ShowingChanged(bool visible) {
   UpdateOwnerWindow();
+  // Only a tree coming into view is read again: one being hidden may be on its way out
+  // with its form, whose handlers must not run any more.
+  if (!visible) return;
   if (fShowIcons) {
     setShowIcons(false);
     setShowIcons(true);

@@ -217,7 +217,7 @@ private:
   void FireFileAdd(IShellFolder *folder, LPCITEMIDLIST item, uint32_t attrs, bool &accept);
   TShellnode *NewNode();
   LPITEMIDLIST ParsePath(IShellFolder *folder, const std::string &text, bool normalize);
-  void ShowingChanged();
+  void ShowingChanged(bool visible);
   void AttachImages();
   void EditEnded(TShellnode *node, const std::string &text);
   void ClearNodes();

@@ -277,32 +277,39 @@ HRESULT TFolder::CreateViewObject(HWND, const IID &, void **ppv) {
   return E_NOTIMPL;
 }
 
-const TNameKey &TFolder::KeyOf(const std::string &name) {
-  const QLocale locale;
-  if (!fCollator || fCollator->Locale() != locale) {
-    fCollator = std::make_unique<TNameCollator>(locale);
-    fKeys.clear();
-  }
+const TNameKey &TFolder::KeyOf(std::string_view name) {
   auto it = fKeys.find(name);
-  if (it == fKeys.end()) it = fKeys.emplace(name, fCollator->Key(name)).first;
+  if (it == fKeys.end()) it = fKeys.emplace(std::string(name), fCollator->Key(name)).first;
   return it->second;
 }
 
-const TFolder::TFacts &TFolder::FactsOf(const TItem &item) {
+const TNameKey &TFolder::KeyOf(std::string_view name, LPCITEMIDLIST holder) {
+  if (!holder) return KeyOf(name);
+  if (fKeySlots.empty()) fKeySlots.resize(2048);
+  TKeySlot &slot = fKeySlots[(reinterpret_cast<uintptr_t>(holder) >> 4) % fKeySlots.size()];
+  if (slot.Holder == holder && *slot.Name == name) return *slot.Key;
+  auto it = fKeys.find(name);
+  if (it == fKeys.end()) it = fKeys.emplace(std::string(name), fCollator->Key(name)).first;
+  slot = {holder, &it->first, &it->second};
+  return it->second;
+}
+
+const TFolder::TFacts &TFolder::FactsOf(const TItemView &item) {
   auto it = fFacts.find(item.Name);
   if (it != fFacts.end()) return it->second;
   TFacts f;
   struct stat st;
-  const std::string p = ChildPath(item);
+  const std::string p = ChildPath({item.Kind, std::string(item.Name)});
   if (!p.empty() && ::stat(p.c_str(), &st) == 0) {
     f.Known = true;
     f.Size = st.st_size;
     f.Modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   }
-  return fFacts.emplace(item.Name, f).first->second;
+  return fFacts.emplace(std::string(item.Name), f).first->second;
 }
 
-int TFolder::CompareItems(int column, const TItem &a, const TItem &b) {
+int TFolder::CompareItems(int column, const TItemView &a, const TItemView &b, LPCITEMIDLIST pa,
+                          LPCITEMIDLIST pb) {
   if (const int r = KindRank(a.Kind) - KindRank(b.Kind)) return r < 0 ? -1 : 1;
   if (a.Kind == TItemKind::Home || a.Kind == TItemKind::Computer) return 0;
   if (a.Kind == TItemKind::Volume) { // "/" first
@@ -315,34 +322,49 @@ int TFolder::CompareItems(int column, const TItem &a, const TItem &b) {
       if (const int r = Sign(fa.Modified - fb.Modified)) return r;
     }
   } else if (column == 2 && a.Kind == TItemKind::File) {
-    auto ext = [](const std::string &n) {
+    auto ext = [](std::string_view n) {
       const size_t dot = n.rfind('.');
-      return dot == std::string::npos || dot == 0 ? std::string() : n.substr(dot + 1);
+      return dot == std::string_view::npos || dot == 0 ? std::string_view() : n.substr(dot + 1);
     };
-    const std::string ea = ext(a.Name), eb = ext(b.Name);
+    const std::string_view ea = ext(a.Name), eb = ext(b.Name);
     if (ea != eb)
       if (const int r = KeyOf(ea).Compare(KeyOf(eb))) return r;
   }
   if (a.Name == b.Name) return 0;
-  if (const int r = KeyOf(a.Name).Compare(KeyOf(b.Name))) return r;
+  if (const int r = KeyOf(a.Name, pa).Compare(KeyOf(b.Name, pb))) return r;
   return a.Name < b.Name ? -1 : 1; // the same key for different bytes: keep the order total
 }
 
 HRESULT TFolder::CompareIDs(LPARAM lParam, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2) {
   const int column = static_cast<int>(lParam & 0xFFFF);
   if (column > 3) return E_INVALIDARG;
-  const bool end1 = !pidl1 || SHBytesAvailable(pidl1) < 2 || ItemSize(pidl1) == 0;
-  const bool end2 = !pidl2 || SHBytesAvailable(pidl2) < 2 || ItemSize(pidl2) == 0;
+  // Keys are made in the locale of the moment; a new locale starts them over.
+  const QLocale locale;
+  if (!fCollator || fCollator->Locale() != locale) {
+    fCollator = std::make_unique<TNameCollator>(locale);
+    fKeys.clear();
+    fKeySlots.clear();
+  }
+  return CompareLists(column, pidl1, pidl2);
+}
+
+HRESULT TFolder::CompareLists(int column, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2) {
+  const size_t avail1 = pidl1 ? SHBytesAvailable(pidl1) : 0;
+  const size_t avail2 = pidl2 ? SHBytesAvailable(pidl2) : 0;
+  const bool end1 = avail1 < 2 || ItemSize(pidl1) == 0;
+  const bool end2 = avail2 < 2 || ItemSize(pidl2) == 0;
   if (end1 || end2) return CompareResult(end1 == end2 ? 0 : end1 ? -1 : 1);
-  TItem a, b;
-  if (!DecodeItem(pidl1, a) || !DecodeItem(pidl2, b)) return E_INVALIDARG;
-  if (const int r = CompareItems(column, a, b)) return CompareResult(r);
-  const LPCITEMIDLIST rest1 = NextItem(pidl1), rest2 = NextItem(pidl2);
-  const bool last1 = ItemSize(rest1) == 0, last2 = ItemSize(rest2) == 0;
+  TItemView a, b;
+  if (!ViewItem(pidl1, avail1, a) || !ViewItem(pidl2, avail2, b)) return E_INVALIDARG;
+  if (const int r = CompareItems(column, a, b, pidl1, pidl2)) return CompareResult(r);
+  const size_t s1 = ItemSize(pidl1), s2 = ItemSize(pidl2);
+  const bool last1 = avail1 - s1 < 2 || ItemSize(pidl1 + s1) == 0;
+  const bool last2 = avail2 - s2 < 2 || ItemSize(pidl2 + s2) == 0;
   if (last1 || last2) return CompareResult(last1 == last2 ? 0 : last1 ? -1 : 1);
-  ComPtr<TFolder> child = BindChild(a);
+  ComPtr<TFolder> child = BindChild({a.Kind, std::string(a.Name)});
   if (!child) return E_INVALIDARG;
-  return child->CompareIDs(lParam, rest1, rest2);
+  child->fCollator = std::make_unique<TNameCollator>(fCollator->Locale());
+  return child->CompareLists(column, pidl1 + s1, pidl2 + s2);
 }
 
 SFGAOF TFolder::Attributes(const TItem &item, SFGAOF wanted, bool &exists) {
@@ -445,8 +467,8 @@ HRESULT TFolder::NameOf(const TItem &item, SHGDNF flags, bool single, STRRET *ou
         out->uOffset = kItemHeader;
         return S_OK;
       }
-      return SetName(out, entry || item.Kind == TItemKind::Volume ? item.Name
-                                                                 : BaseName(ChildPath(item)));
+      // The home folder and the volumes are not entries of this folder: their full paths.
+      return SetName(out, entry ? item.Name : ChildPath(item));
     }
     const std::string path = ChildPath(item);
     return path.empty() ? E_FAIL : SetName(out, path);

@@ -58,14 +58,18 @@ public:
 private:
   TFolder(Kind kind, std::string path);
   bool ReadChildren(SHCONTF flags, std::vector<TItem> &out) const;
-  int CompareItems(int column, const TItem &a, const TItem &b);
-  const TNameKey &KeyOf(const std::string &name);
+  int CompareItems(int column, const TItemView &a, const TItemView &b, LPCITEMIDLIST pa = nullptr,
+                   LPCITEMIDLIST pb = nullptr);
+  // The key of a name, found first by the address of the list that holds it.
+  const TNameKey &KeyOf(std::string_view name, LPCITEMIDLIST holder);
+  HRESULT CompareLists(int column, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2);
+  const TNameKey &KeyOf(std::string_view name);
   struct TFacts {
     bool Known = false;
     int64_t Size = 0;
     int64_t Modified = 0; // nanoseconds
   };
-  const TFacts &FactsOf(const TItem &item);
+  const TFacts &FactsOf(const TItemView &item);
   HRESULT NameOf(const TItem &item, SHGDNF flags, bool single, STRRET *out) const;
 
   Kind fKind;
@@ -74,8 +78,19 @@ private:
   // Made once per item and kept: collation keys (reset when the locale changes), and
   // the sizes and times of the last enumeration (reset by the next one).
   std::unique_ptr<TNameCollator> fCollator;
-  std::unordered_map<std::string, TNameKey> fKeys;
-  std::unordered_map<std::string, TFacts> fFacts;
+  struct TNameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  std::unordered_map<std::string, TNameKey, TNameHash, std::equal_to<>> fKeys;
+  std::unordered_map<std::string, TFacts, TNameHash, std::equal_to<>> fFacts;
+  // The last key found for a list's address; used when the name there is still the same.
+  struct TKeySlot {
+    LPCITEMIDLIST Holder = nullptr;
+    const std::string *Name = nullptr;
+    const TNameKey *Key = nullptr;
+  };
+  std::vector<TKeySlot> fKeySlots;
   std::optional<bool> fWritable, fRemovable;
 };
 

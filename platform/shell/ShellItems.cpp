@@ -177,10 +177,8 @@ LPITEMIDLIST MakeList(const std::vector<TItem> &items) {
 
 LPITEMIDLIST MakeItemList(const TItem &item) { return MakeList({item}); }
 
-bool DecodeItem(LPCITEMIDLIST pidl, TItem &out) {
-  if (!pidl) return false;
-  const size_t avail = SHBytesAvailable(pidl);
-  if (avail < 2) return false;
+bool ViewItem(LPCITEMIDLIST pidl, size_t avail, TItemView &out) {
+  if (!pidl || avail < 2) return false;
   const size_t size = ItemSize(pidl);
   if (size < kItemHeader + 1 || size > avail || !ValidKind(pidl[2]) || pidl[size - 1] != 0)
     return false;
@@ -188,7 +186,15 @@ bool DecodeItem(LPCITEMIDLIST pidl, TItem &out) {
   const size_t len = size - kItemHeader - 1;
   if (std::memchr(name, 0, len)) return false; // a name never holds a NUL
   out.Kind = static_cast<TItemKind>(pidl[2]);
-  out.Name.assign(name, len);
+  out.Name = std::string_view(name, len);
+  return true;
+}
+
+bool DecodeItem(LPCITEMIDLIST pidl, TItem &out) {
+  TItemView v;
+  if (!pidl || !ViewItem(pidl, SHBytesAvailable(pidl), v)) return false;
+  out.Kind = v.Kind;
+  out.Name.assign(v.Name);
   return true;
 }
 

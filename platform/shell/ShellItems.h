@@ -25,6 +25,12 @@ struct TItem {
   std::string Name;
 };
 
+// An item read in place: the name points into the list.
+struct TItemView {
+  TItemKind Kind = TItemKind::File;
+  std::string_view Name;
+};
+
 constexpr size_t kItemHeader = 3; // size field and kind tag; the name starts here
 
 // One item's size field (0 for a terminator), read byte by byte.
@@ -36,6 +42,8 @@ LPITEMIDLIST MakeItemList(const TItem &item);
 LPITEMIDLIST MakeList(const std::vector<TItem> &items);
 // Reads the first item of a list; false for a terminator or a malformed item.
 bool DecodeItem(LPCITEMIDLIST pidl, TItem &out);
+// The same within avail bytes (what SHBytesAvailable said of pidl), without copying.
+bool ViewItem(LPCITEMIDLIST pidl, size_t avail, TItemView &out);
 // Every item of a list, bounded by the allocator's block; false when one is malformed.
 bool DecodeList(LPCITEMIDLIST pidl, std::vector<TItem> &out);
 // The list after its first item (the terminator when there is one item only).

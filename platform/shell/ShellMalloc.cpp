@@ -2,7 +2,9 @@
 // knows the extent of each block it handed out, so list walks can be bounded by it.
 #include "platform/shell/ShellApi.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -10,6 +12,22 @@
 namespace plm {
 
 namespace {
+
+// Counts the frees: a block remembered under an older count may be gone.
+std::atomic<uint64_t> gGeneration{1};
+
+// Block starts looked up recently by this thread; sorting asks for the same lists
+// again and again, and a hit needs no lock.
+struct TKnownBlock {
+  uintptr_t Start = 0;
+  size_t Size = 0;
+  uint64_t Generation = 0;
+};
+constexpr size_t kKnownBlocks = 8192;
+TKnownBlock &KnownSlot(uintptr_t a) {
+  thread_local std::unique_ptr<TKnownBlock[]> known(new TKnownBlock[kKnownBlocks]);
+  return known[(a >> 4) % kKnownBlocks];
+}
 
 class TShellMalloc final : public IMalloc {
 public:
@@ -46,6 +64,7 @@ public:
     if (!q) return nullptr;
     fBlocks.erase(it);
     fBlocks[reinterpret_cast<uintptr_t>(q)] = cb;
+    gGeneration.fetch_add(1, std::memory_order_release);
     return q;
   }
   void Free(void *pv) override {
@@ -55,6 +74,7 @@ public:
       auto it = fBlocks.find(reinterpret_cast<uintptr_t>(pv));
       if (it == fBlocks.end()) return; // not ours: never hand foreign memory to free()
       fBlocks.erase(it);
+      gGeneration.fetch_add(1, std::memory_order_release);
     }
     std::free(pv);
   }
@@ -77,7 +97,14 @@ public:
 
   size_t BytesAvailable(const void *p) {
     const auto a = reinterpret_cast<uintptr_t>(p);
+    TKnownBlock &known = KnownSlot(a);
+    if (known.Start == a && known.Generation == gGeneration.load(std::memory_order_acquire))
+      return known.Size;
     std::lock_guard lock(fMutex);
+    if (auto exact = fBlocks.find(a); exact != fBlocks.end()) {
+      known = {a, exact->second, gGeneration.load(std::memory_order_relaxed)};
+      return exact->second;
+    }
     auto it = fBlocks.upper_bound(a);
     if (it == fBlocks.begin()) return SIZE_MAX;
     --it;

@@ -86,6 +86,18 @@ TEST_F(EComboTest, APickWithTheListOpenReportsChangeThenModifyThenDropUp) {
   EXPECT_EQ(fLog, (Log{"dropdown", "dropup"}));
 }
 
+TEST_F(EComboTest, ItemsAddedToAnEmptyListSelectNothing) {
+  fBox->clear();
+  fBox->addItem("first");
+  fBox->addItems({"second", "third"});
+  EXPECT_EQ(fBox->currentIndex(), -1);
+  EXPECT_TRUE(fBox->currentText().isEmpty());
+  fBox->setCurrentIndex(1);
+  fBox->insertItem(0, "zero");
+  EXPECT_EQ(fBox->currentText(), "second");
+  EXPECT_TRUE(fLog.empty());
+}
+
 TEST_F(EComboTest, AnEmptyBoxStillReportsItsListClosing) {
   fBox->clear();
   fBox->showPopup();
