@@ -210,7 +210,7 @@ std::vector<MountEntry> SystemVolumeProvider::Mounts() const {
   return ParseMountInfo(text.str());
 }
 
-std::vector<std::string> BrowsableMountPoints(const std::vector<MountEntry> &mounts) {
+bool IsBrowsableMount(const MountEntry &m) {
   auto systemArea = [](const std::string &mp) {
     for (const char *area : {"/proc", "/sys", "/dev", "/run", "/snap"}) {
       const size_t n = std::strlen(area);
@@ -219,12 +219,16 @@ std::vector<std::string> BrowsableMountPoints(const std::vector<MountEntry> &mou
     }
     return false;
   };
+  if (m.MountPoint.empty() || m.MountPoint[0] != '/') return false;
+  if (ClassifyDriveType(m.FileSystemType, m.Source, false, false, false) == DRIVE_UNKNOWN)
+    return false;
+  return m.FileSystemType != "squashfs" && !systemArea(m.MountPoint);
+}
+
+std::vector<std::string> BrowsableMountPoints(const std::vector<MountEntry> &mounts) {
   std::vector<std::string> out{"/"};
   for (const MountEntry &m : mounts) {
-    if (m.MountPoint.empty() || m.MountPoint[0] != '/' || m.MountPoint == "/") continue;
-    if (ClassifyDriveType(m.FileSystemType, m.Source, false, false, false) == DRIVE_UNKNOWN)
-      continue;
-    if (m.FileSystemType == "squashfs" || systemArea(m.MountPoint)) continue;
+    if (m.MountPoint == "/" || !IsBrowsableMount(m)) continue;
     if (!DirectoryExists(m.MountPoint)) continue; // a file bind-mounted over another
     if (std::find(out.begin(), out.end(), m.MountPoint) == out.end()) out.push_back(m.MountPoint);
   }

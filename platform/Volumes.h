@@ -105,6 +105,8 @@ bool SerialFromUuid(std::string_view uuid, uint32_t &serial);
 // The drive type of a mounted volume from its file system type and device facts.
 int ClassifyDriveType(std::string_view fsType, std::string_view source, bool removable, bool usb,
                       bool optical);
+// A mount a person would browse: a real file system, outside the system's own areas.
+bool IsBrowsableMount(const MountEntry &m);
 // The mount points among the entries that are browsable volumes, "/" first, each once.
 std::vector<std::string> BrowsableMountPoints(const std::vector<MountEntry> &mounts);
 

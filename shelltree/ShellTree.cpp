@@ -151,7 +151,7 @@ private:
 };
 
 TShellTree::TShellTree(QWidget *parent) : QTreeWidget(parent), CompareProc(&CompareNodes) {
-  fDeviceWindow = new QObject(this);
+  fDeviceWindow = new TDeviceWindow([this](TMessage &m) { DeviceWindowProc(m); }, this);
   fDeviceWindow->setObjectName(QStringLiteral("DeviceWindow"));
   if (FAILED(SHGetMalloc(fMalloc.put())) || !fMalloc ||
       FAILED(SHGetDesktopFolder(fDesktopFolder.put())) || !fDesktopFolder)
@@ -308,6 +308,9 @@ void TShellTree::AddRoot(LPITEMIDLIST list) {
   node->UpdateIcons();
   fExpandReady = true;
   Expand(node);
+  // Monitors start for folders that receive children; an empty root must be watched
+  // too, or nothing made in it would ever show.
+  if (node->Count() == 0) StartMonitor(node);
   setSelected(node);
   fRootNode = node;
   if (!fRootUsePIDL) fRootDir = PidlToPath(node->Info.RelPidl);
@@ -720,14 +723,6 @@ void TShellTree::RefreshItem(TShellnode *node) {
                    false);
   node->UpdateText();
   node->UpdateIcons();
-}
-
-void TShellTree::StartMonitor(TShellnode *) {
-  // Folder monitors are not set up yet: changes on disk show after a refresh.
-}
-
-void TShellTree::PropagateFilter() {
-  // No monitor runs yet that would need the new filter.
 }
 
 // ---- sorting ---------------------------------------------------------------------------

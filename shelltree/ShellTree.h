@@ -8,7 +8,9 @@
 // assistive technologies work item by item. "The window exists" means the control has
 // been set up for display (shown, loaded by its form, or asked to rebuild); a Path
 // assigned before that is remembered and selected once the tree is built.
+#include "platform/ChangeNotify.h"
 #include "platform/shell/ShellApi.h"
+#include "shelltree/DeviceWindow.h"
 #include "shelltree/ShellNode.h"
 
 #include <QMenu>
@@ -58,11 +60,6 @@ using TVisOptions = uint8_t;
 enum TFileSortType { so_Name, so_Size, so_Type, so_Date };
 enum TFileSortOrder { so_Ascending, so_Descending };
 enum TPopupMenuMode { pmm_System, pmm_PopupMenu };
-
-// Change-notification filter bits handed to folder monitors.
-constexpr uint32_t FILE_NOTIFY_CHANGE_FILE_NAME = 0x1;
-constexpr uint32_t FILE_NOTIFY_CHANGE_DIR_NAME = 0x2;
-constexpr uint32_t FILE_NOTIFY_CHANGE_ATTRIBUTES = 0x4;
 
 class TShellTree : public QTreeWidget, public TShellnodeHost {
   Q_OBJECT
@@ -143,7 +140,7 @@ public:
   bool ExpandReady() const { return fExpandReady; }
   bool ImagesReady() const { return fImagesReady; }
   // Receives the device-change broadcasts (volumes that come and go).
-  QObject *DeviceWindow() const { return fDeviceWindow; }
+  TDeviceWindow *DeviceWindow() const { return fDeviceWindow; }
   // The window shell user interface belongs to; OwnerWindow may be set to null for an
   // unattended refresh.
   HWND OwnerWindow = nullptr;
@@ -176,6 +173,10 @@ public:
   void StartMonitor(TShellnode *node);
   // Hands MonitorFilter to every running monitor.
   void PropagateFilter();
+  // The device window's routine: volume arrivals and removals refresh the drive nodes.
+  void DeviceWindowProc(TMessage &message);
+  void DeviceChanged(uintptr_t event, const DEV_BROADCAST_HDR *header);
+  void DriveChanged(uintptr_t event, const DEV_BROADCAST_VOLUME *volume, TShellnode *drives);
   // The value CompareProc receives while sorting: FileSortType, and FileSortOrder << 8.
   intptr_t SortCallerValue() const;
   void ShowShellMenu(TShellnode *node, const QPoint &screenPoint);
@@ -222,7 +223,7 @@ private:
   void ClearNodes();
 
   std::string fPendingPath;
-  QObject *fDeviceWindow = nullptr;
+  TDeviceWindow *fDeviceWindow = nullptr;
   ComPtr<IMalloc> fMalloc;
   ComPtr<IShellFolder> fDesktopFolder;
   LPITEMIDLIST fDesktopPidl = nullptr;
@@ -254,5 +255,9 @@ private:
   TShellnode *fExpanding = nullptr; // a node opened by Expand, already checked
   double fWheelRest = 0;      // part of a line left over by fine wheels
 };
+
+// A folder monitor's change, on the interface thread: the node's children are read again
+// unless its tree ignores notifications (UpdAutoThread off) or the node is going.
+void OnFolderChanged(TShellnode *node);
 
 } // namespace plm

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 struct FakeVolume {
   plm::VolumeInfo Info;
@@ -48,6 +49,13 @@ public:
     if (it == fVolumes.end() || it->second.QueryFails) return false;
     out = it->second.Info;
     return true;
+  }
+  // "/" first, then the others in the order of their names.
+  std::vector<std::string> MountedVolumes() override {
+    std::vector<std::string> out{"/"};
+    for (const auto &[mp, v] : fVolumes)
+      if (mp != "/") out.push_back(mp);
+    return out;
   }
   int DriveType(const std::string &root) override {
     ++TypeQueries;

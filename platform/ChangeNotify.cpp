@@ -1,0 +1,267 @@
+#include "platform/ChangeNotify.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plm {
+
+namespace {
+
+constexpr uint32_t kNameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+constexpr uint32_t kGoneEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
+constexpr uint32_t kAllFilterBits =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES;
+
+uint32_t KernelMask(uint32_t filter) {
+  uint32_t mask = IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF;
+  if (filter & (FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME)) mask |= kNameEvents;
+  if (filter & FILE_NOTIFY_CHANGE_ATTRIBUTES) mask |= IN_ATTRIB;
+  return mask;
+}
+
+// The one inotify instance of the process, its reader thread, and the handles it wakes.
+// Every table is guarded by fLock; the reader signals handles only while holding it, so
+// a handle is never signalled after FindCloseChangeNotification closed it.
+class Notifier {
+public:
+  static Notifier &Instance() {
+    static Notifier notifier;
+    return notifier;
+  }
+
+  ~Notifier() {
+    if (fReader.joinable()) {
+      SetEvent(fStop);
+      fReader.join();
+    }
+    for (auto &[handle, monitor] : fMonitors)
+      ::close(handle);
+    if (fInotify >= 0) ::close(fInotify);
+    if (fStop >= 0) ::close(fStop);
+  }
+
+  HANDLE Open(const std::string &path, uint32_t filter) {
+    TCallerLock guard(*this);
+    if (!Started()) return INVALID_HANDLE_VALUE;
+    // IN_MASK_ADD: a folder watched already (the same inode under another path, or a
+    // second monitor) keeps what the other monitors asked for.
+    const int wd = ::inotify_add_watch(fInotify, path.c_str(), KernelMask(filter) | IN_MASK_ADD);
+    if (wd < 0) return INVALID_HANDLE_VALUE;
+    const HANDLE handle = CreateEventA(false);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const int saved = errno;
+      if (fWatches.find(wd) == fWatches.end()) ::inotify_rm_watch(fInotify, wd);
+      errno = saved;
+      return INVALID_HANDLE_VALUE;
+    }
+    Watch &w = fWatches[wd];
+    if (w.Monitors.empty()) w.Path = path;
+    w.Monitors.push_back(handle);
+    fMonitors[handle] = Monitor{wd, filter, false};
+    return handle;
+  }
+
+  bool Next(HANDLE handle) {
+    TCallerLock guard(*this);
+    const auto it = fMonitors.find(handle);
+    return it != fMonitors.end() && !it->second.Ended;
+  }
+
+  bool Close(HANDLE handle) {
+    TCallerLock guard(*this);
+    const auto it = fMonitors.find(handle);
+    if (it == fMonitors.end()) return false;
+    const auto wit = fWatches.find(it->second.Wd);
+    if (wit != fWatches.end()) {
+      auto &list = wit->second.Monitors;
+      list.erase(std::remove(list.begin(), list.end(), handle), list.end());
+      if (list.empty()) {
+        ::inotify_rm_watch(fInotify, wit->first);
+        fWatches.erase(wit);
+      }
+    }
+    fMonitors.erase(it);
+    return ::close(handle) == 0;
+  }
+
+  void Overflow() {
+    inotify_event ev{};
+    ev.wd = -1;
+    ev.mask = IN_Q_OVERFLOW;
+    std::lock_guard<std::mutex> guard(fLock);
+    Dispatch(ev);
+    WakeMarked();
+  }
+
+private:
+  // The lock as the monitors' own calls take it. They go before the reader: under a
+  // stream of events the reader would otherwise take the lock back at once, again and
+  // again, and a monitor could wait long to start or stop.
+  class TCallerLock {
+  public:
+    explicit TCallerLock(Notifier &n) : fN(n) {
+      ++fN.fCallers;
+      fN.fLock.lock();
+      --fN.fCallers;
+    }
+    ~TCallerLock() { fN.fLock.unlock(); }
+    TCallerLock(const TCallerLock &) = delete;
+    TCallerLock &operator=(const TCallerLock &) = delete;
+
+  private:
+    Notifier &fN;
+  };
+
+  struct Monitor {
+    int Wd;
+    uint32_t Filter;
+    bool Ended;          // the folder has gone: the next re-arm fails
+    bool Marked = false; // to be woken at the end of the current batch
+  };
+  struct Watch {
+    std::string Path; // as the first monitor named it, to classify new entries
+    std::vector<HANDLE> Monitors;
+  };
+
+  Notifier() = default;
+
+  bool Started() {
+    if (fInotify >= 0) return true;
+    if (fStop < 0) fStop = CreateEventA(false);
+    if (fStop < 0) return false;
+    fInotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fInotify < 0) return false;
+    fReader = std::thread([this] { Read(); });
+    return true;
+  }
+
+  void Read() {
+    alignas(inotify_event) char buffer[64 * 1024];
+    pollfd fds[2] = {{fInotify, POLLIN, 0}, {fStop, POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (fds[1].revents) return;
+      for (;;) {
+        const ssize_t n = ::read(fInotify, buffer, sizeof buffer);
+        if (n <= 0) break;
+        {
+          std::lock_guard<std::mutex> guard(fLock);
+          for (ssize_t pos = 0; pos < n;) {
+            const auto *ev = reinterpret_cast<const inotify_event *>(buffer + pos);
+            Dispatch(*ev);
+            pos += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+          }
+          WakeMarked();
+        }
+        while (fCallers > 0)
+          std::this_thread::yield();
+      }
+    }
+  }
+
+  // Marks the monitors an event wakes; a burst of events wakes each of them once.
+  void Dispatch(const inotify_event &ev) {
+    if (ev.mask & IN_Q_OVERFLOW) {
+      for (auto &[handle, monitor] : fMonitors)
+        Mark(handle);
+      return;
+    }
+    const auto wit = fWatches.find(ev.wd);
+    if (wit == fWatches.end()) return;
+    Watch &w = wit->second;
+    if (ev.mask & kGoneEvents) {
+      for (HANDLE h : w.Monitors) {
+        fMonitors[h].Ended = true;
+        Mark(h);
+      }
+      // A folder moved away stays watched by the kernel; the others are dropped by it.
+      if (ev.mask & IN_MOVE_SELF) ::inotify_rm_watch(fInotify, ev.wd);
+      fWatches.erase(wit);
+      return;
+    }
+    uint32_t bits = 0;
+    if (ev.mask & kNameEvents) {
+      bits |= (ev.mask & IN_ISDIR) ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME;
+      if (!(ev.mask & IN_ISDIR) && (ev.mask & (IN_CREATE | IN_MOVED_TO)) && ev.len > 0 &&
+          WantsFolderOnly(w) && IsFolder(w.Path + "/" + ev.name))
+        bits |= FILE_NOTIFY_CHANGE_DIR_NAME;
+    }
+    if (ev.mask & IN_ATTRIB) bits |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
+    for (HANDLE h : w.Monitors)
+      if (fMonitors[h].Filter & bits) Mark(h);
+  }
+
+  void Mark(HANDLE h) {
+    Monitor &m = fMonitors[h];
+    if (!m.Marked) {
+      m.Marked = true;
+      fMarked.push_back(h);
+    }
+  }
+
+  void WakeMarked() {
+    for (HANDLE h : fMarked) {
+      SetEvent(h);
+      fMonitors[h].Marked = false;
+    }
+    fMarked.clear();
+  }
+
+  // Some monitor asks for folders but not files: a new entry that is no directory must
+  // be looked at, since a symbolic link to a folder counts as a folder.
+  bool WantsFolderOnly(const Watch &w) {
+    for (HANDLE h : w.Monitors) {
+      const uint32_t f = fMonitors[h].Filter;
+      if ((f & FILE_NOTIFY_CHANGE_DIR_NAME) && !(f & FILE_NOTIFY_CHANGE_FILE_NAME)) return true;
+    }
+    return false;
+  }
+
+  static bool IsFolder(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  std::mutex fLock;
+  std::atomic<int> fCallers{0}; // threads waiting in TCallerLock
+  int fInotify = -1;
+  HANDLE fStop = INVALID_HANDLE_VALUE;
+  std::thread fReader;
+  std::unordered_map<HANDLE, Monitor> fMonitors;
+  std::unordered_map<int, Watch> fWatches;
+  std::vector<HANDLE> fMarked;
+};
+
+} // namespace
+
+HANDLE FindFirstChangeNotificationA(const std::string &path, bool watchSubtree, uint32_t filter) {
+  if (watchSubtree || (filter & kAllFilterBits) == 0 || path.empty()) {
+    errno = EINVAL;
+    return INVALID_HANDLE_VALUE;
+  }
+  return Notifier::Instance().Open(path, filter & kAllFilterBits);
+}
+
+bool FindNextChangeNotification(HANDLE handle) { return Notifier::Instance().Next(handle); }
+
+bool FindCloseChangeNotification(HANDLE handle) { return Notifier::Instance().Close(handle); }
+
+} // namespace plm
+
+namespace plm {
+void SimulateChangeQueueOverflow() { Notifier::Instance().Overflow(); }
+} // namespace plm

@@ -1,0 +1,38 @@
+#pragma once
+// Folder change notifications. Each notification is a waitable handle (Events.h) that
+// is signalled when the folder's content changes in a way its filter asks for. The
+// whole process shares one inotify instance (the kernel allows few per user) and one
+// reader thread that wakes the right handles.
+//
+// A wait that reports the handle resets it, so changes that happen while the caller
+// handles the previous one signal it again and are never lost; FindNextChangeNotification
+// re-arms and tells whether the folder is still watched. When the watched folder is
+// deleted, moved away or unmounted, its handle is signalled a last time and
+// FindNextChangeNotification fails. When the kernel's event queue overflows, every
+// handle is signalled, since any of them may have lost a change.
+#include "platform/Events.h"
+
+#include <cstdint>
+#include <string>
+
+namespace plm {
+
+// Filter bits. FILE_NAME: a file created, deleted or renamed in the folder; DIR_NAME:
+// the same for a subfolder (a symbolic link to a folder counts as a folder when it
+// appears); ATTRIBUTES: the attributes of the folder or an entry changed.
+constexpr uint32_t FILE_NOTIFY_CHANGE_FILE_NAME = 0x1;
+constexpr uint32_t FILE_NOTIFY_CHANGE_DIR_NAME = 0x2;
+constexpr uint32_t FILE_NOTIFY_CHANGE_ATTRIBUTES = 0x4;
+
+// Watches the one folder (watchSubtree must be false: the watch is never recursive).
+// INVALID_HANDLE_VALUE, with errno set, when the path is not a folder that can be
+// watched or the filter holds none of the bits above.
+HANDLE FindFirstChangeNotificationA(const std::string &path, bool watchSubtree, uint32_t filter);
+// False once the folder has gone (deleted, moved away, unmounted) or for a bad handle.
+bool FindNextChangeNotification(HANDLE handle);
+bool FindCloseChangeNotification(HANDLE handle);
+
+// Test seam: handles a queue overflow as if the kernel had reported one.
+void SimulateChangeQueueOverflow();
+
+} // namespace plm

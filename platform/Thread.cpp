@@ -1,0 +1,177 @@
+#include "platform/Thread.h"
+
+#include "platform/Exceptions.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+
+#include <climits>
+
+namespace plm {
+
+struct TThread::Request {
+  std::function<void()> Step;
+  std::exception_ptr Error;
+  bool Done = false;
+};
+
+namespace {
+
+// One lock and one condition for every worker: hand-offs are rare and short.
+std::mutex gLock;
+std::condition_variable gChanged;
+std::deque<TThread *> gWaiting; // workers with a step handed over, oldest first
+
+} // namespace
+
+TThread::TThread(size_t stackSize) : fStackSize(stackSize) {}
+
+TThread::~TThread() {
+  // A derived class has normally waited already; this only keeps the process alive
+  // when it has not.
+  WaitFor();
+  std::lock_guard<std::mutex> guard(gLock);
+  gWaiting.erase(std::remove(gWaiting.begin(), gWaiting.end(), this), gWaiting.end());
+}
+
+void TThread::Resume() {
+  if (!fSuspended) return;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, std::max<size_t>(fStackSize, PTHREAD_STACK_MIN));
+  const int rc = pthread_create(
+      &fThread, &attr,
+      [](void *self) -> void * {
+        static_cast<TThread *>(self)->Run();
+        return nullptr;
+      },
+      this);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) RaiseLastOSError(rc);
+  fStarted = true;
+  fSuspended = false;
+}
+
+void TThread::Terminate() { fTerminated = true; }
+
+bool TThread::Terminated() const { return fTerminated; }
+
+bool TThread::Finished() const {
+  std::lock_guard<std::mutex> guard(gLock);
+  return fFinished;
+}
+
+bool TThread::HandOffPending() const {
+  std::lock_guard<std::mutex> guard(gLock);
+  return fPending != nullptr;
+}
+
+std::exception_ptr TThread::FatalException() const {
+  std::lock_guard<std::mutex> guard(gLock);
+  return fFatal;
+}
+
+bool TThread::InMainThread() {
+  const QCoreApplication *app = QCoreApplication::instance();
+  return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void TThread::Run() {
+  std::exception_ptr fatal;
+  try {
+    Execute();
+  } catch (...) {
+    fatal = std::current_exception();
+  }
+  std::lock_guard<std::mutex> guard(gLock);
+  fFatal = fatal;
+  fFinished = true;
+  gChanged.notify_all();
+}
+
+void TThread::Synchronize(const std::function<void()> &step) {
+  if (InMainThread()) {
+    step();
+    return;
+  }
+  auto request = std::make_shared<Request>();
+  request->Step = step;
+  {
+    std::lock_guard<std::mutex> guard(gLock);
+    fPending = request;
+    gWaiting.push_back(this);
+    gChanged.notify_all();
+  }
+  if (QCoreApplication *app = QCoreApplication::instance())
+    QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(gLock);
+  gChanged.wait(lock, [&] { return request->Done; });
+  if (request->Error) std::rethrow_exception(request->Error);
+}
+
+bool TThread::RunPending(TThread *worker, std::unique_lock<std::mutex> &lock) {
+  gWaiting.erase(std::remove(gWaiting.begin(), gWaiting.end(), worker), gWaiting.end());
+  std::shared_ptr<Request> request = std::move(worker->fPending);
+  if (!request) return false;
+  worker->fRunning = request;
+  // The step moves to this stack: the worker may return from Synchronize (see WaitFor)
+  // and drop its request while the step is still running here.
+  std::function<void()> step = std::move(request->Step);
+  std::exception_ptr error;
+  lock.unlock();
+  try {
+    step();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  lock.lock();
+  if (!request->Done) {
+    request->Error = error;
+    request->Done = true;
+    gChanged.notify_all();
+  }
+  return true;
+}
+
+bool TThread::CheckSynchronize() {
+  if (!InMainThread()) return false;
+  std::unique_lock<std::mutex> lock(gLock);
+  // Only the steps handed over so far: a busy worker that hands over again at once
+  // waits for the next wake-up, so other events of the interface thread get their turn.
+  size_t count = gWaiting.size();
+  bool ran = false;
+  while (count-- > 0 && !gWaiting.empty())
+    ran = RunPending(gWaiting.front(), lock) || ran;
+  return ran;
+}
+
+void TThread::WaitFor() {
+  if (!fStarted) return;
+  if (pthread_equal(fThread, pthread_self())) return; // a worker never waits for itself
+  {
+    std::unique_lock<std::mutex> lock(gLock);
+    const bool ui = InMainThread();
+    while (!fFinished) {
+      if (ui && fPending) {
+        RunPending(this, lock);
+        continue;
+      }
+      if (ui && fRunning && !fRunning->Done) {
+        // Called from inside this worker's own step: the worker waits for that step,
+        // which cannot end before this wait does. Let the worker go on instead.
+        fRunning->Done = true;
+        gChanged.notify_all();
+      }
+      gChanged.wait(lock);
+    }
+  }
+  pthread_join(fThread, nullptr);
+  fStarted = false;
+}
+
+} // namespace plm

@@ -1,0 +1,174 @@
+// How the folder tree keeps itself current: a monitor thread per shown folder that has a
+// file-system path, and the device window's volume arrivals and removals.
+#include "shelltree/DiscMonitor.h"
+#include "shelltree/Pidl.h"
+#include "shelltree/ShellTree.h"
+
+#include "platform/Exceptions.h"
+#include "platform/Strings.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace plm {
+
+namespace {
+
+TShellTree *TreeOf(TShellnode *node) {
+  return node ? qobject_cast<TShellTree *>(node->treeWidget()) : nullptr;
+}
+
+// A mount point as a node's path gives it and as the mount table does, without a
+// trailing "/" (except the root itself).
+std::string MountKey(std::string path) {
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  return path;
+}
+
+bool NamesMountPoint(const DEV_BROADCAST_VOLUME *volume, const std::string &path) {
+  const std::string key = MountKey(path);
+  const auto &points = volume->dbcv_mountpoints;
+  return std::any_of(points.begin(), points.end(),
+                     [&](const std::string &p) { return MountKey(p) == key; });
+}
+
+// Puts a value back when the scope ends, also when an error escapes.
+template <class T> class TRestore {
+public:
+  TRestore(T &var, T value) : fVar(var), fSaved(var) { fVar = value; }
+  ~TRestore() { fVar = fSaved; }
+  TRestore(const TRestore &) = delete;
+  TRestore &operator=(const TRestore &) = delete;
+
+private:
+  T &fVar;
+  T fSaved;
+};
+
+} // namespace
+
+TDiscMonitorThread::TDiscMonitorThread(TShellnode *node)
+    : TDiscMonitorThread(node, node->NodePath(), TreeOf(node) ? TreeOf(node)->MonitorFilter() : 0,
+                         &OnFolderChanged) {}
+
+void TShellTree::StartMonitor(TShellnode *node) {
+  if (node->MonitorStarted) return;
+  if (!Trim(node->NodePath()).empty()) {
+    auto thread = std::make_unique<TDiscMonitorThread>(node);
+    TDiscMonitorThread *started = thread.get();
+    node->MonitorThread = std::move(thread);
+    try {
+      started->Resume();
+    } catch (const EOSError &) {
+      // No thread to be had (the system's limit): the folder goes unwatched, as one
+      // whose notification cannot be set up.
+      node->MonitorThread.reset();
+    }
+  }
+  // Also without a thread: an item without a file-system path is never tried again.
+  node->MonitorStarted = true;
+}
+
+void TShellTree::PropagateFilter() {
+  auto visit = [this](auto &self, TShellnode *node) -> void {
+    if (!node) return;
+    if (node->MonitorStarted && node->MonitorThread) {
+      auto *thread = static_cast<TDiscMonitorThread *>(node->MonitorThread.get());
+      if (!thread->Failed) SetFilter(thread, fMonitorFilter);
+    }
+    for (int i = 0; i < node->Count(); ++i)
+      self(self, node->Child(i));
+  };
+  for (int i = 0; i < topLevelItemCount(); ++i)
+    visit(visit, dynamic_cast<TShellnode *>(topLevelItem(i)));
+}
+
+void OnFolderChanged(TShellnode *node) {
+  TShellTree *tree = TreeOf(node);
+  if (!tree || node->Destroying() || !tree->UpdAutoThread) return;
+  // No shell dialog may come up during a refresh nobody asked for.
+  TRestore<HWND> owner(tree->OwnerWindow, nullptr);
+  tree->RefreshNode(node, false);
+}
+
+void TShellTree::DeviceWindowProc(TMessage &message) {
+  if (message.Msg == WM_DEVICECHANGE &&
+      (message.WParam == DBT_DEVICEARRIVAL || message.WParam == DBT_DEVICEREMOVECOMPLETE)) {
+    DeviceChanged(message.WParam, reinterpret_cast<const DEV_BROADCAST_HDR *>(message.LParam));
+    message.Result = 1;
+    return;
+  }
+  message.Result = -1;
+}
+
+void TShellTree::DeviceChanged(uintptr_t event, const DEV_BROADCAST_HDR *header) {
+  if (fDestroying) return;
+  // Asking for validation makes the shell forget what it knows about the drives.
+  if (fDrivesFolder) {
+    SFGAOF attrs = SFGAO_VALIDATE;
+    fDrivesFolder->GetAttributesOf(0, nullptr, &attrs);
+  }
+  const bool volume = header && header->dbch_devicetype == DBT_DEVTYP_VOLUME;
+  const auto *record = volume ? static_cast<const DEV_BROADCAST_VOLUME *>(header) : nullptr;
+  if (!fRootNode) return;
+  const int depth = PidlItemCount(fRootNode->Info.AbsPidl);
+  if (!fDrivesPidl) return;
+
+  auto freeList = [this](LPITEMIDLIST p) { PidlFree(fMalloc.get(), p); };
+  if (depth < 2) {
+    // FindNode may leave the list it walks cut short: it gets a copy.
+    std::unique_ptr<uint8_t, decltype(freeList)> target(PidlCopy(fMalloc.get(), fDrivesPidl),
+                                                        freeList);
+    TShellnode *drives = FindNode(target.get(), false);
+    if (volume)
+      DriveChanged(event, record, drives);
+    else if (drives && drives->HasChildren())
+      RefreshNode(drives, false);
+  } else if (depth == 2 && volume) {
+    std::unique_ptr<uint8_t, decltype(freeList)> parent(
+        PidlCopy(fMalloc.get(), fRootNode->Info.AbsPidl), freeList);
+    PidlRemoveLast(parent.get());
+    if (fDesktopFolder->CompareIDs(0, fDrivesPidl, parent.get()) == 0)
+      DriveChanged(event, record, nullptr);
+  }
+}
+
+void TShellTree::DriveChanged(uintptr_t event, const DEV_BROADCAST_VOLUME *volume,
+                              TShellnode *drives) {
+  if (!volume) return;
+  if (drives) {
+    std::vector<std::string> shown;
+    for (int i = 0; i < drives->Count(); ++i) {
+      TShellnode *child = drives->Child(i);
+      if (!child || !child->HasAttributes(SFGAO_FILESYSTEM)) continue;
+      const std::string path = child->NodePath();
+      if (path.empty()) continue;
+      shown.push_back(MountKey(path));
+      if (!NamesMountPoint(volume, path)) continue;
+      if (event == DBT_DEVICEREMOVECOMPLETE) {
+        qDeleteAll(child->takeChildren());
+        child->SetExpanded(false); // so that its button opens it, and reads it, again
+      }
+      // The volume's contents are read again only when the user opens it.
+      child->SetHasChildren(true);
+      RefreshItem(child);
+    }
+    // Mount points come and go, unlike drive letters: a volume that the drives folder
+    // does not show yet appears when the folder, once read, is read again.
+    const auto &points = volume->dbcv_mountpoints;
+    const bool unknown = std::any_of(points.begin(), points.end(), [&](const std::string &p) {
+      return std::find(shown.begin(), shown.end(), MountKey(p)) == shown.end();
+    });
+    if (event == DBT_DEVICEARRIVAL && unknown && drives->Info.Enumerated) RefreshNode(drives, false);
+    return;
+  }
+  // The root is a volume: only its own volume's events refresh it.
+  TRestore<bool> messages(ShowMessages, false);
+  if (NamesMountPoint(volume, fRootNode->NodePath())) {
+    RefreshItem(fRootNode);
+    RefreshNode(fRootNode, false);
+  }
+}
+
+} // namespace plm

@@ -1,0 +1,240 @@
+// Events, the wait on several handles, and folder change notifications over the
+// process's one inotify instance.
+#include "MonitorHelpers.h"
+
+#include "platform/ChangeNotify.h"
+#include "platform/Events.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace plm;
+using plmtest::Signalled;
+using plmtest::SignalledNow;
+using plmtest::TempTree;
+
+namespace {
+
+// A notification closed at the end of the scope.
+class Watch {
+public:
+  Watch(const std::string &path, uint32_t filter)
+      : fHandle(FindFirstChangeNotificationA(path, false, filter)) {}
+  ~Watch() {
+    if (fHandle != INVALID_HANDLE_VALUE) FindCloseChangeNotification(fHandle);
+  }
+  Watch(const Watch &) = delete;
+  Watch &operator=(const Watch &) = delete;
+  operator HANDLE() const { return fHandle; }
+
+private:
+  HANDLE fHandle;
+};
+
+} // namespace
+
+TEST(Events, AutoResetEventsAndTheWaitOrder) {
+  const HANDLE a = CreateEventA(false), b = CreateEventA(true);
+  ASSERT_NE(a, INVALID_HANDLE_VALUE);
+  ASSERT_NE(b, INVALID_HANDLE_VALUE);
+  const HANDLE both[2] = {a, b};
+  EXPECT_FALSE(SignalledNow(a));
+  EXPECT_EQ(WaitForMultipleObjects(2, both, 0), WAIT_OBJECT_0 + 1); // made signalled
+  EXPECT_EQ(WaitForMultipleObjects(2, both, 0), WAIT_TIMEOUT);      // and reset by the wait
+
+  // Signalling twice is one signal; with both signalled the first in the list wins.
+  ASSERT_TRUE(SetEvent(b));
+  ASSERT_TRUE(SetEvent(a));
+  ASSERT_TRUE(SetEvent(a));
+  EXPECT_EQ(WaitForMultipleObjects(2, both, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, INFINITE), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, 0), WAIT_TIMEOUT);
+
+  ASSERT_TRUE(SetEvent(a));
+  EXPECT_TRUE(ResetEvent(a));
+  EXPECT_TRUE(ResetEvent(a)); // not signalled: still a success
+  EXPECT_FALSE(SignalledNow(a));
+
+  EXPECT_TRUE(CloseHandle(a));
+  EXPECT_TRUE(CloseHandle(b));
+}
+
+TEST(Events, BadArgumentsFailTheWait) {
+  const HANDLE bad = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(WaitForMultipleObjects(1, &bad, 0), WAIT_FAILED);
+  EXPECT_EQ(WaitForMultipleObjects(0, &bad, 0), WAIT_FAILED);
+  EXPECT_EQ(WaitForMultipleObjects(1, nullptr, 0), WAIT_FAILED);
+  EXPECT_FALSE(SetEvent(INVALID_HANDLE_VALUE));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+}
+
+TEST(ChangeNotify, EachFilterBitWakesForItsOwnChangesOnly) {
+  TempTree t;
+  t.MakeFile("old.txt");
+  t.MakeDir("olddir");
+  Watch dirs(t.Root(), FILE_NOTIFY_CHANGE_DIR_NAME);
+  Watch files(t.Root(), FILE_NOTIFY_CHANGE_FILE_NAME);
+  Watch attrs(t.Root(), FILE_NOTIFY_CHANGE_ATTRIBUTES);
+  ASSERT_NE(dirs, INVALID_HANDLE_VALUE);
+  ASSERT_NE(files, INVALID_HANDLE_VALUE);
+  ASSERT_NE(attrs, INVALID_HANDLE_VALUE);
+
+  // The reader signals every monitor of one event together, so once the one that
+  // must wake has woken, the others' state is final.
+  t.MakeDir("new");
+  EXPECT_TRUE(Signalled(dirs));
+  EXPECT_FALSE(SignalledNow(files));
+  EXPECT_FALSE(SignalledNow(attrs));
+
+  t.MakeFile("new.txt");
+  EXPECT_TRUE(Signalled(files));
+  EXPECT_FALSE(SignalledNow(dirs));
+
+  ::chmod(t.Path("old.txt").c_str(), 0600);
+  EXPECT_TRUE(Signalled(attrs));
+  EXPECT_FALSE(SignalledNow(dirs));
+  EXPECT_FALSE(SignalledNow(files));
+
+  std::rename(t.Path("olddir").c_str(), t.Path("renamed").c_str());
+  EXPECT_TRUE(Signalled(dirs));
+  EXPECT_FALSE(SignalledNow(files));
+  ::rmdir(t.Path("renamed").c_str());
+  EXPECT_TRUE(Signalled(dirs));
+
+  ::unlink(t.Path("old.txt").c_str());
+  EXPECT_TRUE(Signalled(files));
+  EXPECT_FALSE(SignalledNow(dirs));
+
+  // Changes below a subfolder are not the folder's: the watch is not recursive.
+  t.MakeDir("new/deeper");
+  t.MakeFile("marker.txt");
+  EXPECT_TRUE(Signalled(files));
+  EXPECT_FALSE(SignalledNow(dirs));
+  EXPECT_TRUE(FindNextChangeNotification(dirs));
+}
+
+TEST(ChangeNotify, ALinkToAFolderCountsAsAFolder) {
+  TempTree t;
+  const std::string target = t.MakeDir("target");
+  t.MakeDir("watched");
+  Watch dirs(t.Path("watched"), FILE_NOTIFY_CHANGE_DIR_NAME);
+  Watch files(t.Path("watched"), FILE_NOTIFY_CHANGE_FILE_NAME);
+  ASSERT_EQ(::symlink(target.c_str(), t.Path("watched/link").c_str()), 0);
+  EXPECT_TRUE(Signalled(files)); // the link itself is a file entry
+  EXPECT_TRUE(Signalled(dirs));
+  ASSERT_EQ(::symlink((t.Root() + "/nothing").c_str(), t.Path("watched/dangling").c_str()), 0);
+  EXPECT_TRUE(Signalled(files));
+  EXPECT_FALSE(SignalledNow(dirs));
+}
+
+TEST(ChangeNotify, ChangesMadeWhileTheLastOneIsHandledAreNotLost) {
+  TempTree t;
+  Watch w(t.Root(), FILE_NOTIFY_CHANGE_DIR_NAME);
+  t.MakeDir("a");
+  ASSERT_TRUE(Signalled(w));
+  // The caller now reads the folder; a change made meanwhile signals the handle again.
+  t.MakeDir("b");
+  ASSERT_TRUE(FindNextChangeNotification(w));
+  EXPECT_TRUE(Signalled(w));
+  EXPECT_TRUE(FindNextChangeNotification(w));
+}
+
+TEST(ChangeNotify, WhatCannotBeWatchedGivesNoHandle) {
+  TempTree t;
+  const std::string file = t.MakeFile("plain.txt");
+  EXPECT_EQ(FindFirstChangeNotificationA(t.Path("missing"), false, 7), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstChangeNotificationA(file, false, 7), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstChangeNotificationA("", false, 7), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstChangeNotificationA(t.Root(), true, 7), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstChangeNotificationA(t.Root(), false, 0), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(FindNextChangeNotification(INVALID_HANDLE_VALUE));
+  EXPECT_FALSE(FindCloseChangeNotification(12345));
+}
+
+TEST(ChangeNotify, AFolderThatGoesEndsItsWatch) {
+  TempTree t;
+  t.MakeDir("deleted");
+  t.MakeDir("moved");
+  t.MakeDir("elsewhere");
+  Watch deleted(t.Path("deleted"), FILE_NOTIFY_CHANGE_DIR_NAME);
+  Watch moved(t.Path("moved"), FILE_NOTIFY_CHANGE_DIR_NAME);
+  ASSERT_NE(deleted, INVALID_HANDLE_VALUE);
+  ASSERT_NE(moved, INVALID_HANDLE_VALUE);
+
+  ASSERT_EQ(::rmdir(t.Path("deleted").c_str()), 0);
+  EXPECT_TRUE(Signalled(deleted));
+  EXPECT_FALSE(FindNextChangeNotification(deleted));
+
+  ASSERT_EQ(std::rename(t.Path("moved").c_str(), t.Path("elsewhere/moved").c_str()), 0);
+  EXPECT_TRUE(Signalled(moved));
+  EXPECT_FALSE(FindNextChangeNotification(moved));
+  // What happens in the moved folder is no longer reported.
+  t.MakeDir("elsewhere/moved/sub");
+  Watch sentinel(t.Path("elsewhere"), FILE_NOTIFY_CHANGE_FILE_NAME);
+  t.MakeFile("elsewhere/marker");
+  ASSERT_TRUE(Signalled(sentinel));
+  EXPECT_FALSE(SignalledNow(moved));
+}
+
+TEST(ChangeNotify, MonitorsOfOneFolderShareItsWatchAndKeepTheirOwnFilters) {
+  TempTree t;
+  const std::string dir = t.MakeDir("shared");
+  ASSERT_EQ(::symlink(dir.c_str(), t.Path("alias").c_str()), 0);
+  Watch byPath(dir, FILE_NOTIFY_CHANGE_DIR_NAME);
+  Watch byLink(t.Path("alias"), FILE_NOTIFY_CHANGE_DIR_NAME);
+  {
+    Watch files(dir, FILE_NOTIFY_CHANGE_FILE_NAME);
+    t.MakeFile("shared/f");
+    EXPECT_TRUE(Signalled(files));
+    EXPECT_FALSE(SignalledNow(byPath));
+    EXPECT_FALSE(SignalledNow(byLink));
+    t.MakeDir("shared/d1");
+    EXPECT_TRUE(Signalled(byPath));
+    EXPECT_TRUE(Signalled(byLink));
+  }
+  // Closing one monitor leaves the others watching.
+  t.MakeDir("shared/d2");
+  EXPECT_TRUE(Signalled(byPath));
+  EXPECT_TRUE(Signalled(byLink));
+}
+
+TEST(ChangeNotify, AQueueOverflowWakesEveryMonitor) {
+  TempTree t;
+  Watch a(t.MakeDir("a"), FILE_NOTIFY_CHANGE_DIR_NAME);
+  Watch b(t.MakeDir("b"), FILE_NOTIFY_CHANGE_ATTRIBUTES);
+  SimulateChangeQueueOverflow();
+  EXPECT_TRUE(Signalled(a));
+  EXPECT_TRUE(Signalled(b));
+  EXPECT_TRUE(FindNextChangeNotification(a));
+}
+
+TEST(ChangeNotify, FiveHundredFoldersCostOneInotifyInstance) {
+  TempTree t;
+  std::vector<std::unique_ptr<Watch>> watches;
+  const int before = plmtest::InotifyInstances();
+  const int watchesBefore = plmtest::InotifyWatches();
+  for (int i = 0; i < 500; ++i) {
+    watches.push_back(std::make_unique<Watch>(t.MakeDir("f" + std::to_string(i)),
+                                              FILE_NOTIFY_CHANGE_DIR_NAME));
+    ASSERT_NE(*watches.back(), INVALID_HANDLE_VALUE) << i;
+  }
+  const int after = plmtest::InotifyInstances();
+  EXPECT_LE(after - before, 1); // the first use of the process may open it
+  EXPECT_GE(after, 1);
+  EXPECT_EQ(plmtest::InotifyWatches() - watchesBefore, 500);
+
+  for (int i : {0, 249, 499}) {
+    t.MakeDir("f" + std::to_string(i) + "/child");
+    EXPECT_TRUE(Signalled(*watches[i])) << i;
+  }
+  EXPECT_FALSE(SignalledNow(*watches[250]));
+  watches.clear();
+  EXPECT_EQ(plmtest::InotifyWatches(), watchesBefore);
+  EXPECT_EQ(plmtest::InotifyInstances(), after);
+}
