@@ -73,7 +73,8 @@ bool KeyPaths(const std::string &key, std::string &file, std::string &subFolder)
   return true;
 }
 
-bool IsRegularFile(const std::string &path) {
+// A key file itself, never a link planted in its place.
+bool IsKeyFile(const std::string &path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
@@ -86,12 +87,12 @@ bool TRegistry::OpenKey(const std::string &key, bool canCreate) {
   CloseKey();
   std::string file, sub;
   if (!KeyPaths(key, file, sub)) return false;
-  if (!IsRegularFile(file)) {
+  if (!IsKeyFile(file)) {
     if (!canCreate || !ForceDirectories(ExtractFilePath(file), 0700)) return false;
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     ::close(fd);
-    if (!IsRegularFile(file)) return false;
+    if (!IsKeyFile(file)) return false;
   }
   fKeyFile = file;
   return true;
@@ -101,12 +102,12 @@ void TRegistry::CloseKey() { fKeyFile.clear(); }
 
 bool TRegistry::KeyExists(const std::string &key) const {
   std::string file, sub;
-  return KeyPaths(key, file, sub) && IsRegularFile(file);
+  return KeyPaths(key, file, sub) && IsKeyFile(file);
 }
 
 bool TRegistry::DeleteKey(const std::string &key) {
   std::string file, sub;
-  if (!KeyPaths(key, file, sub) || !IsRegularFile(file)) return false;
+  if (!KeyPaths(key, file, sub) || !IsKeyFile(file)) return false;
   if (file == fKeyFile) CloseKey();
   if (DirectoryExists(sub) && !IsSymLink(sub)) DeleteEntryNoFollow(sub);
   return ::unlink(file.c_str()) == 0;
