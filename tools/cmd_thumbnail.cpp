@@ -64,8 +64,8 @@ int Thumbnail(const std::vector<std::string> &args) {
   buffer.open(QIODevice::WriteOnly);
   if (!picture.convertToFormat(QImage::Format_RGB32).save(&buffer, "PNG"))
     throw plm::Exception("the picture could not be encoded");
-  if (!plm::WriteFileReplacing(files[1], png.constData(), size_t(png.size())))
-    throw plm::EFOpenError("Cannot create file \"" + files[1] + "\". " + std::strerror(errno));
+  if (const int e = plm::WriteFileBytes(files[1], std::string_view(png.constData(), size_t(png.size()))))
+    throw plm::EFOpenError("Cannot create file \"" + files[1] + "\". " + std::strerror(e));
   plm::CheckLeaksNow();
   return 0;
 }
