@@ -140,7 +140,7 @@ void BM_LargestPage(benchmark::State &state) {
   double peak = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    plm::CopyFile(original, folder + "/Flavor.htm", false);
+    plm::CopyFileBytes(original, folder + "/Flavor.htm", false);
     state.ResumeTiming();
     peak = std::max(peak, PeakMegabytes([&] {
                       plm::TTemplatePreview p(folder);
