@@ -144,7 +144,7 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   });
   connect(CB_UsualFolder, &QWidget::customContextMenuRequested, this,
           [this](const QPoint &p) { PPMn_UsualFolder->popup(CB_UsualFolder->mapToGlobal(p)); });
-  new TKeyPreview(this, [this](int &key, Qt::KeyboardModifiers shift) {
+  fKeyPreview = new TKeyPreview(this, [this](int &key, Qt::KeyboardModifiers shift) {
     GuardCall([&] { FormKeyDown(key, shift); }, this);
   });
 
@@ -196,6 +196,9 @@ bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
 }
 
 TF_Main::~TF_Main() {
+  // The key preview goes first: taking the browser down sends key presses to its
+  // windows while they are being destroyed, which nothing of ours may look at.
+  delete fKeyPreview;
   // The page must go before the profile it was made with.
   if (QWebEnginePage *page = WebBrowser->page()) {
     WebBrowser->setPage(nullptr);

@@ -14,6 +14,7 @@ class QWebEngineLoadingInfo;
 class TDiskCaps;
 class TPreviewGuard;
 namespace plm {
+class TKeyPreview;
 class TSTCabReader;
 class TSTCabWriter;
 } // namespace plm
@@ -103,6 +104,7 @@ private:
 
   std::string fShellPath;
   QWebEngineProfile *fProfile = nullptr;
+  plm::TKeyPreview *fKeyPreview = nullptr;
   QUrl fPendingUrl;              // the navigation whose end is awaited
   bool fShowingTemplate = false; // that navigation is a template page
   bool fClosed = false;
