@@ -157,7 +157,7 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   connect(FileListBox, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) {
     Popuplistfile->popup(FileListBox->viewport()->mapToGlobal(p));
   });
-  new TKeyPreview(this, [this](int &key, Qt::KeyboardModifiers shift) {
+  fKeyPreview = new TKeyPreview(this, [this](int &key, Qt::KeyboardModifiers shift) {
     GuardCall([&] { FormKeyDown(key, shift); }, this);
   });
 
@@ -251,6 +251,9 @@ bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
 }
 
 TF_Main::~TF_Main() {
+  // The key preview goes first: taking the browser down sends key presses to its
+  // windows while they are being destroyed, which nothing of ours may look at.
+  delete fKeyPreview;
   // The page must go before the profile it was made with.
   if (QWebEnginePage *page = fProfile ? WebBrowser->page() : nullptr) {
     WebBrowser->setPage(nullptr);

@@ -16,6 +16,7 @@ class TPreviewGuard;
 class TUnPas2;
 namespace plm {
 class TLocalListener;
+class TKeyPreview;
 class TSTCabReader;
 class TSTCabWriter;
 } // namespace plm
@@ -127,6 +128,7 @@ private:
   void openpendingpath();
 
   QWebEngineProfile *fProfile = nullptr;
+  plm::TKeyPreview *fKeyPreview = nullptr;
   QUrl fPendingUrl;              // the navigation whose end is awaited
   bool fShowingTemplate = false; // that navigation is a template page
   bool fClosed = false;
