@@ -140,8 +140,10 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
           });
   InstallCopyOnlyMenu(WebBrowser);
   // Said in the browser area when the page could not be shown; the next page hides it.
+  // A sibling laid over the browser, not its child: the browser's accessibility tree does
+  // not list widgets placed inside it, so a screen reader would never reach the text.
   PageFailedLabel = new QLabel(QString::fromUtf8("La page de ce modèle n'a pas pu être affichée."),
-                               WebBrowser);
+                               WebBrowser->parentWidget());
   PageFailedLabel->setObjectName(QStringLiteral("PageFailedLabel"));
   PageFailedLabel->setAccessibleName(PageFailedLabel->text());
   PageFailedLabel->setAlignment(Qt::AlignCenter);
@@ -227,7 +229,7 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
 
 bool TF_Main::eventFilter(QObject *watched, QEvent *event) {
   if (watched == WebBrowser && event->type() == QEvent::Resize) {
-    PageFailedLabel->setGeometry(WebBrowser->rect());
+    PageFailedLabel->setGeometry(WebBrowser->geometry());
   } else if (watched == FileListBox->viewport() && event->type() == QEvent::MouseButtonPress) {
     const auto *me = static_cast<QMouseEvent *>(event);
     if (me->button() == Qt::RightButton) {
@@ -472,7 +474,7 @@ void TF_Main::WebBrowserRenderProcessFailed() {
   SetScreenCursor(TScreenCursor::crDefault);
   PreviewBusy = false;
   Snapshot_btn->setEnabled(false);
-  PageFailedLabel->setGeometry(WebBrowser->rect());
+  PageFailedLabel->setGeometry(WebBrowser->geometry());
   PageFailedLabel->show();
   PageFailedLabel->raise();
   emit PageFailed();
