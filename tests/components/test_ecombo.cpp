@@ -52,9 +52,11 @@ protected:
     QTRY_VERIFY(!fLog.empty() && fLog.back() == "dropup");
   }
 
+  // Declared first so that it outlives the window: the box reports losing the focus
+  // while the window is destroyed.
+  std::vector<std::string> fLog;
   std::unique_ptr<QWidget> fWindow;
   TEComboBox *fBox = nullptr;
-  std::vector<std::string> fLog;
 };
 
 using Log = std::vector<std::string>;
