@@ -424,7 +424,9 @@ TEST_F(Provider, DrivesFolderListsTheVolumesWithLabelsTypesAndIcons) {
                              SHGFI_SYSICONINDEX | SHGFI_PIDL | SHGFI_SMALLICON),
               reinterpret_cast<uintptr_t>(&TSystemImageList::Instance()));
     icons.push_back(sfi.iIcon);
-    if (names.size() == 2) EXPECT_EQ(PathOf(abs), Path("usb"));
+    if (names.size() == 2) {
+      EXPECT_EQ(PathOf(abs), Path("usb"));
+    }
     Free(abs);
     Free(item);
   }
