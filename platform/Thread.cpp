@@ -26,6 +26,11 @@ namespace {
 std::mutex gLock;
 std::condition_variable gChanged;
 std::deque<TThread *> gWaiting; // workers with a step handed over, oldest first
+// The application a wake-up is queued for and not yet taken: at most one at a time.
+// A wake-up per hand-off would pile up under a stream of changes (each queued wake-up
+// finds fresh steps to run, while the workers queue more), and the interface thread
+// would never get back to its other events.
+const QCoreApplication *gWakeQueued = nullptr;
 
 } // namespace
 
@@ -101,14 +106,17 @@ void TThread::Synchronize(const std::function<void()> &step) {
   }
   auto request = std::make_shared<Request>();
   request->Step = step;
+  QCoreApplication *wake = nullptr;
   {
     std::lock_guard<std::mutex> guard(gLock);
     fPending = request;
     gWaiting.push_back(this);
     gChanged.notify_all();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && gWakeQueued != app) wake = app;
+    if (wake) gWakeQueued = wake;
   }
-  if (QCoreApplication *app = QCoreApplication::instance())
-    QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+  if (wake) QMetaObject::invokeMethod(wake, [] { CheckSynchronize(); }, Qt::QueuedConnection);
   std::unique_lock<std::mutex> lock(gLock);
   gChanged.wait(lock, [&] { return request->Done; });
   if (request->Error) std::rethrow_exception(request->Error);
@@ -141,6 +149,8 @@ bool TThread::RunPending(TThread *worker, std::unique_lock<std::mutex> &lock) {
 bool TThread::CheckSynchronize() {
   if (!InMainThread()) return false;
   std::unique_lock<std::mutex> lock(gLock);
+  // From here on, a hand-off queues a wake-up of its own.
+  gWakeQueued = nullptr;
   // Only the steps handed over so far: a busy worker that hands over again at once
   // waits for the next wake-up, so other events of the interface thread get their turn.
   size_t count = gWaiting.size();

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 using namespace plm;
 
@@ -133,4 +134,48 @@ TEST(Thread, AStepCalledOnTheInterfaceThreadRunsAtOnce) {
   TWorker w([](TWorker &) {});
   w.Synchronize([&] { ran = true; });
   EXPECT_TRUE(ran);
+}
+
+namespace {
+
+// Counts the queued calls the application object receives: the hand-off's wake-ups.
+class TWakeCounter : public QObject {
+public:
+  int Count = 0;
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::MetaCall) ++Count;
+    return false;
+  }
+};
+
+} // namespace
+
+// Wake-ups must not pile up: under a stream of hand-offs each queued wake-up would find
+// fresh steps and the workers would queue more, so the interface thread never got back
+// to its other events.
+TEST(Thread, HandOffsWaitingTogetherShareOneWakeUp) {
+  constexpr int kWorkers = 4;
+  std::atomic<int> ran{0};
+  std::vector<std::unique_ptr<TWorker>> workers;
+  for (int i = 0; i < kWorkers; ++i) {
+    workers.push_back(std::make_unique<TWorker>([&](TWorker &w) {
+      w.Synchronize([&] { ++ran; });
+      w.Synchronize([&] { ++ran; });
+    }));
+    workers.back()->Resume();
+  }
+  for (auto &w : workers)
+    ASSERT_TRUE(WaitForHandOff(*w));
+
+  TWakeCounter counter;
+  QCoreApplication::instance()->installEventFilter(&counter);
+  QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
+  EXPECT_EQ(ran.load(), kWorkers);
+  EXPECT_EQ(counter.Count, 1);
+  // The second steps, handed over after that wake-up was taken, get one of their own.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ran.load() == 2 * kWorkers; }, 10000));
+  QCoreApplication::instance()->removeEventFilter(&counter);
+  for (auto &w : workers)
+    w->WaitFor();
+  EXPECT_EQ(ran.load(), 2 * kWorkers);
 }
