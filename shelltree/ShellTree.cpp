@@ -634,7 +634,7 @@ void TShellTree::RefreshChildren(TShellnode *node, bool all) {
 
   for (int i = node->Count() - 1; i >= 0; --i) {
     TShellnode *c = node->Child(i);
-    if (c && !c->Info.Kept) delete node->takeChild(i);
+    if (c && !c->Info.Kept) DeleteChild(node, i);
   }
   node->SetHasChildren(node->Count() > 0);
   SortChildren(node, false);
@@ -694,12 +694,43 @@ bool TShellTree::AddOrUpdateChild(TShellnode *parent, LPITEMIDLIST item, TChildI
   }
   if (!hasKids) {
     node->Info.Enumerated = false;
-    qDeleteAll(node->takeChildren());
+    DeleteChildren(node);
     if (!node->MonitorStarted) StartMonitor(node);
   }
   node->SetHasChildren(hasKids);
   node->UpdateIcons();
   return true;
+}
+
+namespace {
+
+bool IsWithin(const QTreeWidgetItem *item, const QTreeWidgetItem *ancestor) {
+  for (; item; item = item->parent())
+    if (item == ancestor) return true;
+  return false;
+}
+
+} // namespace
+
+// A node holding the selection is deleted: the selection goes where the tree view of the
+// platform puts it - the next sibling, else the parent, else the previous sibling - and
+// OnChange is raised. Left to itself, the item model would drop the selection silently
+// when the node is an ancestor of the selected one.
+void TShellTree::DeleteChild(TShellnode *parent, int index) {
+  QTreeWidgetItem *doomed = parent->child(index);
+  if (!doomed) return;
+  if (IsWithin(currentItem(), doomed)) {
+    QTreeWidgetItem *next = parent->child(index + 1);
+    if (!next) next = parent;
+    setSelected(AsNode(next));
+  }
+  delete parent->takeChild(parent->indexOfChild(doomed));
+}
+
+void TShellTree::DeleteChildren(TShellnode *parent) {
+  QTreeWidgetItem *current = currentItem();
+  if (current != parent && IsWithin(current, parent)) setSelected(parent);
+  qDeleteAll(parent->takeChildren());
 }
 
 void TShellTree::FireFileAdd(IShellFolder *folder, LPCITEMIDLIST item, uint32_t attrs,

@@ -221,6 +221,8 @@ private:
   void AttachImages();
   void EditEnded(TShellnode *node, const std::string &text);
   void ClearNodes();
+  void DeleteChild(TShellnode *parent, int index);
+  void DeleteChildren(TShellnode *parent);
 
   std::string fPendingPath;
   TDeviceWindow *fDeviceWindow = nullptr;

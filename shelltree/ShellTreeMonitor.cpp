@@ -147,7 +147,7 @@ void TShellTree::DriveChanged(uintptr_t event, const DEV_BROADCAST_VOLUME *volum
       shown.push_back(MountKey(path));
       if (!NamesMountPoint(volume, path)) continue;
       if (event == DBT_DEVICEREMOVECOMPLETE) {
-        qDeleteAll(child->takeChildren());
+        DeleteChildren(child);
         child->SetExpanded(false); // so that its button opens it, and reads it, again
       }
       // The volume's contents are read again only when the user opens it.

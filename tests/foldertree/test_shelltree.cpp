@@ -201,6 +201,37 @@ TEST_F(ShellTreeTest, ARefreshKeepsUnchangedNodesAddsNewOnesInOrderAndDropsVanis
   EXPECT_FALSE(b->HasChildren());
 }
 
+// The selection moves as the platform's tree view moves it: to the next sibling, else
+// the parent, also when the vanished folder only holds the selected one.
+TEST_F(ShellTreeTest, WhenTheSelectionVanishesTheNextSiblingOrTheParentIsSelected) {
+  Dir("t/a/deep/deeper");
+  Dir("t/b");
+  Dir("t/c");
+  TShellTree &t = Tree(fRoot + "/t");
+  TShellnode *root = t.RootNode();
+  t.UpdAutoThread = false; // only the refreshes made here
+  ASSERT_TRUE(t.Expand(ChildNamed(root, "a")));
+  ASSERT_TRUE(t.Expand(ChildNamed(ChildNamed(root, "a"), "deep")));
+  t.setSelected(ChildNamed(ChildNamed(ChildNamed(root, "a"), "deep"), "deeper"));
+  int changes = fChanges;
+
+  std::system(("rm -rf '" + fRoot + "/t/a'").c_str());
+  t.RefreshNode(root, false);
+  EXPECT_EQ(Labels(root), (Names{"b", "c"}));
+  EXPECT_EQ(t.Selected(), ChildNamed(root, "b"));
+  EXPECT_EQ(fChanges, changes + 1);
+  EXPECT_EQ(t.Path(), fRoot + "/t/b");
+
+  t.setSelected(ChildNamed(root, "c"));
+  changes = fChanges;
+  ::rmdir((fRoot + "/t/c").c_str());
+  ::rmdir((fRoot + "/t/b").c_str());
+  t.RefreshNode(root, false);
+  EXPECT_EQ(Labels(root), Names{});
+  EXPECT_EQ(t.Selected(), root);
+  EXPECT_GT(fChanges, changes);
+}
+
 TEST_F(ShellTreeTest, WithUpdAutoOffAFolderIsReadOnceUntilARecursiveRefresh) {
   Dir("t/a/one");
   TShellTree &t = Tree(fRoot + "/t");
