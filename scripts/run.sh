@@ -23,4 +23,4 @@ fi
 
 # The browser engine refuses to run as root with its sandbox on.
 if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
-exec "$bin/plmlooker"
+exec "$bin/plmlooker" "$@"
