@@ -7,6 +7,7 @@
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/LeakCheck.h"
+#include "platform/Process.h"
 #include "platform/GraphicsStart.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
@@ -23,6 +24,8 @@
 #include <vector>
 
 int main(int argc, char **argv) {
+  // The folder tree watches every folder it shows, at a few descriptors each.
+  plm::RaiseOpenFileLimit();
   // A start while the viewer runs ends once its main window is made, its guard having
   // brought the running one forward: it loads no graphics driver.
   const std::vector<std::string> startArgs(argv, argv + argc);

@@ -2,12 +2,28 @@
 
 #include "platform/UniqueFd.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 
 namespace plm {
+
+uint64_t OpenFileLimit() {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return 1024;
+  return r.rlim_cur == RLIM_INFINITY ? UINT64_MAX : uint64_t(r.rlim_cur);
+}
+
+uint64_t RaiseOpenFileLimit() {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+    r.rlim_cur = r.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &r); // on failure the old limit stays, which is no error
+  }
+  return OpenFileLimit();
+}
 
 int ExecProgram(const std::string &path, const std::vector<std::string> &args,
                 bool outputToStandardError) {

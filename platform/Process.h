@@ -1,6 +1,7 @@
 #pragma once
 // Handing the rest of a run over to another program, as plmtool does for the verbs that
 // live in its companion programs.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,5 +14,13 @@ namespace plm {
 // error code.
 int ExecProgram(const std::string &path, const std::vector<std::string> &args,
                 bool outputToStandardError = false);
+
+// The most descriptors the process may have open at once (its soft limit).
+uint64_t OpenFileLimit();
+
+// Raises that limit as far as the system lets this process (to its hard limit) and
+// returns the limit in force afterwards. The folder tree keeps a few descriptors for each
+// folder it shows, far beyond the usual default of 1,024 in a large folder.
+uint64_t RaiseOpenFileLimit();
 
 } // namespace plm

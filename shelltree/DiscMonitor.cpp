@@ -1,14 +1,33 @@
 #include "shelltree/DiscMonitor.h"
 
+#include "platform/Process.h"
 #include "platform/gui/ErrorReport.h"
 
 namespace plm {
+
+namespace {
+
+// Monitors alive, each holding its two events and, while it runs, its notification.
+std::atomic<uint64_t> gLiveMonitors{0};
+constexpr uint64_t kDescriptorsPerMonitor = 3;
+// Kept free for the rest of the program.
+constexpr uint64_t kSpareDescriptors = 512;
+
+} // namespace
+
+bool TDiscMonitorThread::DescriptorsToSpare() {
+  const uint64_t limit = OpenFileLimit();
+  return limit > kSpareDescriptors &&
+         (gLiveMonitors + 1) * kDescriptorsPerMonitor <= limit - kSpareDescriptors;
+}
 
 TDiscMonitorThread::TDiscMonitorThread(TShellnode *node, std::string watchPath, uint32_t filter,
                                        TFolderChanged folderChanged)
     : WatchNode(node), WatchPath(std::move(watchPath)), Filter(filter),
       StopEvent(CreateEventA(false)), FilterEvent(CreateEventA(false)),
-      fFolderChanged(std::move(folderChanged)) {}
+      fFolderChanged(std::move(folderChanged)) {
+  ++gLiveMonitors;
+}
 
 TDiscMonitorThread::~TDiscMonitorThread() {
   // A change handed over just before the stop still runs while we wait below; it must
@@ -21,6 +40,7 @@ TDiscMonitorThread::~TDiscMonitorThread() {
   CloseHandle(StopEvent);
   CloseHandle(FilterEvent);
   StopEvent = FilterEvent = INVALID_HANDLE_VALUE;
+  --gLiveMonitors;
 }
 
 void TDiscMonitorThread::Signal(HANDLE TDiscMonitorThread::*event) {
@@ -41,7 +61,7 @@ void TDiscMonitorThread::Execute() {
     if (h != INVALID_HANDLE_VALUE) ++fArms;
     return h;
   };
-  HANDLE h = watch();
+  HANDLE h = Usable() ? watch() : INVALID_HANDLE_VALUE;
   for (;;) {
     if (h == INVALID_HANDLE_VALUE) {
       Failed = true;
@@ -51,6 +71,13 @@ void TDiscMonitorThread::Execute() {
     const uint32_t result = WaitForMultipleObjects(3, handles, INFINITE);
     if (result == WAIT_OBJECT_0) {
       FindCloseChangeNotification(h);
+      break;
+    }
+    if (result == WAIT_FAILED) {
+      // A wait that cannot be made now cannot be made later either: going round again
+      // would spin for ever and keep the stop from ever being seen.
+      FindCloseChangeNotification(h);
+      Failed = true;
       break;
     }
     if (result == WAIT_OBJECT_0 + 1) {

@@ -26,6 +26,13 @@ public:
   // Stops the worker and waits for it; runs no refresh for the node from then on.
   ~TDiscMonitorThread() override;
 
+  // Whether the monitor could be made whole (its two events exist); one that could not
+  // is not started.
+  bool Usable() const { return StopEvent != INVALID_HANDLE_VALUE && FilterEvent != INVALID_HANDLE_VALUE; }
+  // Whether one more monitor leaves the process enough descriptors for everything else
+  // (opening templates, the browser engine): each monitor holds three.
+  static bool DescriptorsToSpare();
+
   // Hands over a new filter; a running worker watches again with it.
   void SetFilter(uint32_t filter);
   // Notifications set up so far, and changes handed over whose step has run: a change

@@ -54,15 +54,18 @@ TDiscMonitorThread::TDiscMonitorThread(TShellnode *node)
 
 void TShellTree::StartMonitor(TShellnode *node) {
   if (node->MonitorStarted) return;
-  if (!Trim(node->NodePath()).empty()) {
+  // Out of descriptors, or of threads, the folder goes unwatched, as one whose
+  // notification cannot be set up: the tree itself and the rest of the program go on.
+  if (!Trim(node->NodePath()).empty() && TDiscMonitorThread::DescriptorsToSpare()) {
     auto thread = std::make_unique<TDiscMonitorThread>(node);
     TDiscMonitorThread *started = thread.get();
     node->MonitorThread = std::move(thread);
     try {
-      started->Resume();
+      if (started->Usable())
+        started->Resume();
+      else
+        node->MonitorThread.reset();
     } catch (const EOSError &) {
-      // No thread to be had (the system's limit): the folder goes unwatched, as one
-      // whose notification cannot be set up.
       node->MonitorThread.reset();
     }
   }

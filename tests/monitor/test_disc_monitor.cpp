@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace plm;
@@ -100,6 +101,55 @@ TEST(DiscMonitor, AFolderThatCannotBeWatchedFailsQuietly) {
   missing->SetFilter(7);
   missing.reset();
   file.reset();
+  EXPECT_EQ(owner.Changes, 0);
+}
+
+namespace {
+
+// Lowers the process's descriptor limit for the life of the object.
+class TDescriptorLimit {
+public:
+  explicit TDescriptorLimit(rlim_t soft) {
+    ::getrlimit(RLIMIT_NOFILE, &fSaved);
+    rlimit low = fSaved;
+    low.rlim_cur = soft;
+    fSet = ::setrlimit(RLIMIT_NOFILE, &low) == 0;
+  }
+  ~TDescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &fSaved); }
+  bool Set() const { return fSet; }
+
+private:
+  rlimit fSaved{};
+  bool fSet = false;
+};
+
+// A limit at the lowest free descriptor number leaves no number a new descriptor may take.
+rlim_t NoDescriptorLeft() {
+  const int lowest = ::dup(0);
+  if (lowest >= 0) ::close(lowest);
+  return rlim_t(lowest < 0 ? 0 : lowest);
+}
+
+} // namespace
+
+// With every descriptor taken the monitor cannot make its events: it ends as failed at
+// once instead of waiting on nothing for ever, and goes without hanging.
+TEST(DiscMonitor, AMonitorWithoutDescriptorsFailsAndStops) {
+  plmtest::TempTree t;
+  FakeOwner owner;
+  std::unique_ptr<TDiscMonitorThread> m;
+  {
+    TDescriptorLimit none(NoDescriptorLeft());
+    ASSERT_TRUE(none.Set());
+    m = std::make_unique<TDiscMonitorThread>(FakeNode(&owner), t.Root(), kDirs, owner.Handler());
+    EXPECT_FALSE(m->Usable());
+    EXPECT_FALSE(TDiscMonitorThread::DescriptorsToSpare());
+  }
+  m->Resume();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return m->Finished(); }, 10000));
+  EXPECT_TRUE(m->Failed);
+  m->SetFilter(7);
+  m.reset();
   EXPECT_EQ(owner.Changes, 0);
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/ChangeNotify.h"
 #include "platform/FileSys.h"
+#include "platform/Process.h"
 #include "shelltree/DiscMonitor.h"
 #include "shelltree/Pidl.h"
 #include "shelltree/ShellTree.h"
@@ -22,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +75,7 @@ bool AllArmed(TShellnode *node) {
 class TreeMonitorTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    RaiseOpenFileLimit(); // as the viewer does: a few descriptors for each folder shown
     ::setenv("HOME", fFolders.MakeDir("home").c_str(), 1);
     ::unsetenv("XDG_CONFIG_HOME");
     fWindow = std::make_unique<QWidget>();
@@ -263,6 +267,43 @@ TEST_F(TreeMonitorTest, FiveHundredShownFoldersAreWatchedThroughOneInotifyInstan
   Dir("root/f250/sub");
   TShellnode *f250 = Child(root, "f250");
   ASSERT_TRUE(WaitFor([&] { return f250->HasChildren(); }));
+}
+
+// With few descriptors to spare, the folders past the budget go unwatched: every folder
+// is still shown, the first ones still follow their changes, descriptors remain for the
+// rest of the program, and the tree goes without hanging.
+TEST_F(TreeMonitorTest, FoldersPastTheDescriptorBudgetAreShownUnwatched) {
+  for (int i = 0; i < 300; ++i)
+    Dir("root/f" + std::to_string(i));
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlim_t open = 0;
+  for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++open;
+  rlimit low = saved;
+  low.rlim_cur = open + 512 + 3 * 40; // room for some forty monitors past the spare ones
+  ASSERT_LT(low.rlim_cur, saved.rlim_cur);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  struct TRestoreLimit {
+    rlimit r;
+    ~TRestoreLimit() { ::setrlimit(RLIMIT_NOFILE, &r); }
+  } restore{saved};
+
+  TShellTree &tree = Tree(P("root"));
+  TShellnode *root = tree.RootNode();
+  ASSERT_EQ(root->Count(), 300);
+  ASSERT_TRUE(AllArmed(root));
+  const size_t watched = Monitors(root).size();
+  EXPECT_GT(watched, 10u);
+  EXPECT_LT(watched, 100u);
+  const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  EXPECT_GE(spare, 0);
+  if (spare >= 0) ::close(spare);
+
+  Dir("root/zzz"); // the root was the first to be watched
+  ASSERT_TRUE(WaitFor([&] { return Child(root, "zzz") != nullptr; }));
+  delete fTree;
+  fTree = nullptr;
 }
 
 // Destroys a tree while its monitors hand changes over: no hang, no freed node touched
