@@ -17,6 +17,25 @@ constexpr uint32_t kMaxHeaderReserve = 60000;
 constexpr uint32_t kMaxNameBytes = 255; // without the terminating zero
 constexpr uint32_t kMaxFolderBytes = 0x7FFF8000u;
 
+// Where each field lies in its record, by the format's own field names.
+namespace cfheader { // the fixed part of the cabinet header
+constexpr size_t signature = 0, cbCabinet = 8, coffFiles = 16, versionMinor = 24,
+                 versionMajor = 25, cFolders = 26, cFiles = 28, flags = 30, setID = 32,
+                 iCabinet = 34;
+} // namespace cfheader
+namespace cfreserve { // after the fixed part when kFlagReservePresent is set
+constexpr size_t cbCFHeader = 0, cbCFFolder = 2, cbCFData = 3;
+} // namespace cfreserve
+namespace cffolder {
+constexpr size_t coffCabStart = 0, cCFData = 4, typeCompress = 6;
+} // namespace cffolder
+namespace cffile { // before the name
+constexpr size_t cbFile = 0, uoffFolderStart = 4, iFolder = 8, date = 10, time = 12, attribs = 14;
+} // namespace cffile
+namespace cfdata {
+constexpr size_t csum = 0, cbData = 4, cbUncomp = 6;
+} // namespace cfdata
+
 constexpr uint16_t kFlagPrevCabinet = 0x0001;
 constexpr uint16_t kFlagNextCabinet = 0x0002;
 constexpr uint16_t kFlagReservePresent = 0x0004;

@@ -148,15 +148,16 @@ private:
 int ReadFixedHeader(Input &in, RawCab &cab, uint16_t &nFolders, uint16_t &nFiles,
                     uint32_t &coffFiles) {
   uint8_t h[kHeaderSize];
-  if (!in.Read(h, sizeof h) || std::memcmp(h, "MSCF", 4) != 0) return FDIERROR_NOT_A_CABINET;
-  if (h[25] != 1) return FDIERROR_UNKNOWN_CABINET_VERSION;
-  cab.size = GetU32(h + 8);
-  coffFiles = GetU32(h + 16);
-  nFolders = GetU16(h + 26);
-  nFiles = GetU16(h + 28);
-  cab.flags = GetU16(h + 30);
-  cab.setID = GetU16(h + 32);
-  cab.iCabinet = GetU16(h + 34);
+  if (!in.Read(h, sizeof h) || std::memcmp(h + cfheader::signature, "MSCF", 4) != 0)
+    return FDIERROR_NOT_A_CABINET;
+  if (h[cfheader::versionMajor] != 1) return FDIERROR_UNKNOWN_CABINET_VERSION;
+  cab.size = GetU32(h + cfheader::cbCabinet);
+  coffFiles = GetU32(h + cfheader::coffFiles);
+  nFolders = GetU16(h + cfheader::cFolders);
+  nFiles = GetU16(h + cfheader::cFiles);
+  cab.flags = GetU16(h + cfheader::flags);
+  cab.setID = GetU16(h + cfheader::setID);
+  cab.iCabinet = GetU16(h + cfheader::iCabinet);
   return FDIERROR_NONE;
 }
 
@@ -168,9 +169,9 @@ int ParseCabinet(Input &in, RawCab &cab) {
   if (cab.flags & kFlagReservePresent) {
     uint8_t r[kHeaderReserveInfo];
     if (!in.Read(r, sizeof r)) return FDIERROR_CORRUPT_CABINET;
-    cab.resHeader = GetU16(r);
-    cab.resFolder = r[2];
-    cab.resData = r[3];
+    cab.resHeader = GetU16(r + cfreserve::cbCFHeader);
+    cab.resFolder = r[cfreserve::cbCFFolder];
+    cab.resData = r[cfreserve::cbCFData];
     if (cab.resHeader > kMaxHeaderReserve || !in.Skip(cab.resHeader))
       return FDIERROR_CORRUPT_CABINET;
     pos += kHeaderReserveInfo + cab.resHeader;
@@ -191,9 +192,9 @@ int ParseCabinet(Input &in, RawCab &cab) {
   for (RawFolder &f : cab.folders) {
     uint8_t b[kFolderSize];
     if (!in.Read(b, sizeof b) || !in.Skip(cab.resFolder)) return FDIERROR_CORRUPT_CABINET;
-    f.dataOffset = GetU32(b);
-    f.blocks = GetU16(b + 4);
-    f.comp = GetU16(b + 6);
+    f.dataOffset = GetU32(b + cffolder::coffCabStart);
+    f.blocks = GetU16(b + cffolder::cCFData);
+    f.comp = GetU16(b + cffolder::typeCompress);
     pos += kFolderSize + cab.resFolder;
   }
   if (nFiles == 0) return FDIERROR_NONE;
@@ -204,12 +205,12 @@ int ParseCabinet(Input &in, RawCab &cab) {
     uint8_t b[kFileSize];
     if (!in.Read(b, sizeof b) || !in.ReadString(f.name, kMaxNameBytes, false))
       return FDIERROR_CORRUPT_CABINET;
-    f.size = GetU32(b);
-    f.offset = GetU32(b + 4);
-    f.folder = GetU16(b + 8);
-    f.date = GetU16(b + 10);
-    f.time = GetU16(b + 12);
-    f.attribs = GetU16(b + 14);
+    f.size = GetU32(b + cffile::cbFile);
+    f.offset = GetU32(b + cffile::uoffFolderStart);
+    f.folder = GetU16(b + cffile::iFolder);
+    f.date = GetU16(b + cffile::date);
+    f.time = GetU16(b + cffile::time);
+    f.attribs = GetU16(b + cffile::attribs);
     bool valid;
     switch (f.folder) {
     case kFolderContinuedFromPrev:
@@ -369,6 +370,29 @@ int MapMspackError(int e) {
 
 // ---- one FDICopy call ------------------------------------------------------------------
 
+// A notification record: the set and the number of the cabinet it speaks of and up to
+// three strings, which the caller keeps alive (and writable) for the notification.
+FDINOTIFICATION Record(uint16_t setID, uint16_t iCabinet, std::string *s1 = nullptr,
+                       std::string *s2 = nullptr, char *s3 = nullptr) {
+  FDINOTIFICATION n{};
+  n.psz1 = s1 ? s1->data() : nullptr;
+  n.psz2 = s2 ? s2->data() : nullptr;
+  n.psz3 = s3;
+  n.setID = setID;
+  n.iCabinet = iCabinet;
+  return n;
+}
+
+// A notification record about a file of the cabinet, named by name.
+FDINOTIFICATION FileRecord(const RawCab &cab, const RawFile &f, std::string &name) {
+  FDINOTIFICATION n = Record(cab.setID, cab.iCabinet, &name);
+  n.date = f.date;
+  n.time = f.time;
+  n.attribs = f.attribs;
+  n.iFolder = f.folder;
+  return n;
+}
+
 class CopyJob {
 public:
   CopyJob(const Fdi &fdi, std::string path, std::string name, PFNFDINOTIFY notify, void *pv)
@@ -491,12 +515,8 @@ bool CopyJob::AskNext(int fdie, std::string &path) {
   std::string nextName = last.raw.nextCab, nextDisk = last.raw.nextDisk;
   std::vector<char> buf(std::max<size_t>(CB_MAX_CAB_PATH, fNextPath.size() + 1), 0);
   std::memcpy(buf.data(), fNextPath.c_str(), fNextPath.size());
-  FDINOTIFICATION n{};
-  n.psz1 = nextName.data();
-  n.psz2 = nextDisk.data();
-  n.psz3 = buf.data();
-  n.setID = last.raw.setID;
-  n.iCabinet = uint16_t(last.raw.iCabinet + 1);
+  FDINOTIFICATION n = Record(last.raw.setID, uint16_t(last.raw.iCabinet + 1), &nextName,
+                             &nextDisk, buf.data());
   n.fdie = FDIERROR(fdie);
   if (Notify(fdintNEXT_CABINET, n) == -1) return false;
   buf.back() = 0;
@@ -566,12 +586,7 @@ int CopyJob::Run() {
 
   {
     std::string next = raw.nextCab, disk = raw.nextDisk, path = fPath;
-    FDINOTIFICATION n{};
-    n.psz1 = next.data();
-    n.psz2 = disk.data();
-    n.psz3 = path.data();
-    n.setID = raw.setID;
-    n.iCabinet = raw.iCabinet;
+    FDINOTIFICATION n = Record(raw.setID, raw.iCabinet, &next, &disk, path.data());
     if (Notify(fdintCABINET_INFO, n) == -1) return FDIERROR_USER_ABORT;
   }
   if (raw.files.empty()) return FDIERROR_NONE;
@@ -598,12 +613,7 @@ int CopyJob::Run() {
     std::string name = rf.name;
     if (rf.folder == kFolderContinuedFromPrev || rf.folder == kFolderContinuedPrevAndNext) {
       std::string prev = raw.prevCab, disk = raw.prevDisk;
-      FDINOTIFICATION n{};
-      n.psz1 = name.data();
-      n.psz2 = prev.data();
-      n.psz3 = disk.data();
-      n.setID = raw.setID;
-      n.iCabinet = raw.iCabinet;
+      FDINOTIFICATION n = Record(raw.setID, raw.iCabinet, &name, &prev, disk.data());
       if (Notify(fdintPARTIAL_FILE, n) == -1) return FDIERROR_USER_ABORT;
       continue;
     }
@@ -611,15 +621,8 @@ int CopyJob::Run() {
         rf.folder == kFolderContinuedToNext ? raw.folders.size() - 1 : size_t(rf.folder);
     if ((raw.folders[folder].comp & tcompMASK_TYPE) > tcompTYPE_LZX) return FDIERROR_BAD_COMPR_TYPE;
 
-    FDINOTIFICATION n{};
+    FDINOTIFICATION n = FileRecord(raw, rf, name);
     n.cb = int32_t(rf.size);
-    n.psz1 = name.data();
-    n.date = rf.date;
-    n.time = rf.time;
-    n.attribs = rf.attribs;
-    n.setID = raw.setID;
-    n.iCabinet = raw.iCabinet;
-    n.iFolder = rf.folder;
     const CABHANDLE hf = Notify(fdintCOPY_FILE, n);
     if (hf == -1) return FDIERROR_USER_ABORT;
     if (hf == 0) continue;
@@ -642,16 +645,9 @@ int CopyJob::Run() {
       return e;
     }
 
-    FDINOTIFICATION c{};
-    c.psz1 = name.data();
+    FDINOTIFICATION c = FileRecord(raw, rf, name);
     c.hf = hf;
-    c.date = rf.date;
-    c.time = rf.time;
-    c.attribs = rf.attribs;
     c.cb = (rf.attribs & _A_EXEC) ? 1 : 0;
-    c.setID = raw.setID;
-    c.iCabinet = raw.iCabinet;
-    c.iFolder = rf.folder;
     const CABHANDLE r = Notify(fdintCLOSE_FILE_INFO, c);
     if (r == -1 || r == 0) return FDIERROR_USER_ABORT;
   }
