@@ -27,11 +27,8 @@ const std::vector<uint8_t> &Animation() {
     g.height = 600;
     g.colors = fixtures::Palette(256);
     for (int i = 0; i < 100; ++i) {
-      fixtures::Frame f;
-      f.width = 800;
-      f.height = 600;
+      fixtures::Frame f = fixtures::FullFrame(800, 600, 256, uint32_t(i + 1), 6);
       f.delay = 4;
-      f.pixels = fixtures::Pixels(800, 600, 256, uint32_t(i + 1), 6);
       g.frames.push_back(std::move(f));
     }
     return fixtures::Encode(g);
@@ -40,18 +37,8 @@ const std::vector<uint8_t> &Animation() {
 }
 
 const std::vector<uint8_t> &Still() {
-  static const std::vector<uint8_t> bytes = [] {
-    fixtures::Gif g;
-    g.width = 4000;
-    g.height = 3000;
-    g.colors = fixtures::Palette(256);
-    fixtures::Frame f;
-    f.width = 4000;
-    f.height = 3000;
-    f.pixels = fixtures::Pixels(4000, 3000, 256, 77, 6);
-    g.frames.push_back(std::move(f));
-    return fixtures::Encode(g);
-  }();
+  static const std::vector<uint8_t> bytes =
+      fixtures::OneFrameGif(4000, 3000, 256, fixtures::Pixels(4000, 3000, 256, 77, 6));
   return bytes;
 }
 

@@ -26,18 +26,17 @@ int main(int argc, char **argv) {
     g.height = 9;
     g.colors = fixtures::Palette(1 << bits);
     for (int i = 0; i < 3; ++i) {
-      fixtures::Frame f;
-      f.width = 24 - i * 4;
-      f.height = 9 - i * 2;
+      fixtures::Frame f = fixtures::FullFrame(24 - i * 4, 9 - i * 2, i == 2 ? 4 : 1 << bits,
+                                              uint32_t(bits * 10 + i), 3);
       f.interlace = i == 1;
       f.delay = 10 * i;
       if (i == 2) f.colors = fixtures::Palette(4);
-      f.pixels =
-          fixtures::Pixels(f.width, f.height, i == 2 ? 4 : 1 << bits, uint32_t(bits * 10 + i), 3);
       g.frames.push_back(f);
     }
     save(Encode(g));
   }
+  // A still picture, as most templates hold.
+  save(fixtures::OneFrameGif(16, 12, 2, fixtures::Pixels(16, 12, 2, 5, 4)));
   // Extensions of every kind, built by hand: plain text, comment, application, unknown.
   std::vector<uint8_t> b = {'G', 'I', 'F', '8', '9', 'a', 8, 0, 4, 0, 0x81, 0, 0};
   for (int i = 0; i < 4; ++i)

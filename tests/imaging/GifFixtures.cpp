@@ -120,6 +120,27 @@ std::vector<uint8_t> Encode(const Gif &g) {
   return out;
 }
 
+Frame FullFrame(int width, int height, int colors, uint32_t seed, int runLength) {
+  Frame f;
+  f.width = width;
+  f.height = height;
+  f.pixels = Pixels(width, height, colors, seed, runLength);
+  return f;
+}
+
+std::vector<uint8_t> OneFrameGif(int width, int height, int colors, std::vector<uint8_t> pixels) {
+  Gif g;
+  g.width = width;
+  g.height = height;
+  g.colors = Palette(colors);
+  Frame f;
+  f.width = width;
+  f.height = height;
+  f.pixels = std::move(pixels);
+  g.frames.push_back(std::move(f));
+  return Encode(g);
+}
+
 bool Decode(const std::vector<uint8_t> &bytes, std::vector<Decoded> &frames) {
   Reader r{&bytes};
   int err = 0;

@@ -29,8 +29,15 @@ std::vector<Rgb> Palette(int n);
 // length runLength (1 = noise).
 std::vector<uint8_t> Pixels(int w, int h, int colors, uint32_t seed, int runLength = 1);
 
+// A frame filling a width x height picture, its pixels from Pixels(width, height, colors,
+// seed, runLength).
+Frame FullFrame(int width, int height, int colors, uint32_t seed, int runLength = 1);
+
 // Encodes with giflib (GIF89a); the rows of interlaced frames go out in interlace order.
 std::vector<uint8_t> Encode(const Gif &gif);
+// A still picture: one frame filling it, a global table of colors entries (a power of
+// two), no graphic control extension.
+std::vector<uint8_t> OneFrameGif(int width, int height, int colors, std::vector<uint8_t> pixels);
 
 struct Decoded {
   int width = 0, height = 0;

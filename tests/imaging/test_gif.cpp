@@ -52,13 +52,7 @@ void ExpectSameAsGiflib(const std::vector<uint8_t> &bytes, const std::string &wh
   }
 }
 
-fixtures::Frame MakeFrame(int w, int h, int colors, uint32_t seed, int run = 1) {
-  fixtures::Frame f;
-  f.width = w;
-  f.height = h;
-  f.pixels = fixtures::Pixels(w, h, colors, seed, run);
-  return f;
-}
+using fixtures::FullFrame;
 
 std::string Shell(const std::string &cmd) {
   const int rc = std::system(cmd.c_str());
@@ -87,8 +81,8 @@ TEST(GifAgainstGiflib, EveryMinimumCodeSizeWithMidStreamClears) {
     g.height = 120;
     g.colors = fixtures::Palette(1 << bits);
     // Noise fills the string table several times over: the encoder clears mid-stream.
-    g.frames.push_back(MakeFrame(160, 120, 1 << bits, uint32_t(bits)));
-    g.frames.push_back(MakeFrame(160, 120, 1 << bits, uint32_t(bits + 100), 9));
+    g.frames.push_back(FullFrame(160, 120, 1 << bits, uint32_t(bits)));
+    g.frames.push_back(FullFrame(160, 120, 1 << bits, uint32_t(bits + 100), 9));
     ExpectSameAsGiflib(fixtures::Encode(g), "bits " + std::to_string(bits));
   }
 }
@@ -99,7 +93,7 @@ TEST(GifAgainstGiflib, InterlacedHeightsOneToNine) {
     g.width = 7;
     g.height = h;
     g.colors = fixtures::Palette(16);
-    fixtures::Frame f = MakeFrame(7, h, 16, uint32_t(h));
+    fixtures::Frame f = FullFrame(7, h, 16, uint32_t(h));
     f.interlace = true;
     // Each row distinct, so that a misplaced row shows.
     for (int y = 0; y < h; ++y)
@@ -116,7 +110,7 @@ TEST(GifAgainstGiflib, LocalAndGlobalTablesAndSeveralFramesWithDelays) {
   g.colors = fixtures::Palette(32);
   const int delays[] = {-1, 5, 250, 299, 300, 1000};
   for (int i = 0; i < 6; ++i) {
-    fixtures::Frame f = MakeFrame(64 - i * 5, 48 - i * 3, i % 2 ? 4 : 32, uint32_t(i), 3);
+    fixtures::Frame f = FullFrame(64 - i * 5, 48 - i * 3, i % 2 ? 4 : 32, uint32_t(i), 3);
     if (i % 2) f.colors = fixtures::Palette(4); // local table, code size 2
     f.left = i;
     f.top = i;
@@ -150,8 +144,8 @@ TEST(GifAgainstGiflib, LongRunsSplitAcrossNarrowRows) {
   g.width = 3;
   g.height = 4000;
   g.colors = fixtures::Palette(4);
-  g.frames.push_back(MakeFrame(3, 4000, 4, 7, 2000));
-  g.frames.push_back(MakeFrame(3, 4000, 4, 8, 1));
+  g.frames.push_back(FullFrame(3, 4000, 4, 7, 2000));
+  g.frames.push_back(FullFrame(3, 4000, 4, 8, 1));
   ExpectSameAsGiflib(fixtures::Encode(g), "narrow");
 }
 
@@ -502,12 +496,7 @@ TEST(GifStream, PlainTextIsDrawnInTheForegroundColour) {
 // --- the picture
 
 TEST(GifImage, SavingWritesTheStoredBytesUnchanged) {
-  fixtures::Gif g;
-  g.width = 20;
-  g.height = 10;
-  g.colors = fixtures::Palette(8);
-  g.frames.push_back(MakeFrame(20, 10, 8, 1));
-  const auto bytes = fixtures::Encode(g);
+  const auto bytes = fixtures::OneFrameGif(20, 10, 8, fixtures::Pixels(20, 10, 8, 1));
   testutil::TempDir dir;
   fixtures::WriteFile(dir.Path("a.gif"), bytes);
   TGIFImage gif;
@@ -546,7 +535,7 @@ TEST(GifImage, FramesAndCurrentFrame) {
   g.colors = fixtures::Palette(4);
   const int delays[] = {50, 400, 120}; // Delay 5, 30 (the cap), 12
   for (int i = 0; i < 3; ++i) {
-    g.frames.push_back(MakeFrame(10 + i, 5 + i, 4, uint32_t(i)));
+    g.frames.push_back(FullFrame(10 + i, 5 + i, 4, uint32_t(i)));
     g.frames.back().delay = delays[i];
   }
   TGIFImage gif;
@@ -624,8 +613,8 @@ TEST(GifImage, AssignSharesTheData) {
   g.width = 8;
   g.height = 8;
   g.colors = fixtures::Palette(4);
-  g.frames.push_back(MakeFrame(8, 8, 4, 1));
-  g.frames.push_back(MakeFrame(8, 8, 4, 2));
+  g.frames.push_back(FullFrame(8, 8, 4, 1));
+  g.frames.push_back(FullFrame(8, 8, 4, 2));
   TGIFImage a;
   Load(a, fixtures::Encode(g));
   a.SetCurrentFrame(1);
@@ -698,8 +687,8 @@ TEST(GifImage, SharedTimerPoolAndAnimation) {
     g.width = 2;
     g.height = 2;
     g.colors = fixtures::Palette(4);
-    g.frames.push_back(MakeFrame(2, 2, 4, 1));
-    g.frames.push_back(MakeFrame(2, 2, 4, 2));
+    g.frames.push_back(FullFrame(2, 2, 4, 1));
+    g.frames.push_back(FullFrame(2, 2, 4, 2));
     g.frames[1].delay = 120;
     Load(a, fixtures::Encode(g));
     a.SetAnimate(true);
@@ -718,12 +707,7 @@ TEST(GifImage, SharedTimerPoolAndAnimation) {
 
 TEST(GifImage, RegisteredForGifInAnyCase) {
   testutil::TempDir dir;
-  fixtures::Gif g;
-  g.width = 3;
-  g.height = 2;
-  g.colors = fixtures::Palette(4);
-  g.frames.push_back(MakeFrame(3, 2, 4, 1));
-  fixtures::WriteFile(dir.Path("x.GiF"), fixtures::Encode(g));
+  fixtures::WriteFile(dir.Path("x.GiF"), fixtures::OneFrameGif(3, 2, 4, fixtures::Pixels(3, 2, 4, 1)));
   const TFileFormat *f = TPicture::FindFileFormat("GIF");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->Description, "Graphics Interchange Format");

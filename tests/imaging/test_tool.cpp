@@ -33,16 +33,7 @@ Result Plmtool(const std::string &args) {
 
 TEST(Plmtool, ImgInfoPrintsTheFiveLinesOfEachFile) {
   testutil::TempDir dir;
-  fixtures::Gif g;
-  g.width = 120;
-  g.height = 60;
-  g.colors = fixtures::Palette(256);
-  fixtures::Frame f;
-  f.width = 120;
-  f.height = 60;
-  f.pixels.assign(120 * 60, 3);
-  g.frames.push_back(f);
-  const auto gif = fixtures::Encode(g);
+  const auto gif = fixtures::OneFrameGif(120, 60, 256, std::vector<uint8_t>(120 * 60, 3));
   fixtures::WriteFile(dir.Path("a.gif"), gif);
   fixtures::WriteFile(dir.Path("b.txt"), {'h', 'i'});
   const Result r = Plmtool(dir.Path("a.gif") + " " + dir.Path("b.txt"));
