@@ -142,21 +142,6 @@ template <class R, class... A, R (*Op)(int &, A...)> struct Adapt<Op> {
   }
 };
 
-// Sets the stored time stamp and attributes of an extracted file; failures are silent.
-void SetFileTimeAndAttributes(const std::string &path, uint16_t date, uint16_t time,
-                              uint16_t attribs) {
-  FileOpenHints hints;
-  hints.sequentialScan = true;
-  int err = 0;
-  const FileHandle h =
-      FileOpenHandle(path, FileAccess::ReadWrite, FileDisposition::OpenExisting, hints, err);
-  if (h == INVALID_FILE_HANDLE) return;
-  std::time_t t;
-  if (DosDateTimeToTime(date, time, t)) FileSetModTimeHandle(h, t);
-  FileCloseHandle(h, err);
-  FileSetAttr(path, attribs & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
-}
-
 // A stored name as a relative path on this system: "\" between folders becomes "/",
 // and the name is taken as Windows-1252 unless the cabinet flags it as UTF-8.
 std::string LocalName(const std::string &stored, uint16_t attribs) {
@@ -365,7 +350,6 @@ CABHANDLE TSTCabReader::DoCopyFile(FDINOTIFICATION &n) {
 
 CABHANDLE TSTCabReader::DoCloseFile(FDINOTIFICATION &n) {
   bool abort = false;
-  Adapt<CloseFile>::Fdi(n.hf);
   const std::string src = Str(n.psz1);
   std::string dst;
   const int i = IndexOfSrc(src);
@@ -373,8 +357,14 @@ CABHANDLE TSTCabReader::DoCloseFile(FDINOTIFICATION &n) {
     dst = fOpenDstNames[size_t(i)];
     fOpenSrcNames.erase(fOpenSrcNames.begin() + i);
     fOpenDstNames.erase(fOpenDstNames.begin() + i);
-    SetFileTimeAndAttributes(dst, n.date, n.time, n.attribs);
+    // The stored time goes on the file while it is still open: all of it is written, and
+    // opening it again would cost as much as the rest of a small file's extraction.
+    std::time_t t;
+    if (DosDateTimeToTime(n.date, n.time, t)) FileSetModTimeHandle(n.hf, t);
   }
+  Adapt<CloseFile>::Fdi(n.hf);
+  // Failures to set the stored time or attributes are not reported.
+  if (i >= 0) FileSetAttr(dst, n.attribs & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
   bool exec = (n.cb & 1) == 1;
   if (OnCloseFile) OnCloseFile(this, src, n.date, n.time, n.attribs, n.iFolder, exec, dst, abort);
   if (abort) return -1;

@@ -88,8 +88,11 @@ FileHandle FileOpenHandle(const std::string &path, FileAccess access, FileDispos
     return INVALID_FILE_HANDLE;
   }
   ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-  if (hints.randomAccess) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_RANDOM);
-  if (hints.sequentialScan) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  // The access hints steer reading ahead: a file opened only for writing has no use for them.
+  if (access != FileAccess::Write) {
+    if (hints.randomAccess) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_RANDOM);
+    if (hints.sequentialScan) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
   if (hints.deleteOnClose) ::unlink(path.c_str());
   return FileHandle(fd.release());
 }

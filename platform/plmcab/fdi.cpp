@@ -18,6 +18,7 @@ namespace {
 
 constexpr uint32_t kFdiMagic = 0x43494446; // "FDIC"
 constexpr int kMaxNextCabinetTries = 16;
+constexpr int kDecoderInput = 64 * 1024;
 
 struct Fdi {
   uint32_t magic = kFdiMagic;
@@ -593,6 +594,9 @@ int CopyJob::Run() {
 
   fDecomp = mspack_create_cab_decompressor(&fBridge.sys);
   if (!fDecomp) return FDIERROR_ALLOC_FAIL;
+  // The decoders read the cabinet through the caller's read callback in pieces of this
+  // size: libmspack's own 4 KB would cost a call for every few kilobytes of output.
+  fDecomp->set_param(fDecomp, MSCABD_PARAM_DECOMPBUF, kDecoderInput);
   fRoot = fDecomp->open(fDecomp, fChain.front().path.c_str());
   if (!fRoot) return MapMspackError(fDecomp->last_error(fDecomp));
   fChain.front().cab = fRoot;
