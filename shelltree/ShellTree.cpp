@@ -324,23 +324,15 @@ TShellnode *TShellTree::NewNode() {
 
 // ---- properties -----------------------------------------------------------------------
 
-void TShellTree::setShowVirtualFolders(bool v) {
-  if (v == fShowVirtualFolders) return;
-  fShowVirtualFolders = v;
+void TShellTree::SetAndRefresh(bool &field, bool v) {
+  if (v == field) return;
+  field = v;
   RefreshAll();
 }
 
-void TShellTree::setShowSharedOverlay(bool v) {
-  if (v == fShowSharedOverlay) return;
-  fShowSharedOverlay = v;
-  RefreshAll();
-}
-
-void TShellTree::setShowLinkOverlay(bool v) {
-  if (v == fShowLinkOverlay) return;
-  fShowLinkOverlay = v;
-  RefreshAll();
-}
+void TShellTree::setShowVirtualFolders(bool v) { SetAndRefresh(fShowVirtualFolders, v); }
+void TShellTree::setShowSharedOverlay(bool v) { SetAndRefresh(fShowSharedOverlay, v); }
+void TShellTree::setShowLinkOverlay(bool v) { SetAndRefresh(fShowLinkOverlay, v); }
 
 void TShellTree::setRootUsePIDL(bool v) {
   if (v == fRootUsePIDL) return;

@@ -219,6 +219,8 @@ private:
   LPITEMIDLIST ParsePath(IShellFolder *folder, const std::string &text, bool normalize);
   void ShowingChanged(bool visible);
   void AttachImages();
+  // Stores a display switch and reads the tree again when it changed.
+  void SetAndRefresh(bool &field, bool v);
   void EditEnded(TShellnode *node, const std::string &text);
   void ClearNodes();
   void DeleteChild(TShellnode *parent, int index);

@@ -31,12 +31,16 @@ void SetModTime(const std::string &path, time_t t) {
   ::utimes(path.c_str(), tv);
 }
 
-// Closes the menu as soon as it has opened, noting the selection it was opened with.
-void CloseWhenShown(QMenu &menu, TShellTree &tree, std::vector<std::string> &seen) {
+// Gives the tree an application menu that closes as soon as it has opened, noting the
+// label of the node selected while it was open.
+void UseClosingMenu(TShellTree &tree, QMenu &menu, std::vector<std::string> &seen) {
+  menu.addAction("x");
   QObject::connect(&menu, &QMenu::aboutToShow, &menu, [&] {
     seen.push_back(tree.Selected() ? tree.Selected()->Text() : "");
     QTimer::singleShot(0, &menu, &QMenu::close);
   });
+  tree.PopupMenuMode = pmm_PopupMenu;
+  tree.setPopupMenu(&menu);
 }
 
 class ShellTreeTest : public TreeTest {};
@@ -301,11 +305,8 @@ TEST_F(ShellTreeTest, ARightClickSelectsForTheMenuOnlyAndAVetoOrEmptySpotOpensNo
   Dir("t/b");
   TShellTree &t = Tree(fRoot + "/t");
   QMenu menu;
-  menu.addAction("x");
   std::vector<std::string> seen;
-  CloseWhenShown(menu, t, seen);
-  t.PopupMenuMode = pmm_PopupMenu;
-  t.setPopupMenu(&menu);
+  UseClosingMenu(t, menu, seen);
   TShellnode *a = ChildNamed(t.RootNode(), "a"), *b = ChildNamed(t.RootNode(), "b");
   t.setSelected(a);
   const int changes = fChanges;
@@ -337,11 +338,8 @@ TEST_F(ShellTreeTest, TheMenuKeyOpensTheMenuOfTheSelectedNodeAndNothingWithoutOn
   Dir("t/a");
   TShellTree &t = Tree(fRoot + "/t");
   QMenu menu;
-  menu.addAction("x");
   std::vector<std::string> seen;
-  CloseWhenShown(menu, t, seen);
-  t.PopupMenuMode = pmm_PopupMenu;
-  t.setPopupMenu(&menu);
+  UseClosingMenu(t, menu, seen);
   t.setSelected(ChildNamed(t.RootNode(), "a"));
   t.setFocus();
   QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(), QPoint());
