@@ -1,5 +1,5 @@
-// The imaging tests run inside one graphical application (offscreen or under Xvfb), which
-// the timer pool, text drawing and the viewer control need.
+// Tests of graphical code run inside one graphical application (offscreen or under Xvfb),
+// which timers, text drawing and the controls need.
 #include <QApplication>
 
 #include <gtest/gtest.h>
