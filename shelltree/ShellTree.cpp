@@ -716,7 +716,7 @@ void TShellTree::DeleteChild(TShellnode *parent, int index) {
     if (!next) next = parent;
     setSelected(AsNode(next));
   }
-  delete parent->takeChild(parent->indexOfChild(doomed));
+  delete parent->takeChild(index); // moving the selection leaves the rows where they were
 }
 
 void TShellTree::DeleteChildren(TShellnode *parent) {

@@ -74,4 +74,13 @@ int InotifyWatches() {
   return count;
 }
 
+TDescriptorLimit::TDescriptorLimit(rlim_t soft) {
+  ::getrlimit(RLIMIT_NOFILE, &fSaved);
+  rlimit low = fSaved;
+  low.rlim_cur = soft;
+  fSet = ::setrlimit(RLIMIT_NOFILE, &low) == 0;
+}
+
+TDescriptorLimit::~TDescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &fSaved); }
+
 } // namespace plmtest

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include <sys/resource.h>
+
 namespace plmtest {
 
 class TempTree {
@@ -28,6 +30,20 @@ private:
 bool Signalled(plm::HANDLE h, unsigned limitMs = 10000);
 // True when the handle is signalled right now.
 bool SignalledNow(plm::HANDLE h);
+// Lowers the process's descriptor limit for the life of the object.
+class TDescriptorLimit {
+public:
+  explicit TDescriptorLimit(rlim_t soft);
+  ~TDescriptorLimit();
+  TDescriptorLimit(const TDescriptorLimit &) = delete;
+  TDescriptorLimit &operator=(const TDescriptorLimit &) = delete;
+  bool Set() const { return fSet; }
+
+private:
+  rlimit fSaved{};
+  bool fSet = false;
+};
+
 // The process's inotify instances, from /proc/self/fd.
 int InotifyInstances();
 // The watches of the process's inotify instances, from /proc/self/fdinfo.

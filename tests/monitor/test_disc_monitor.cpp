@@ -106,23 +106,6 @@ TEST(DiscMonitor, AFolderThatCannotBeWatchedFailsQuietly) {
 
 namespace {
 
-// Lowers the process's descriptor limit for the life of the object.
-class TDescriptorLimit {
-public:
-  explicit TDescriptorLimit(rlim_t soft) {
-    ::getrlimit(RLIMIT_NOFILE, &fSaved);
-    rlimit low = fSaved;
-    low.rlim_cur = soft;
-    fSet = ::setrlimit(RLIMIT_NOFILE, &low) == 0;
-  }
-  ~TDescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &fSaved); }
-  bool Set() const { return fSet; }
-
-private:
-  rlimit fSaved{};
-  bool fSet = false;
-};
-
 // A limit at the lowest free descriptor number leaves no number a new descriptor may take.
 rlim_t NoDescriptorLeft() {
   const int lowest = ::dup(0);
@@ -141,7 +124,7 @@ TEST(DiscMonitor, AMonitorWithoutDescriptorsFailsAndStops) {
   bool spare = true;
   {
     // Nothing but the construction here: the sanitizers' own checks need descriptors.
-    TDescriptorLimit none(NoDescriptorLeft());
+    plmtest::TDescriptorLimit none(NoDescriptorLeft());
     ASSERT_TRUE(none.Set());
     spare = TDiscMonitorThread::DescriptorsToSpare();
     m = std::make_unique<TDiscMonitorThread>(FakeNode(&owner), t.Root(), kDirs, owner.Handler());

@@ -275,19 +275,13 @@ TEST_F(TreeMonitorTest, FiveHundredShownFoldersAreWatchedThroughOneInotifyInstan
 TEST_F(TreeMonitorTest, FoldersPastTheDescriptorBudgetAreShownUnwatched) {
   for (int i = 0; i < 300; ++i)
     Dir("root/f" + std::to_string(i));
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
   rlim_t open = 0;
   for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator("/proc/self/fd"))
     ++open;
-  rlimit low = saved;
-  low.rlim_cur = open + 512 + 3 * 40; // room for some forty monitors past the spare ones
-  ASSERT_LT(low.rlim_cur, saved.rlim_cur);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-  struct TRestoreLimit {
-    rlimit r;
-    ~TRestoreLimit() { ::setrlimit(RLIMIT_NOFILE, &r); }
-  } restore{saved};
+  const rlim_t low = open + 512 + 3 * 40; // room for some forty monitors past the spare ones
+  ASSERT_LT(low, OpenFileLimit());
+  plmtest::TDescriptorLimit limit(low);
+  ASSERT_TRUE(limit.Set());
 
   TShellTree &tree = Tree(P("root"));
   TShellnode *root = tree.RootNode();
