@@ -4,6 +4,8 @@
 //   among the application's children while it is open. Qt names the application as its
 //   parent but leaves it out of the application's children, so a screen reader walking
 //   the tree never finds it or its items.
+// - a menu item whose action carries an "accessibleName" property is read by that name
+//   (Qt reads a menu item by its caption only).
 // - TCaptionLabel, a label named by its caption alone: an empty caption gives an empty
 //   name, where a plain label in a group box would borrow the group's title.
 #include <QLabel>
