@@ -1,5 +1,6 @@
 #include "app/FileListBox.h"
 
+#include "platform/DisplayText.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"

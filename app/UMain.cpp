@@ -1,9 +1,5 @@
 #include "app/UMain.h"
 
-#include "preview/PreviewGuard.h"
-#include "preview/PreviewPage.h"
-#include "preview/Snapshot.h"
-#include "preview/TemplatePreview.h"
 #include "app/UAbout.h"
 #include "app/U_ViewPic.h"
 #include "app/Uglobalvar.h"
@@ -12,6 +8,7 @@
 #include "components/UnPas2.h"
 #include "imaging/DCImageInfo.h"
 #include "platform/AppPaths.h"
+#include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSys.h"
@@ -31,6 +28,10 @@
 #include "platform/gui/Fonts.h"
 #include "platform/gui/Hints.h"
 #include "platform/gui/KeyPreview.h"
+#include "preview/PreviewGuard.h"
+#include "preview/PreviewPage.h"
+#include "preview/Snapshot.h"
+#include "preview/TemplatePreview.h"
 #include "shelltree/ShellTree.h"
 
 #include <QApplication>
@@ -115,10 +116,8 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   UnPas21->OnPasDejaLance = [this](QObject *) { GuardCall([this] { UnPas21PasDejaLance(); }, this); };
   DiskCaps1 = new TDiskCaps(this);
   DiskCaps1->setObjectName(QStringLiteral("DiskCaps1"));
-  CabReader = new TSTCabReader(this);
-  CabReader->setObjectName(QStringLiteral("CabReader"));
-  STCabWriter1 = new TSTCabWriter(this);
-  STCabWriter1->setObjectName(QStringLiteral("STCabWriter1"));
+  CabReader = std::make_unique<TSTCabReader>();
+  STCabWriter1 = std::make_unique<TSTCabWriter>();
   UnPas21->Loaded();
   // A later start has handed over and is asked to end, or it has no graphics and is to
   // start again: it never starts the browser engine.

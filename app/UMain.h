@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QUrl>
 
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -39,8 +40,9 @@ public:
   // Non-visual components, owned by the window.
   TUnPas2 *UnPas21 = nullptr;
   TDiskCaps *DiskCaps1 = nullptr;
-  plm::TSTCabReader *CabReader = nullptr;
-  plm::TSTCabWriter *STCabWriter1 = nullptr;
+  // The cabinet components are plain objects, not children of the window.
+  std::unique_ptr<plm::TSTCabReader> CabReader;
+  std::unique_ptr<plm::TSTCabWriter> STCabWriter1;
   // Refuses every request of a shown page that would leave the preview folder.
   TPreviewGuard *PreviewGuard = nullptr;
   // Shown over the browser when a page took its renderer down.

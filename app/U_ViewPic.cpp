@@ -2,10 +2,10 @@
 
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
+#include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
 #include "platform/FileCopy.h"
 #include "platform/Paths.h"
-#include "platform/Strings.h"
 #include "platform/gui/ErrorReport.h"
 #include "platform/gui/KeyPreview.h"
 

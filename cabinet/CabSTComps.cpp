@@ -201,8 +201,6 @@ ESTCabinet::ESTCabinet(const TERF &anErrorRecord, bool anIsCompressorError)
 
 // ---- TSTCabReader ---------------------------------------------------------------------
 
-TSTCabReader::TSTCabReader(QObject *anOwner) : QObject(anOwner) {}
-
 TSTCabReader::~TSTCabReader() {
   // A destructor must not throw: a failing FDIDestroy only forgets the context.
   if (fContext && CabIntf::FDIDestroy) CabIntf::FDIDestroy(fContext);
@@ -460,7 +458,7 @@ struct TSTCabWriter::Output {
   bool closed = false;
 };
 
-TSTCabWriter::TSTCabWriter(QObject *anOwner) : QObject(anOwner) { RecomputeCompressionCode(); }
+TSTCabWriter::TSTCabWriter() { RecomputeCompressionCode(); }
 
 TSTCabWriter::~TSTCabWriter() {
   try {

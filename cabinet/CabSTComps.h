@@ -3,15 +3,13 @@
 // folder, and the writer that builds cabinets and cabinet sets.
 //
 // Writing a one-cabinet archive:
-//   plm::TSTCabWriter w(nullptr);
+//   plm::TSTCabWriter w;
 //   w.setCompressionType(plm::cctMsZip);      // or cctNone; LZX is refused by the library
 //   w.StartCabinet("/path/Sample.plm");
 //   w.AddFile("/src/Flavor.htm", "Flavor.htm"); // stored name; "sub/name" is kept as a folder
 //   w.CloseCabinet(true);                      // flush and close; failures raise ESTCabinet
 #include "platform/Exceptions.h"
 #include "platform/plmcab/fdi_fci.h"
-
-#include <QObject>
 
 #include <cstdint>
 #include <functional>
@@ -101,11 +99,12 @@ using TSTCabReaderUnrecognizedNotifyEvent =
 
 // Extracts every file of a cabinet, and of the cabinets that follow it in its set, into
 // a folder. Events may redirect or skip files, or abort.
-class TSTCabReader : public QObject {
-  Q_OBJECT
+class TSTCabReader {
 public:
-  explicit TSTCabReader(QObject *anOwner);
-  ~TSTCabReader() override;
+  TSTCabReader() = default;
+  ~TSTCabReader();
+  TSTCabReader(const TSTCabReader &) = delete;
+  TSTCabReader &operator=(const TSTCabReader &) = delete;
 
   // Raises ESTCabinet on a failure reported by the library, EOSError when the library
   // cannot be loaded, Exception for an empty destination folder.
@@ -172,11 +171,12 @@ using TSTCabWriterCabinetStatusEvent =
 using TSTCabWriterProgressEvent = std::function<void(TSTCabWriter *Sender, bool &anAbort)>;
 
 // Writes a cabinet, or a set of cabinets split by the size thresholds.
-class TSTCabWriter : public QObject {
-  Q_OBJECT
+class TSTCabWriter {
 public:
-  explicit TSTCabWriter(QObject *anOwner);
-  ~TSTCabWriter() override; // closes without flushing
+  TSTCabWriter();
+  ~TSTCabWriter(); // closes without flushing
+  TSTCabWriter(const TSTCabWriter &) = delete;
+  TSTCabWriter &operator=(const TSTCabWriter &) = delete;
 
   // Published settings, read when a cabinet is started (0 means "no limit").
   uint32_t CabinetSizeThreshold = 0;

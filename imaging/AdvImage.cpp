@@ -2,8 +2,8 @@
 
 #include "imaging/MPGifImg.h"
 #include "imaging/PCXImage.h"
+#include "platform/DisplayText.h"
 #include "platform/FileSys.h"
-#include "platform/Strings.h"
 #include "platform/graphics/Streams.h"
 
 #include <QFontMetrics>

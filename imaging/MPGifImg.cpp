@@ -1,8 +1,8 @@
 #include "imaging/MPGifImg.h"
 
 #include "imaging/MPTimer.h"
+#include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
-#include "platform/Strings.h"
 
 #include <QCoreApplication>
 #include <QFont>

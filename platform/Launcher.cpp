@@ -1,8 +1,6 @@
 #include "platform/Launcher.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QStringList>
+#include "platform/Process.h"
 
 namespace plm {
 
@@ -12,8 +10,7 @@ namespace {
 // needs nothing of the window system from this process.
 bool DesktopOpen(const std::string &path) {
   if (path.empty()) return false;
-  return QProcess::startDetached(QStringLiteral("xdg-open"),
-                                 {QFile::decodeName(QByteArray::fromStdString(path))});
+  return StartDetached({"xdg-open", path});
 }
 
 LaunchFunction &Current() {

@@ -2,11 +2,15 @@
 
 #include "platform/UniqueFd.h"
 
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+
+extern char **environ;
 
 namespace plm {
 
@@ -42,6 +46,30 @@ int ExecProgram(const std::string &path, const std::vector<std::string> &args,
   const int e = errno;
   if (savedOut.valid()) ::dup2(savedOut.get(), STDOUT_FILENO);
   return e;
+}
+
+bool StartDetached(const std::vector<std::string> &args) {
+  if (args.empty() || args[0].empty()) return false;
+  // A shell started for the purpose starts the program in the background and ends at
+  // once: the program is left to the system, and the shell, waited for here, leaves no
+  // zombie behind. The program's name is the shell's $0, its arguments "$@".
+  static const char kScript[] = "command -v \"$0\" >/dev/null 2>&1 || exit 127\n\"$0\" \"$@\" &";
+  std::vector<char *> argv = {const_cast<char *>("sh"), const_cast<char *>("-c"),
+                              const_cast<char *>(kScript)};
+  for (const std::string &a : args)
+    argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(pid, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  // ECHILD: children are reaped by the system here (SIGCHLD ignored); the shell started.
+  if (r < 0) return errno == ECHILD;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace plm

@@ -1,6 +1,7 @@
 #pragma once
-// Handing the rest of a run over to another program, as plmtool does for the verbs that
-// live in its companion programs.
+// Starting other programs: handing the rest of a run over to another program, as plmtool
+// does for the verbs that live in its companion programs, and starting one that runs on
+// by itself.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,11 @@ namespace plm {
 // error code.
 int ExecProgram(const std::string &path, const std::vector<std::string> &args,
                 bool outputToStandardError = false);
+
+// Starts args[0], looked for in PATH, with args[1..] as its arguments, and does not wait
+// for it: it is nobody's child here and is never waited for. Returns false when the
+// program cannot be found or the system cannot start a process.
+bool StartDetached(const std::vector<std::string> &args);
 
 // The most descriptors the process may have open at once (its soft limit).
 uint64_t OpenFileLimit();

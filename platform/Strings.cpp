@@ -1,6 +1,6 @@
 #include "platform/Strings.h"
 
-#include <QString>
+#include <algorithm>
 
 namespace plm {
 
@@ -43,28 +43,30 @@ char16_t Cp1252Char(unsigned char c) {
   return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c);
 }
 
-QString Cp1252ToQString(std::string_view s) {
-  QString out;
-  out.reserve(static_cast<qsizetype>(s.size()));
-  for (char ch : s) out.append(QChar(Cp1252Char(static_cast<unsigned char>(ch))));
-  return out;
-}
 } // namespace
 
 std::string Cp1252ToUtf8(std::string_view s) {
-  return Cp1252ToQString(s).toStdString();
-}
-
-QString ToDisplay(std::string_view s) {
-  if (IsValidUtf8(s)) return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-  return Cp1252ToQString(s);
+  std::string out;
+  out.reserve(s.size() + s.size() / 2);
+  for (char ch : s) {
+    const char16_t c = Cp1252Char(static_cast<unsigned char>(ch));
+    if (c < 0x80) {
+      out.push_back(char(c));
+    } else if (c < 0x800) {
+      out.push_back(char(0xC0 | (c >> 6)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(char(0xE0 | (c >> 12)));
+      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(char(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
 }
 
 std::string ToDisplayUtf8(std::string_view s) {
   return IsValidUtf8(s) ? std::string(s) : Cp1252ToUtf8(s);
 }
-
-std::string FromDisplay(const QString &s) { return s.toStdString(); }
 
 std::string LowerCase(std::string_view s) {
   std::string r(s);

@@ -1,21 +1,17 @@
 #pragma once
-// 8-bit text as the system keeps it, and its conversion at the user-interface boundary.
+// 8-bit text as the system keeps it. Its conversion to the user interface's text is in
+// DisplayText.h.
 #include <string>
 #include <string_view>
-
-class QString;
 
 namespace plm {
 
 bool IsValidUtf8(std::string_view s);
 // Windows-1252 bytes to UTF-8 (the five unassigned codes map to U+FFFD).
 std::string Cp1252ToUtf8(std::string_view s);
-// Bytes that are valid UTF-8 are taken as UTF-8, anything else as Windows-1252.
-QString ToDisplay(std::string_view s);
-// The same rule with UTF-8 bytes as the result, for text written to a terminal.
+// Bytes that are valid UTF-8 are taken as UTF-8, anything else as Windows-1252; the
+// result is UTF-8, for text written to a terminal.
 std::string ToDisplayUtf8(std::string_view s);
-// Display text back to the system's bytes (UTF-8).
-std::string FromDisplay(const QString &s);
 
 // ASCII letter case, as the INI and file-name comparisons need it.
 std::string LowerCase(std::string_view s);

@@ -132,7 +132,7 @@ void TTemplatePreview::Extract(const std::string &templatePath) {
   uint64_t bytes = 0;
   size_t files = 0;
   const std::string root = AddBackslash(fFolder);
-  TSTCabReader reader(nullptr);
+  TSTCabReader reader;
   reader.OnCopyFile = [&](TSTCabReader *, const std::string &, int32_t size, uint16_t, uint16_t,
                           uint16_t, uint16_t, std::string &dst, bool &abort) {
     const uint64_t n = static_cast<uint32_t>(size); // the stored size is unsigned

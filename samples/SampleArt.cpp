@@ -264,7 +264,7 @@ bool WriteFile(const std::string &path, const std::string &bytes) {
 
 void PackTemplate(const std::string &cabPath,
                   const std::vector<std::pair<std::string, std::string>> &files) {
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(cctMsZip);
   w.StartCabinet(cabPath);
   for (const auto &[src, stored] : files)

@@ -1,7 +1,7 @@
 #include "shelltree/PathMask.h"
 
+#include "platform/DisplayText.h"
 #include "platform/FileSys.h"
-#include "platform/Strings.h"
 
 #include <QList>
 #include <QString>

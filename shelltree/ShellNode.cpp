@@ -1,7 +1,7 @@
 #include "shelltree/ShellNode.h"
 
+#include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
-#include "platform/Strings.h"
 #include "platform/shell/ShellImages.h"
 #include "shelltree/Pidl.h"
 

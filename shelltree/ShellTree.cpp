@@ -1,5 +1,6 @@
 #include "shelltree/ShellTree.h"
 
+#include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"

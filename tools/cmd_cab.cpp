@@ -20,7 +20,7 @@ int Fail(const std::string &message) {
 // Every file of the cabinet set, as "size name"; nothing is written.
 int CmdList(const std::vector<std::string> &args) {
   if (args.size() != 1) return Fail("usage: plmtool list CABINET");
-  plm::TSTCabReader reader(nullptr);
+  plm::TSTCabReader reader;
   reader.OnCopyFile = [](plm::TSTCabReader *, const std::string &name, int32_t size, uint16_t,
                          uint16_t, uint16_t attrs, uint16_t, std::string &dst, bool &) {
     const std::string shown = (attrs & _A_NAME_IS_UTF) ? name : plm::Cp1252ToUtf8(name);
@@ -33,7 +33,7 @@ int CmdList(const std::vector<std::string> &args) {
 
 int CmdExtract(const std::vector<std::string> &args) {
   if (args.size() != 2) return Fail("usage: plmtool extract CABINET DESTDIR");
-  plm::TSTCabReader reader(nullptr);
+  plm::TSTCabReader reader;
   reader.ExtractFiles(args[0], args[1]);
   return 0;
 }
@@ -75,7 +75,7 @@ int CmdCreate(const std::vector<std::string> &args) {
     }
   }
   if (args.size() - i < 2) return Fail(usage);
-  plm::TSTCabWriter writer(nullptr);
+  plm::TSTCabWriter writer;
   writer.setCompressionType(compression);
   writer.CabinetSizeThreshold = maxSize;
   writer.StartCabinet(args[i]);

@@ -137,7 +137,7 @@ void RunEach(benchmark::State &state, const std::vector<std::string> &args) {
 }
 
 void WriteWithWriter(const std::string &cab) {
-  plm::TSTCabWriter w(nullptr);
+  plm::TSTCabWriter w;
   w.setCompressionType(plm::cctMsZip);
   w.StartCabinet(cab);
   for (const std::string &n : gNames)
@@ -150,7 +150,7 @@ void BM_TSTCabReader(benchmark::State &state) {
     state.PauseTiming();
     fs::remove_all(gRoot + "/out");
     state.ResumeTiming();
-    plm::TSTCabReader r(nullptr);
+    plm::TSTCabReader r;
     r.ExtractFiles(gCab, gRoot + "/out");
   }
 }
@@ -202,7 +202,7 @@ public:
 };
 
 void MakeSmallCabinet() {
-  plm::TSTCabWriter w(nullptr);
+  plm::TSTCabWriter w;
   w.setCompressionType(plm::cctMsZip);
   w.StartCabinet(gSmallCab);
   fs::create_directories(gRoot + "/small");

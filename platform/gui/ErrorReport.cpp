@@ -1,7 +1,7 @@
 #include "platform/gui/ErrorReport.h"
 
+#include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
-#include "platform/Strings.h"
 #include "platform/gui/Dialogs.h"
 
 namespace plm {

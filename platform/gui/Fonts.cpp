@@ -1,6 +1,6 @@
 #include "platform/gui/Fonts.h"
 
-#include "platform/Strings.h"
+#include "platform/DisplayText.h"
 
 #include <QFontDatabase>
 #include <QStringList>

@@ -261,7 +261,11 @@ struct Bridge {
 
 // libmspack hands copies of the system table to its decoders, so the table pointer that
 // comes back cannot lead to the bridge; the bridge of the running FDICopy is kept here.
-thread_local Bridge *tCurrentBridge = nullptr;
+// In the static thread-local block that the loader keeps for libraries loaded at run
+// time: a dynamically allocated one, reached through the thread's vector of blocks,
+// would outlive the library's unloading at exit as a dangling entry that leak checkers
+// trip over when the program links nothing but the C++ library.
+__attribute__((tls_model("initial-exec"))) thread_local Bridge *tCurrentBridge = nullptr;
 
 constexpr size_t kAllocHeader = 16;
 

@@ -1,6 +1,6 @@
 #include "platform/shell/ShellCollate.h"
 
-#include "platform/Strings.h"
+#include "platform/DisplayText.h"
 
 namespace plm::shellimpl {
 

@@ -3,8 +3,8 @@
 // GIO first: its headers use a field named "signals", which Qt turns into a keyword.
 #include <gio/gio.h>
 
+#include "platform/DisplayText.h"
 #include "platform/Launcher.h"
-#include "platform/Strings.h"
 #include "platform/shell/ShellFolder.h"
 #include "platform/shell/ShellUI.h"
 

@@ -1,6 +1,6 @@
 #include "platform/shell/ShellImages.h"
 
-#include "platform/Strings.h"
+#include "platform/DisplayText.h"
 #include "platform/Volumes.h"
 #include "platform/shell/ShellItems.h"
 

@@ -200,7 +200,7 @@ TEST_F(Preview, ADamagedTemplateShowsTheReadersMessageAndLeavesThePreviewIdle) {
   WriteFileBytes(fFolder + "/a_damaged.plm", bytes);
   std::string expected;
   try {
-    TSTCabReader r(nullptr);
+    TSTCabReader r;
     r.ExtractFiles(fFolder + "/a_damaged.plm", Dir("probe"));
   } catch (const std::exception &e) {
     expected = e.what();
@@ -623,9 +623,11 @@ TEST_F(AppTest, MainWindowDesign) {
   EXPECT_EQ(f.Installplm1->text(), "Installer la  lettre");
   EXPECT_EQ(f.LabFont->toolTip(),
             "Si c'est rouge, la police n'est pas installée sur votre système");
-  for (const char *name :
-       {"UnPas21", "DiskCaps1", "CabReader", "STCabWriter1", "ShellTree", "CB_UsualFolder"})
+  for (const char *name : {"UnPas21", "DiskCaps1", "ShellTree", "CB_UsualFolder"})
     EXPECT_NE(f.findChild<QObject *>(name), nullptr) << name;
+  // The cabinet components are the window's own members, not children.
+  EXPECT_NE(f.CabReader, nullptr);
+  EXPECT_NE(f.STCabWriter1, nullptr);
   // Tab order from the file list.
   QWidget *w = f.FileListBox;
   std::vector<std::string> order;

@@ -32,7 +32,7 @@ TemplateEntry Text(const std::string &name, const std::string &text) {
 void WriteTemplate(const std::string &path, const std::vector<TemplateEntry> &entries) {
   QTemporaryDir scratch;
   if (!scratch.isValid()) throw std::runtime_error("no scratch folder");
-  plm::TSTCabWriter writer(nullptr);
+  plm::TSTCabWriter writer;
   writer.setCompressionType(plm::cctMsZip); // the default, LZX, is not written by the library
   writer.StartCabinet(path);
   int n = 0;

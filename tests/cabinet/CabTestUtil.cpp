@@ -91,7 +91,7 @@ std::string MakeData(size_t size, uint32_t seed, bool compressible) {
 void BuildCabinet(const std::string &cabPath, const std::vector<SourceFile> &files,
                   plm::TSTCabCompressionType compression, uint32_t maxCabinetSize) {
   const std::string srcDir = fs::path(cabPath).parent_path().string() + "/src";
-  plm::TSTCabWriter w(nullptr);
+  plm::TSTCabWriter w;
   w.setCompressionType(compression);
   w.CabinetSizeThreshold = maxCabinetSize;
   w.StartCabinet(cabPath);

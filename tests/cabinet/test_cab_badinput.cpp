@@ -19,7 +19,7 @@ namespace {
 // appear in dir/box beside out.
 int Extract(const TempDir &dir, const std::string &cab) {
   std::filesystem::create_directories(dir / "box");
-  TSTCabReader r(nullptr);
+  TSTCabReader r;
   int code = 0;
   try {
     r.ExtractFiles(cab, dir / "box/out");

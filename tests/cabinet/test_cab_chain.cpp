@@ -46,7 +46,7 @@ protected:
   std::vector<std::string> ExtractWithNext(const std::string &next) {
     WriteFile(fTmp / "tpl/first.cab", StoredCabinet({{"own.txt", "own"}}, next));
     const std::string out = fTmp / ("out" + std::to_string(fRuns++));
-    plm::TSTCabReader r(nullptr);
+    plm::TSTCabReader r;
     r.ExtractFiles(fTmp / "tpl/first.cab", out);
     return ListTree(out);
   }
@@ -72,7 +72,7 @@ TEST_F(CabChain, NamesThatLeaveTheCabinetsFolderAreCabinetsThatAreNotThere) {
     EXPECT_EQ(ExtractWithNext(name), own) << name;
   // The event still tells what the cabinet says.
   WriteFile(fTmp / "tpl/first.cab", StoredCabinet({{"own.txt", "own"}}, "../other/next.cab"));
-  plm::TSTCabReader r(nullptr);
+  plm::TSTCabReader r;
   std::string told;
   r.OnCabinetInfo = [&](plm::TSTCabReader *, const std::string &next, const std::string &,
                         const std::string &, uint16_t, uint16_t, bool &) { told = next; };
@@ -112,7 +112,7 @@ TEST_F(CabChain, OnlyRegularFilesAreOpenedAndNothingBlocks) {
     bool refused = false;
     EXPECT_TRUE(ReturnsWithoutBlocking(
         [&] {
-          plm::TSTCabReader r(nullptr);
+          plm::TSTCabReader r;
           try {
             r.ExtractFiles(path, fTmp / "outFirst");
           } catch (const plm::ESTCabinet &e) {
@@ -135,7 +135,7 @@ TEST_F(CabChain, AContinuedFileIsNeverLookedForOutsideTheFolder) {
   // A set split by the writer, whose second cabinet it names "../x2.cab" and writes in
   // the parent folder: the library must not go there for the rest of the file.
   const std::string data = MakeData(300000, 7, false);
-  plm::TSTCabWriter w(nullptr);
+  plm::TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.CabinetSizeThreshold = 100000;
   w.CabinetNameTemplate = "../x*.cab";
@@ -144,18 +144,18 @@ TEST_F(CabChain, AContinuedFileIsNeverLookedForOutsideTheFolder) {
   w.AddFile(fTmp / "src.bin", "big.bin");
   w.CloseCabinet(true);
   ASSERT_TRUE(Exists(fTmp / "set/x2.cab"));
-  plm::TSTCabReader r(nullptr);
+  plm::TSTCabReader r;
   EXPECT_THROW(r.ExtractFiles(fTmp / "set/in/x1.cab", fTmp / "outSet"), plm::ESTCabinet);
   EXPECT_NE(ReadFile(fTmp / "outSet/big.bin"), data);
 
   // The same set with plain names is whole.
-  plm::TSTCabWriter plain(nullptr);
+  plm::TSTCabWriter plain;
   plain.setCompressionType(plm::cctNone);
   plain.CabinetSizeThreshold = 100000;
   plain.StartCabinet(fTmp / "plain/y1.cab");
   plain.AddFile(fTmp / "src.bin", "big.bin");
   plain.CloseCabinet(true);
-  plm::TSTCabReader r2(nullptr);
+  plm::TSTCabReader r2;
   r2.ExtractFiles(fTmp / "plain/y1.cab", fTmp / "outPlain");
   EXPECT_EQ(ReadFile(fTmp / "outPlain/big.bin"), data);
 }

@@ -75,7 +75,7 @@ TEST_F(CabInterop, ReaderReadsGcabMsZipCabinets) {
     args += " " + ShellQuote(LocalPath(f.stored));
   }
   ASSERT_EQ(cabtest::Run("cd " + ShellQuote(dir / "in") + " && gcab -c -z ../g.cab" + args), 0);
-  plm::TSTCabReader r(nullptr);
+  plm::TSTCabReader r;
   std::vector<std::string> names;
   r.OnCopyFile = [&](plm::TSTCabReader *, const std::string &src, int32_t, uint16_t, uint16_t,
                      uint16_t, uint16_t, std::string &, bool &) { names.push_back(src); };

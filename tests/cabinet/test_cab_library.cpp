@@ -48,7 +48,7 @@ TEST_F(CabLibrary, LoadsBesideTheProgramAndResolvesAllNine) {
 
 TEST_F(CabLibrary, MissingLibraryRaisesOsErrorAndALaterAttemptLoadsAgain) {
   ci::SetLibraryName("libplmcab-absent.so");
-  plm::TSTCabReader r(nullptr);
+  plm::TSTCabReader r;
   TempDir dir;
   try {
     r.ExtractFiles(dir / "x.cab", dir / "out");
@@ -82,7 +82,7 @@ TEST_F(CabLibrary, MissingEntryPointRaisesOsErrorAndUnloads) {
 TEST_F(CabLibrary, WriterLoadsTheLibraryItself) {
   TempDir dir;
   WriteFile(dir / "a", "a");
-  plm::TSTCabWriter w(nullptr);
+  plm::TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.StartCabinet(dir / "t.cab");
   EXPECT_TRUE(ci::LibraryLoaded());

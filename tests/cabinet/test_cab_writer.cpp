@@ -8,10 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QPointer>
-
 #include <filesystem>
 #include <map>
+#include <memory>
 
 using namespace cabtest;
 using plm::ESTCabinet;
@@ -22,7 +21,7 @@ namespace {
 
 // Every file of a cabinet set with its content, read back with the project's reader.
 std::map<std::string, std::string> ReadBack(const std::string &cab, const std::string &out) {
-  TSTCabReader r(nullptr);
+  TSTCabReader r;
   r.ExtractFiles(cab, out);
   std::map<std::string, std::string> m;
   for (const std::string &f : ListTree(out))
@@ -45,7 +44,7 @@ int ExpectWriterFailure(const std::function<void()> &f) {
 } // namespace
 
 TEST(CabWriter, CompressionCodes) {
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   EXPECT_EQ(w.CompressionType(), plm::cctLzx);
   EXPECT_EQ(w.CompressionLzxLevel(), 21);
   EXPECT_EQ(w.CompressionCode(), 0x1503);
@@ -63,7 +62,7 @@ TEST(CabWriter, CompressionCodes) {
 }
 
 TEST(CabWriter, PublishedDefaults) {
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   EXPECT_EQ(w.CabinetSizeThreshold, 0u);
   EXPECT_EQ(w.CabinetFileCountThreshold, 0u);
   EXPECT_EQ(w.FolderSizeThreshold, 0u);
@@ -77,7 +76,7 @@ TEST(CabWriter, PublishedDefaults) {
 
 TEST(CabWriter, NamingTemplates) {
   TempDir dir;
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.StartCabinet(dir / "Out/Pack.cab"); // nothing is written before a flush
   EXPECT_EQ(w.MakeDiskLabel(3), "Disk3");
@@ -100,7 +99,7 @@ TEST(CabWriter, NamingTemplates) {
 TEST(CabWriter, LzxIsRefusedWithUnknownCompressionType) {
   TempDir dir;
   WriteFile(dir / "a", "a");
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.StartCabinet(dir / "t.cab");
   try {
     w.AddFile(dir / "a", "a");
@@ -118,7 +117,7 @@ TEST(CabWriter, LzxIsRefusedWithUnknownCompressionType) {
 
 TEST(CabWriter, MissingSourceGivesOpenFailureWithOsError) {
   TempDir dir;
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctMsZip);
   w.StartCabinet(dir / "t.cab");
   try {
@@ -134,7 +133,7 @@ TEST(CabWriter, CabinetThatCannotBeCreatedFailsTheFlush) {
   TempDir dir;
   WriteFile(dir / "a", "a");
   std::filesystem::create_directories(dir / "taken.cab");
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.StartCabinet(dir / "taken.cab"); // a folder stands where the cabinet should go
   w.AddFile(dir / "a", "a");
@@ -145,7 +144,7 @@ TEST(CabWriter, CabinetThatCannotBeCreatedFailsTheFlush) {
 TEST(CabWriter, StatusEventsAndProgressCountdown) {
   TempDir dir;
   WriteFile(dir / "big", MakeData(20 * 32768, 7, false)); // 20 blocks
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   int fileStatus = 0, folderStatus = 0, cabinetStatus = 0;
   std::vector<int> progressAt;
@@ -180,7 +179,7 @@ TEST(CabWriter, AbortFromAnEventFailsWithClientRequestedAbort) {
   TempDir dir;
   WriteFile(dir / "a", MakeData(100000, 8, true));
   auto run = [&](auto install, bool flush) {
-    TSTCabWriter w(nullptr);
+    TSTCabWriter w;
     w.setCompressionType(plm::cctMsZip);
     install(w);
     return ExpectWriterFailure([&] {
@@ -217,7 +216,7 @@ TEST(CabWriter, AbortFromAnEventFailsWithClientRequestedAbort) {
                 },
                 true),
             7);
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.OnFileStatus = [](TSTCabWriter *, uint32_t, uint32_t, bool &a) { a = true; };
   w.setCompressionType(plm::cctMsZip);
   w.StartCabinet(dir / "u.cab");
@@ -265,7 +264,7 @@ TEST(CabWriter, FileLargerThanSeveralCabinetsSpansThemAll) {
 TEST(CabWriter, FilePlacedReportsContinuations) {
   TempDir dir;
   WriteFile(dir / "a", MakeData(150000, 12, false));
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.CabinetSizeThreshold = 60000;
   std::vector<std::pair<std::string, bool>> placed;
@@ -288,7 +287,7 @@ TEST(CabWriter, FileCountThresholds) {
   TempDir dir;
   for (int i = 0; i < 5; ++i)
     WriteFile(dir / ("s" + std::to_string(i)), std::string(100, 'a' + i));
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctMsZip);
   w.CabinetFileCountThreshold = 2;
   w.StartCabinet(dir / "C.cab");
@@ -300,14 +299,14 @@ TEST(CabWriter, FileCountThresholds) {
   EXPECT_FALSE(Exists(dir / "C4.cab")); // no empty cabinet at the end
   EXPECT_EQ(ReadBack(dir / "C.cab", dir / "o1").size(), 5u);
 
-  TSTCabWriter f(nullptr);
+  TSTCabWriter f;
   f.setCompressionType(plm::cctMsZip);
   f.FolderFileCountThreshold = 2;
   f.StartCabinet(dir / "F.cab");
   for (int i = 0; i < 5; ++i)
     f.AddFile(dir / ("s" + std::to_string(i)), "f" + std::to_string(i));
   f.CloseCabinet(true);
-  TSTCabReader r(nullptr);
+  TSTCabReader r;
   std::vector<int> folders;
   r.OnCopyFile = [&](TSTCabReader *, const std::string &, int32_t, uint16_t, uint16_t, uint16_t,
                      uint16_t folder, std::string &, bool &) { folders.push_back(folder); };
@@ -320,7 +319,7 @@ TEST(CabWriter, ReservedAreasAndSetId) {
   std::vector<SourceFile> files = {{"a.txt", MakeData(80000, 13, true)},
                                    {"b.bin", MakeData(70000, 14, false)}};
   const std::string src = dir / "src";
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctMsZip);
   w.ReservePerCabinetSize = 100;
   w.ReservePerFolderSize = 10;
@@ -333,7 +332,7 @@ TEST(CabWriter, ReservedAreasAndSetId) {
     w.AddFile(src + "/" + f.stored, f.stored);
   }
   w.CloseCabinet(true);
-  TSTCabReader r(nullptr);
+  TSTCabReader r;
   std::vector<uint16_t> ids;
   r.OnCabinetInfo = [&](TSTCabReader *, const std::string &, const std::string &,
                         const std::string &, uint16_t id, uint16_t, bool &) { ids.push_back(id); };
@@ -352,7 +351,7 @@ TEST(CabWriter, NextCabinetReplacesAnExistingFileUnlessAborted) {
   // An entry at the next cabinet's place is removed, never written through.
   ASSERT_EQ(::symlink((dir / "victim").c_str(), (dir / "N2.cab").c_str()), 0);
   {
-    TSTCabWriter w(nullptr);
+    TSTCabWriter w;
     w.setCompressionType(plm::cctNone);
     w.StartCabinet(dir / "N.cab");
     w.AddFile(dir / "a", "a");
@@ -365,7 +364,7 @@ TEST(CabWriter, NextCabinetReplacesAnExistingFileUnlessAborted) {
   EXPECT_EQ(ReadBack(dir / "N.cab", dir / "out").size(), 2u);
 
   WriteFile(dir / "M2.cab", "existing");
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.OnGetNextCabinet = [](TSTCabWriter *, plm::TCCAB &, uint32_t, bool &a) { a = true; };
   w.StartCabinet(dir / "M.cab");
@@ -377,7 +376,7 @@ TEST(CabWriter, NextCabinetReplacesAnExistingFileUnlessAborted) {
 TEST(CabWriter, GetNextCabinetSeesTheRecordAndMayRenameTheCabinet) {
   TempDir dir;
   WriteFile(dir / "a", "A");
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.DiskLabelTemplate = "Vol*";
   std::vector<int> cabNo, diskNo;
@@ -403,20 +402,20 @@ TEST(CabWriter, NamesThatDoNotFitTheRecordFailCleanly) {
   TempDir dir;
   WriteFile(dir / "a", "A");
   {
-    TSTCabWriter w(nullptr);
+    TSTCabWriter w;
     EXPECT_EQ(ExpectWriterFailure([&] { w.StartCabinet(dir / (std::string(256, 'n') + ".cab")); }),
               6);
     EXPECT_EQ(w.Context(), nullptr);
   }
   {
-    TSTCabWriter w(nullptr);
+    TSTCabWriter w;
     w.setCompressionType(plm::cctNone);
     w.CabinetNameTemplate = std::string(300, 'x') + "*";
     w.StartCabinet(dir / "L.cab");
     w.AddFile(dir / "a", "a");
     EXPECT_EQ(ExpectWriterFailure([&] { w.FlushCabinet(true); }), 7);
   }
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.StartCabinet(dir / "S.cab");
   EXPECT_EQ(ExpectWriterFailure([&] { w.AddFile(dir / "a", std::string(256, 's')); }), 9);
@@ -428,7 +427,7 @@ TEST(CabWriter, NamesThatDoNotFitTheRecordFailCleanly) {
 TEST(CabWriter, StoredNamesKeepFoldersAndNonAsciiText) {
   TempDir dir;
   BuildCabinet(dir / "t.cab", {{"img/été.gif", "gif"}, {"Noël\\b.txt", "b"}});
-  TSTCabReader r(nullptr);
+  TSTCabReader r;
   std::vector<std::pair<std::string, uint16_t>> names;
   r.OnCopyFile = [&](TSTCabReader *, const std::string &src, int32_t, uint16_t, uint16_t,
                      uint16_t attrs, uint16_t, std::string &,
@@ -443,7 +442,7 @@ TEST(CabWriter, StoredNamesKeepFoldersAndNonAsciiText) {
 TEST(CabWriter, FlushingTwiceDoesNotOverwriteTheCabinet) {
   TempDir dir;
   WriteFile(dir / "a", "A");
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctMsZip);
   w.StartCabinet(dir / "t.cab");
   w.AddFile(dir / "a", "a");
@@ -456,7 +455,7 @@ TEST(CabWriter, AFailedCabinetLeavesTheOneItWouldReplace) {
   TempDir dir;
   WriteFile(dir / "a", MakeData(100000, 16, true));
   WriteFile(dir / "t.cab", "the cabinet of yesterday");
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctMsZip);
   // Refused once the whole cabinet has been written out.
   w.OnCabinetStatus = [](TSTCabWriter *, uint32_t, uint32_t, uint32_t &, bool &a) { a = true; };
@@ -480,18 +479,17 @@ TEST(CabWriter, DestructionClosesWithoutFlushing) {
   TempDir dir;
   WriteFile(dir / "a", MakeData(100000, 15, true));
   {
-    auto *owner = new QObject;
-    QPointer<TSTCabWriter> w = new TSTCabWriter(owner);
+    auto w = std::make_unique<TSTCabWriter>();
     w->setCompressionType(plm::cctMsZip);
     w->StartCabinet(dir / "t.cab");
     w->AddFile(dir / "a", "a");
-    delete owner;
-    EXPECT_TRUE(w.isNull());
+    w.reset();
+    EXPECT_FALSE(Exists(dir / "t.cab"));
   }
   EXPECT_FALSE(Exists(dir / "t.cab"));
   // No temporary file is left behind either.
   EXPECT_EQ(ListTree(dir.path()), std::vector<std::string>{"a"});
-  TSTCabWriter idle(nullptr);
+  TSTCabWriter idle;
   idle.FlushCabinet(true); // nothing started: nothing to do
   idle.CloseCabinet(true);
 }
@@ -512,7 +510,7 @@ TEST(CabWriter, LargeCabinetSpillsItsBlocksToATemporaryFile) {
 TEST(CabWriter, MoreFilesThanOneCabinetListsGoOnInTheNext) {
   TempDir dir;
   WriteFile(dir / "one", "1");
-  TSTCabWriter w(nullptr);
+  TSTCabWriter w;
   w.setCompressionType(plm::cctNone);
   w.StartCabinet(dir / "M.cab");
   const int count = 0x10000 + 5; // a cabinet lists at most 65535 files
@@ -520,7 +518,7 @@ TEST(CabWriter, MoreFilesThanOneCabinetListsGoOnInTheNext) {
     w.AddFile(dir / "one", std::to_string(i));
   w.CloseCabinet(true);
   ASSERT_TRUE(Exists(dir / "M2.cab"));
-  TSTCabReader r(nullptr);
+  TSTCabReader r;
   int seen = 0;
   bool ordered = true;
   r.OnCopyFile = [&](TSTCabReader *, const std::string &name, int32_t, uint16_t, uint16_t, uint16_t,

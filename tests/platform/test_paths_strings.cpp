@@ -1,9 +1,12 @@
+#include "platform/DisplayText.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 
 #include <QString>
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace plm;
 
@@ -55,6 +58,27 @@ TEST(Strings, DisplayTakesUtf8OrElseWindows1252) {
   EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));  // surrogate
   EXPECT_FALSE(IsValidUtf8("\xe2\x82"));      // cut short
   EXPECT_TRUE(IsValidUtf8("\xf0\x9f\x98\x80"));
+}
+
+TEST(Strings, EveryWindows1252ByteBecomesOneCharacter) {
+  // One code point each: Latin-1 outside 0x80..0x9F, the code page's own characters
+  // inside, U+FFFD for the five codes that it leaves unassigned.
+  const std::map<int, char16_t> high = {{0x80, 0x20AC}, {0x81, 0xFFFD}, {0x8A, 0x0160},
+                                        {0x8D, 0xFFFD}, {0x8F, 0xFFFD}, {0x90, 0xFFFD},
+                                        {0x99, 0x2122}, {0x9D, 0xFFFD}, {0x9F, 0x0178}};
+  for (int b = 0; b < 256; ++b) {
+    const std::string utf8 = Cp1252ToUtf8(std::string(1, char(b)));
+    ASSERT_TRUE(IsValidUtf8(utf8)) << b;
+    const QString q = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    ASSERT_EQ(q.size(), 1) << b;
+    if (b < 0x80 || b >= 0xA0)
+      EXPECT_EQ(q[0].unicode(), char16_t(b)) << b;
+    else if (high.count(b))
+      EXPECT_EQ(q[0].unicode(), high.at(b)) << b;
+    else
+      EXPECT_GE(q[0].unicode(), 0x100) << b;
+  }
+  EXPECT_EQ(Cp1252ToUtf8(std::string("a\0\xe9", 3)), std::string("a\0\xc3\xa9", 4));
 }
 
 TEST(Strings, CaseAndTrim) {
