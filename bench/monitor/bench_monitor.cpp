@@ -1,8 +1,9 @@
 // 2,000 folders made at once by another program in a folder the tree shows: the time
 // until the tree shows them all, the time until their monitors all watch, and the
 // longest time the interface thread was held at a stretch until then (target: 100 ms),
-// measured as the longest gap between the ticks of a 1 ms timer on that thread. For scale, one refresh of the folder when it
-// holds all 2,000 folders, which is the least any refresh that shows them costs.
+// measured as the longest gap between the ticks of a 1 ms timer on that thread. For
+// scale, one refresh of the folder when it holds all 2,000 folders, which is the least
+// any refresh that shows them costs.
 #include "bench/support/HeldInterface.h"
 #include "platform/FileSys.h"
 #include "shelltree/DiscMonitor.h"
