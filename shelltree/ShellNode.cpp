@@ -37,6 +37,7 @@ TShellnode::TShellnode(TShellnodeHost &owner)
 
 TShellnode::~TShellnode() {
   fDestroying = true;
+  fOwner->NodeGoing(this);
   MonitorThread.reset(); // stops the monitor and waits for it, before anything else goes
   PidlFree(fMalloc.get(), Info.RelPidl);
   PidlFree(fMalloc.get(), Info.AbsPidl);

@@ -28,6 +28,8 @@ public:
   virtual void SortChildren(TShellnode *node, bool recursive) = 0;
   // The tree's selection-changed event for a node whose item changed (after a rename).
   virtual void NodeChanged(TShellnode *node) = 0;
+  // The node is being destroyed: the host forgets any work it had planned for it.
+  virtual void NodeGoing(TShellnode *) {}
 
 protected:
   ~TShellnodeHost() = default;

@@ -165,6 +165,9 @@ TShellTree::TShellTree(QWidget *parent) : QTreeWidget(parent), CompareProc(&Comp
   setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
   setItemDelegate(new TEditDelegate(this));
 
+  fMonitorStarter.setInterval(0);
+  connect(&fMonitorStarter, &QTimer::timeout, this,
+          [this] { GuardCall([this] { StartQueuedMonitors(); }, this); });
   connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *current) {
     if (fDestroying) return;
     if (OnChange) OnChange(this, AsNode(current));
@@ -183,6 +186,9 @@ TShellTree::TShellTree(QWidget *parent) : QTreeWidget(parent), CompareProc(&Comp
 
 TShellTree::~TShellTree() {
   fDestroying = true;
+  fMonitorStarter.stop();
+  fMonitorQueue.clear();
+  fMonitorQueued.clear();
   delete fDeviceWindow;
   fDeviceWindow = nullptr;
   fMasks.clear();
@@ -670,6 +676,8 @@ bool TShellTree::AddOrUpdateChild(TShellnode *parent, LPITEMIDLIST item, TChildI
     node->AssignItem(f, owned.release(), false);
     node->UpdateText();
     node->Info.Enumerated = false;
+    // The folder just read is the one in view: watched at once. Its childless children
+    // (thousands, maybe) are queued.
     if (!parent->MonitorStarted) StartMonitor(parent);
   }
   node->Info.Kept = true;
@@ -688,7 +696,7 @@ bool TShellTree::AddOrUpdateChild(TShellnode *parent, LPITEMIDLIST item, TChildI
   if (!hasKids) {
     node->Info.Enumerated = false;
     DeleteChildren(node);
-    if (!node->MonitorStarted) StartMonitor(node);
+    if (!node->MonitorStarted) QueueMonitor(node);
   }
   node->SetHasChildren(hasKids);
   node->UpdateIcons();

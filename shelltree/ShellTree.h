@@ -15,11 +15,14 @@
 
 #include <QMenu>
 #include <QPointer>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 
@@ -171,6 +174,12 @@ public:
   bool Expand(TShellnode *node);
   // Sets up change monitoring for a folder node that is being shown.
   void StartMonitor(TShellnode *node);
+  // The same, soon: from the event loop, a few milliseconds' worth at a time, so that a
+  // folder of thousands of subfolders shows at once and the interface is never held
+  // long. A node destroyed before its turn is skipped.
+  void QueueMonitor(TShellnode *node);
+  // Monitors queued and not started yet.
+  size_t PendingMonitors() const { return fMonitorQueued.size(); }
   // Hands MonitorFilter to every running monitor.
   void PropagateFilter();
   // The device window's routine: volume arrivals and removals refresh the drive nodes.
@@ -194,6 +203,7 @@ public:
   // TShellnodeHost.
   TSystemImageList *NodeImages() const override { return fShowIcons ? fSystemImages : nullptr; }
   void NodeChanged(TShellnode *node) override;
+  void NodeGoing(TShellnode *node) override;
 
 protected:
   void showEvent(QShowEvent *e) override;
@@ -225,6 +235,7 @@ private:
   void ClearNodes();
   void DeleteChild(TShellnode *parent, int index);
   void DeleteChildren(TShellnode *parent);
+  void StartQueuedMonitors();
 
   std::string fPendingPath;
   TDeviceWindow *fDeviceWindow = nullptr;
@@ -258,6 +269,11 @@ private:
   int fUpdating = 0;          // depth of begin/end update
   TShellnode *fExpanding = nullptr; // a node opened by Expand, already checked
   double fWheelRest = 0;      // part of a line left over by fine wheels
+  // Nodes whose monitor is to start, oldest first, and which of them are still due: an
+  // entry whose node has gone (or was started meanwhile) is no longer in the set.
+  std::deque<TShellnode *> fMonitorQueue;
+  std::unordered_set<TShellnode *> fMonitorQueued;
+  QTimer fMonitorStarter;
 };
 
 // A folder monitor's change, on the interface thread: the node's children are read again

@@ -7,6 +7,8 @@
 #include "platform/Exceptions.h"
 #include "platform/Strings.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <memory>
 
@@ -71,6 +73,29 @@ void TShellTree::StartMonitor(TShellnode *node) {
   }
   // Also without a thread: an item without a file-system path is never tried again.
   node->MonitorStarted = true;
+}
+
+void TShellTree::QueueMonitor(TShellnode *node) {
+  if (node->MonitorStarted || fDestroying || !fMonitorQueued.insert(node).second) return;
+  fMonitorQueue.push_back(node);
+  if (!fMonitorStarter.isActive()) fMonitorStarter.start();
+}
+
+void TShellTree::StartQueuedMonitors() {
+  // Each start makes a thread: a slice of a few of them keeps the interface answering.
+  constexpr qint64 kSliceNs = 4'000'000;
+  QElapsedTimer slice;
+  slice.start();
+  while (!fMonitorQueue.empty() && slice.nsecsElapsed() < kSliceNs) {
+    TShellnode *node = fMonitorQueue.front();
+    fMonitorQueue.pop_front();
+    if (fMonitorQueued.erase(node)) StartMonitor(node);
+  }
+  if (fMonitorQueue.empty()) fMonitorStarter.stop();
+}
+
+void TShellTree::NodeGoing(TShellnode *node) {
+  if (!fMonitorQueued.empty()) fMonitorQueued.erase(node);
 }
 
 void TShellTree::PropagateFilter() {

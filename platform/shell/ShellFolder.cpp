@@ -22,11 +22,11 @@ namespace {
 bool IsDot(const char *n) { return n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2])); }
 
 // Whether an entry of an open folder is a folder (links followed).
-bool EntryIsDir(DIR *d, const dirent *e) {
-  if (e->d_type == DT_DIR) return true;
-  if (e->d_type != DT_LNK && e->d_type != DT_UNKNOWN) return false;
+bool EntryIsDir(int folder, const char *name, unsigned char type) {
+  if (type == DT_DIR) return true;
+  if (type != DT_LNK && type != DT_UNKNOWN) return false;
   struct stat st;
-  return ::fstatat(::dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+  return ::fstatat(folder, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 int KindRank(TItemKind k) {
@@ -118,17 +118,21 @@ private:
 } // namespace
 
 bool HasSubfolder(const std::string &path) {
-  DIR *d = ::opendir(path.c_str());
-  if (!d) return false;
+  // Asked of every folder shown: read with the system call itself, since a directory
+  // stream would add a status query and a large buffer to each of them.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  alignas(dirent64) char buffer[4096];
   bool found = false;
-  while (const dirent *e = ::readdir(d)) {
-    if (IsDot(e->d_name)) continue;
-    if (EntryIsDir(d, e)) {
-      found = true;
-      break;
+  ssize_t n;
+  while (!found && (n = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
+    for (ssize_t pos = 0; pos < n && !found;) {
+      const auto *e = reinterpret_cast<const dirent64 *>(buffer + pos);
+      pos += e->d_reclen;
+      found = !IsDot(e->d_name) && EntryIsDir(fd, e->d_name, e->d_type);
     }
   }
-  ::closedir(d);
+  ::close(fd);
   return found;
 }
 
@@ -209,7 +213,7 @@ bool TFolder::ReadChildren(SHCONTF flags, std::vector<TItem> &out) const {
   if (!d) return fKind == Kind::Desktop; // the desktop still shows its own items
   while (const dirent *e = ::readdir(d)) {
     if (IsDot(e->d_name) || (e->d_name[0] == '.' && !hidden)) continue;
-    const bool dir = EntryIsDir(d, e);
+    const bool dir = EntryIsDir(::dirfd(d), e->d_name, e->d_type);
     if (dir ? !folders : !files) continue;
     out.push_back({dir ? TItemKind::Dir : TItemKind::File, e->d_name});
   }

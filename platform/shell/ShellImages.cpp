@@ -11,6 +11,7 @@
 #include <QPixmap>
 
 #include <cstring>
+#include <memory>
 
 namespace plm {
 
@@ -138,11 +139,6 @@ uintptr_t SHGetFileInfoA(const char *pszPath, DWORD, SHFILEINFOA *psfi, UINT cbF
   } else if (!PathToItems(pszPath, items)) {
     return 0;
   }
-  // The folder that holds the item, to ask it for the item's name and attributes.
-  ComPtr<IShellFolder> desktop;
-  SHGetDesktopFolder(desktop.put());
-  LPITEMIDLIST abs = MakeList(items);
-  if (!abs) return 0;
   const bool open = uFlags & SHGFI_OPENICON;
   const TItemKind kind = items.empty() ? TItemKind::Dir : items.back().Kind;
   const std::string name = items.empty() ? std::string() : items.back().Name;
@@ -177,6 +173,14 @@ uintptr_t SHGetFileInfoA(const char *pszPath, DWORD, SHFILEINFOA *psfi, UINT cbF
   if (psfi) {
     if (uFlags & SHGFI_SYSICONINDEX) psfi->iIcon = list.IndexOf(iconName, generic);
     if (uFlags & (SHGFI_DISPLAYNAME | SHGFI_ATTRIBUTES)) {
+      // The desktop, asked for the item's name and attributes. Made only here: it reads
+      // the user's folder settings, which an icon query (once per folder shown) need not.
+      ComPtr<IShellFolder> desktop;
+      SHGetDesktopFolder(desktop.put());
+      const auto freeList = [](LPITEMIDLIST p) { ShellMalloc().Free(p); };
+      const std::unique_ptr<uint8_t, decltype(freeList)> owned(MakeList(items), freeList);
+      LPITEMIDLIST abs = owned.get();
+      if (!abs) return 0;
       STRRET sr;
       std::string display;
       if ((uFlags & SHGFI_DISPLAYNAME) &&
@@ -208,9 +212,6 @@ uintptr_t SHGetFileInfoA(const char *pszPath, DWORD, SHFILEINFOA *psfi, UINT cbF
       psfi->szTypeName[n] = 0;
     }
   }
-  IMalloc *m = nullptr;
-  SHGetMalloc(&m);
-  m->Free(abs);
   if (uFlags & SHGFI_SYSICONINDEX) result = reinterpret_cast<uintptr_t>(&list);
   return result;
 }

@@ -228,6 +228,9 @@ std::string StripTrailingSlashes(std::string p) {
   return p;
 }
 
+// The home folder as the layout names it. Cheap: it reads no settings file.
+std::string HomeFolder() { return StripTrailingSlashes(HomeDir()); }
+
 bool IsDir(const std::string &p) {
   struct stat st;
   return !p.empty() && ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -269,7 +272,7 @@ std::optional<std::string> XdgUserDir(std::string_view key) {
 
 TShellLayout Layout() {
   TShellLayout l;
-  l.Home = StripTrailingSlashes(HomeDir());
+  l.Home = HomeFolder();
   std::string desktop = XdgUserDir("DESKTOP").value_or(l.Home + "/Desktop");
   if (!IsDir(desktop)) desktop = l.Home;
   l.Desktop = desktop;
@@ -383,12 +386,12 @@ bool PathToItems(const std::string &raw, std::vector<TItem> &out) {
   }
   std::string path, rest;
   if (!CleanPath(raw, path)) return false;
-  const TShellLayout l = Layout();
-  if (Below(path, l.Home, rest) && IsDir(l.Home)) {
+  const std::string home = HomeFolder();
+  if (Below(path, home, rest) && IsDir(home)) {
     out.push_back({TItemKind::Home, {}});
     std::vector<std::string> names;
     SplitPath(rest, names);
-    return AppendEntries(l.Home, names, out);
+    return AppendEntries(home, names, out);
   }
   return VolumeChain(path, out);
 }
@@ -399,7 +402,9 @@ std::string ItemsToPath(const std::vector<TItem> &items) {
   if (items.empty()) return Layout().Desktop;
   switch (items[0].Kind) {
   case TItemKind::Home:
-    path = Layout().Home;
+    // Not through Layout, which reads the user's folder settings: every path below
+    // the home folder (every node's path there) passes here.
+    path = HomeFolder();
     i = 1;
     break;
   case TItemKind::Computer:

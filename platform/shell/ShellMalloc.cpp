@@ -13,9 +13,6 @@ namespace plm {
 
 namespace {
 
-// Counts the frees: a block remembered under an older count may be gone.
-std::atomic<uint64_t> gGeneration{1};
-
 // Block starts looked up recently by this thread; sorting asks for the same lists
 // again and again, and a hit needs no lock.
 struct TKnownBlock {
@@ -24,9 +21,19 @@ struct TKnownBlock {
   uint64_t Generation = 0;
 };
 constexpr size_t kKnownBlocks = 8192;
+size_t SlotOf(uintptr_t a) { return (a >> 4) % kKnownBlocks; }
 TKnownBlock &KnownSlot(uintptr_t a) {
   thread_local std::unique_ptr<TKnownBlock[]> known(new TKnownBlock[kKnownBlocks]);
-  return known[(a >> 4) % kKnownBlocks];
+  return known[SlotOf(a)];
+}
+
+// Counts the frees of the blocks starting in each slot: a block remembered under an
+// older count may be gone. Counted by slot, not for the whole allocator, so that the
+// frees of a refresh (every item it reads replaces one) leave other lists remembered.
+std::atomic<uint64_t> gGenerations[kKnownBlocks];
+std::atomic<uint64_t> &GenerationOf(uintptr_t a) { return gGenerations[SlotOf(a)]; }
+void Forget(const void *block) {
+  GenerationOf(reinterpret_cast<uintptr_t>(block)).fetch_add(1, std::memory_order_release);
 }
 
 class TShellMalloc final : public IMalloc {
@@ -64,7 +71,7 @@ public:
     if (!q) return nullptr;
     fBlocks.erase(it);
     fBlocks[reinterpret_cast<uintptr_t>(q)] = cb;
-    gGeneration.fetch_add(1, std::memory_order_release);
+    Forget(pv);
     return q;
   }
   void Free(void *pv) override {
@@ -74,7 +81,7 @@ public:
       auto it = fBlocks.find(reinterpret_cast<uintptr_t>(pv));
       if (it == fBlocks.end()) return; // not ours: never hand foreign memory to free()
       fBlocks.erase(it);
-      gGeneration.fetch_add(1, std::memory_order_release);
+      Forget(pv);
     }
     std::free(pv);
   }
@@ -98,11 +105,11 @@ public:
   size_t BytesAvailable(const void *p) {
     const auto a = reinterpret_cast<uintptr_t>(p);
     TKnownBlock &known = KnownSlot(a);
-    if (known.Start == a && known.Generation == gGeneration.load(std::memory_order_acquire))
+    if (known.Start == a && known.Generation == GenerationOf(a).load(std::memory_order_acquire))
       return known.Size;
     std::lock_guard lock(fMutex);
     if (auto exact = fBlocks.find(a); exact != fBlocks.end()) {
-      known = {a, exact->second, gGeneration.load(std::memory_order_relaxed)};
+      known = {a, exact->second, GenerationOf(a).load(std::memory_order_relaxed)};
       return exact->second;
     }
     auto it = fBlocks.upper_bound(a);

@@ -39,6 +39,30 @@ TEST(Allocator, KnowsItsOwnBlocksOnly) {
   EXPECT_EQ(m->DidAlloc(p), 0);
 }
 
+// The extent of a block is remembered between questions; a block freed and another made
+// in its place (the allocator often hands the same address out again) must not be
+// taken for the old one, whatever else was or was not freed meanwhile.
+TEST(Allocator, ABlockMadeWhereAnotherWasFreedHasItsOwnExtent) {
+  IMalloc *m = Malloc();
+  void *keep = m->Alloc(16);
+  for (int round = 0; round < 3; ++round) {
+    void *p = m->Alloc(20);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(SHBytesAvailable(p), 20u);
+    EXPECT_EQ(SHBytesAvailable(keep), 16u);
+    m->Free(p);
+    void *q = m->Alloc(24);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(SHBytesAvailable(q), 24u) << (q == p ? "at the freed block's address" : "elsewhere");
+    EXPECT_EQ(SHBytesAvailable(keep), 16u);
+    void *r = m->Realloc(q, 28);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(SHBytesAvailable(r), 28u);
+    m->Free(r);
+  }
+  m->Free(keep);
+}
+
 TEST(PidlCount, NullEmptyAndThreeItems) {
   EXPECT_EQ(PidlItemCount(nullptr), 0);
   EXPECT_EQ(PidlSize(nullptr), 0u);

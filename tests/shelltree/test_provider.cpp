@@ -156,6 +156,23 @@ TEST_F(Provider, ValidationRefusesItemsThatAreGone) {
   EXPECT_EQ(Parse(""), nullptr);
 }
 
+// The has-subfolders probe reads on past the first batch of entries, follows links to
+// folders, and is not fooled by files or by links to files or to nothing.
+TEST_F(Provider, TheSubfolderProbeLooksAtEveryEntryAndFollowsLinks) {
+  MakeDir("many");
+  for (int i = 0; i < 400; ++i)
+    MakeFile("many/fichier-au-nom-assez-long-" + std::to_string(i) + ".txt");
+  MakeLink(Path("f.txt"), "many/lien-fichier");
+  MakeLink(Path("nowhere"), "many/lien-mort");
+  auto root = FolderOf(fRoot);
+  EXPECT_FALSE(AttributesOf(root.get(), "many") & SFGAO_HASSUBFOLDER);
+  MakeLink(Path("empty"), "many/lien-dossier"); // a link to a folder counts as one
+  EXPECT_TRUE(AttributesOf(root.get(), "many") & SFGAO_HASSUBFOLDER);
+  std::remove(Path("many/lien-dossier").c_str());
+  MakeDir("many/zz-dernier");
+  EXPECT_TRUE(AttributesOf(root.get(), "many") & SFGAO_HASSUBFOLDER);
+}
+
 TEST_F(Provider, ParsingGivesTheEnumeratedItemsAndTheirPaths) {
   ULONG attributes = SFGAO_VALIDATE | SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
   LPITEMIDLIST abs = Parse(Path("alpha/./inner/../inner/"), &attributes);
