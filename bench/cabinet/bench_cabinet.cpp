@@ -119,13 +119,21 @@ double PeakMb(const std::vector<std::string> &args) {
 
 const std::string gPlmtool = std::string(PLM_BIN_DIR) + "/plmtool";
 
-// Runs the command once an iteration after emptying the output folder. Its processor time
+// Empties the output folder and writes back what earlier runs left in the page cache, so
+// that no run pays for the write-back of the one before it (which would favour whichever
+// benchmark runs first).
+void CleanOutput() {
+  fs::remove_all(gRoot + "/out");
+  ::sync();
+}
+
+// Runs the command once an iteration after cleaning the output folder. Its processor time
 // and its peak memory are kept as counters.
 void RunEach(benchmark::State &state, const std::vector<std::string> &args) {
   double cpu = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    fs::remove_all(gRoot + "/out");
+    CleanOutput();
     state.ResumeTiming();
     double ms = 0;
     if (!Spawn(args, ms)) state.SkipWithError((args[0] + " failed").c_str());
@@ -148,7 +156,7 @@ void WriteWithWriter(const std::string &cab) {
 void BM_TSTCabReader(benchmark::State &state) {
   for (auto _ : state) {
     state.PauseTiming();
-    fs::remove_all(gRoot + "/out");
+    CleanOutput();
     state.ResumeTiming();
     plm::TSTCabReader r;
     r.ExtractFiles(gCab, gRoot + "/out");
@@ -171,6 +179,9 @@ void BM_cabextract_list(benchmark::State &state) {
 
 void BM_TSTCabWriter(benchmark::State &state) {
   for (auto _ : state) {
+    state.PauseTiming();
+    ::sync();
+    state.ResumeTiming();
     WriteWithWriter(gRoot + "/w.cab");
   }
 }
@@ -180,6 +191,9 @@ void BM_gcab(benchmark::State &state) {
   for (const std::string &n : gNames)
     cmd += " " + n;
   for (auto _ : state) {
+    state.PauseTiming();
+    ::sync();
+    state.ResumeTiming();
     if (!Sh(cmd)) state.SkipWithError("gcab failed");
   }
 }
@@ -247,7 +261,14 @@ int main(int argc, char **argv) {
   add("BM_gcab", BM_gcab, 1);
   add("BM_plmtool_list", BM_plmtool_list, 20);
   add("BM_cabextract_list", BM_cabextract_list, 20);
-  benchmark::Initialize(&argc, argv);
+  // The repetitions of the benchmarks run in a random order, so that the state the machine
+  // is in at one moment (another program's work, the write-back of earlier runs) weighs
+  // on every benchmark alike instead of on the one that happens to run then.
+  std::vector<char *> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int count = int(args.size());
+  benchmark::Initialize(&count, args.data());
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char *a, const char *b) {
