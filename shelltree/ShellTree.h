@@ -176,7 +176,8 @@ public:
   void StartMonitor(TShellnode *node);
   // The same, soon: from the event loop, a few milliseconds' worth at a time, so that a
   // folder of thousands of subfolders shows at once and the interface is never held
-  // long. A node destroyed before its turn is skipped.
+  // long. A node destroyed before its turn is skipped; a node that gained a subfolder
+  // before its turn is read again once watched.
   void QueueMonitor(TShellnode *node);
   // Monitors queued and not started yet.
   size_t PendingMonitors() const { return fMonitorQueued.size(); }
@@ -236,6 +237,7 @@ private:
   void DeleteChild(TShellnode *parent, int index);
   void DeleteChildren(TShellnode *parent);
   void StartQueuedMonitors();
+  void LookAgainForSubfolders(TShellnode *node);
 
   std::string fPendingPath;
   TDeviceWindow *fDeviceWindow = nullptr;

@@ -89,9 +89,23 @@ void TShellTree::StartQueuedMonitors() {
   while (!fMonitorQueue.empty() && slice.nsecsElapsed() < kSliceNs) {
     TShellnode *node = fMonitorQueue.front();
     fMonitorQueue.pop_front();
-    if (fMonitorQueued.erase(node)) StartMonitor(node);
+    if (!fMonitorQueued.erase(node)) continue;
+    StartMonitor(node);
+    LookAgainForSubfolders(node);
   }
   if (fMonitorQueue.empty()) fMonitorStarter.stop();
+}
+
+void TShellTree::LookAgainForSubfolders(TShellnode *node) {
+  // Read as childless before its monitor ran, the folder may have gained a subfolder in
+  // between, which the monitor, seeing only what happens from its start, never reports.
+  if (!node->MonitorThread || node->HasChildren() || node->Destroying()) return;
+  IShellFolder *parent = node->Info.ParentFolder.get();
+  LPCITEMIDLIST one[] = {node->Info.RelPidl};
+  SFGAOF attrs = SFGAO_HASSUBFOLDER;
+  if (parent && one[0] && SUCCEEDED(parent->GetAttributesOf(1, one, &attrs)) &&
+      (attrs & SFGAO_HASSUBFOLDER))
+    OnFolderChanged(node); // as if its monitor had seen it come
 }
 
 void TShellTree::NodeGoing(TShellnode *node) {

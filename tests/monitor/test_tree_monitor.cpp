@@ -312,6 +312,28 @@ TEST_F(TreeMonitorTest, QueuedMonitorsOfFoldersSweptAwayAreNeverStarted) {
   ASSERT_TRUE(WaitFor([&] { return Child(root, "f151")->HasChildren(); }));
 }
 
+// A folder read as childless that gains a subfolder before its monitor starts: its
+// monitor never hears of it (nothing changes once it watches), yet the folder gets its
+// expand button when its turn comes.
+TEST_F(TreeMonitorTest, AFolderGainingASubfolderBeforeItsMonitorStartsGetsItsExpandButton) {
+  Dir("root/a");
+  Dir("root/b");
+  auto *tree = new TShellTree(fWindow.get());
+  tree->setRootUsePIDL(false);
+  tree->setRootDir(P("root"));
+  tree->Loaded();
+  fWindow->show(); // the tree reads its folder again as it shows; the event loop has not run
+  TShellnode *root = tree->RootNode();
+  ASSERT_NE(root, nullptr);
+  ASSERT_EQ(tree->PendingMonitors(), 2u);
+  Dir("root/b/sub"); // nothing the root's monitor sees
+  Show(tree);
+  ASSERT_TRUE(AllArmed(root));
+  ASSERT_TRUE(WaitFor([&] { return Child(root, "b")->HasChildren(); }));
+  EXPECT_FALSE(Child(root, "b")->isExpanded());
+  EXPECT_FALSE(Child(root, "a")->HasChildren());
+}
+
 // A tree that goes with monitors still queued starts none of them, then or later.
 TEST_F(TreeMonitorTest, DestroyingATreeWithMonitorsStillQueuedStartsNone) {
   TShellTree &tree = Tree(Dir("root"));
