@@ -7,6 +7,8 @@
 namespace plm {
 
 bool IsValidUtf8(std::string_view s);
+// Appends one code point (up to U+10FFFF) in UTF-8.
+void AppendUtf8(std::string &out, char32_t cp);
 // Windows-1252 bytes to UTF-8 (the five unassigned codes map to U+FFFD).
 std::string Cp1252ToUtf8(std::string_view s);
 // Bytes that are valid UTF-8 are taken as UTF-8, anything else as Windows-1252; the
