@@ -12,17 +12,21 @@ namespace plm {
 
 namespace {
 
+// The menu bar or menu that shows an action, looked for first in `first` when given (an
+// action is read once: the first one found stands for all).
+QWidget *MenuHolding(QAction *action, QObject *first = nullptr) {
+  QList<QObject *> holders = action->associatedObjects();
+  if (first) holders.prepend(first);
+  for (QObject *o : holders)
+    if (auto *w = qobject_cast<QWidget *>(o);
+        (qobject_cast<QMenuBar *>(w) || qobject_cast<QMenu *>(w)) && w->actions().contains(action))
+      return w;
+  return nullptr;
+}
+
 // A menu opened from a menu bar or another menu is reached through them already.
 bool HeldByMenu(QMenu *menu) {
-  QAction *action = menu->menuAction();
-  QList<QObject *> holders = action->associatedObjects();
-  holders.prepend(menu->parentWidget());
-  for (QObject *o : holders) {
-    auto *w = qobject_cast<QWidget *>(o);
-    if ((qobject_cast<QMenu *>(w) || qobject_cast<QMenuBar *>(w)) && w->actions().contains(action))
-      return true;
-  }
-  return false;
+  return MenuHolding(menu->menuAction(), menu->parentWidget()) != nullptr;
 }
 
 QList<QObject *> OpenPopupMenus() {
@@ -70,15 +74,6 @@ public:
     return own.isEmpty() ? static_cast<const QLabel *>(widget())->text() : own;
   }
 };
-
-// The menu bar or menu showing an action (the first one, as an action is read once).
-QWidget *MenuHolding(QAction *action) {
-  for (QObject *o : action->associatedObjects())
-    if (auto *w = qobject_cast<QWidget *>(o);
-        (qobject_cast<QMenuBar *>(w) || qobject_cast<QMenu *>(w)) && w->actions().contains(action))
-      return w;
-  return nullptr;
-}
 
 QRect ActionGeometry(QWidget *holder, QAction *action) {
   if (auto *bar = qobject_cast<QMenuBar *>(holder)) return bar->actionGeometry(action);
