@@ -1,6 +1,9 @@
 #include "preview/PreviewGuard.h"
 
+#include "preview/TemplateFiles.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 #include <QWebEngineSettings>
@@ -39,7 +42,32 @@ bool TPreviewGuard::IsAllowed(const QUrl &url, const QString &canonicalFolder) {
   return path == canonicalFolder || path.startsWith(canonicalFolder + QLatin1Char('/'));
 }
 
+QUrl TPreviewGuard::CaseMatch(const QUrl &url) const {
+  if (fCanonical.isEmpty() || url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0 ||
+      (!url.host().isEmpty() && url.host() != QLatin1String("localhost")))
+    return {};
+  const QString local = QDir::cleanPath(url.toLocalFile());
+  if (local.isEmpty() || QFileInfo::exists(local)) return {};
+  QString relative;
+  for (const QString &root : {fCanonical, QDir::cleanPath(fFolder)})
+    if (!root.isEmpty() && local.startsWith(root + QLatin1Char('/'))) {
+      relative = local.mid(root.size() + 1);
+      break;
+    }
+  if (relative.isEmpty()) return {};
+  const std::string found =
+      plm::FindTemplateFile(QFile::encodeName(fCanonical).toStdString(), QFile::encodeName(relative).toStdString());
+  if (found.empty()) return {};
+  return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(found)));
+}
+
 void TPreviewGuard::interceptRequest(QWebEngineUrlRequestInfo &info) {
+  // Pages name their files in any letter case: a missing one is served by the stored
+  // file whose name matches ignoring case.
+  if (const QUrl match = CaseMatch(info.requestUrl()); !match.isEmpty()) {
+    info.redirect(match);
+    return;
+  }
   if (IsAllowed(info.requestUrl(), fCanonical)) return;
   info.block(true);
   if (fRefused.size() >= kRefusedKept) fRefused.removeFirst();

@@ -30,6 +30,10 @@ public:
   const QStringList &Refused() const { return fRefused; }
   void clearRefused() { fRefused.clear(); }
 
+  // The stored file that a missing file of the folder names in another letter case;
+  // empty when the address is no such file.
+  QUrl CaseMatch(const QUrl &url) const;
+
   void interceptRequest(QWebEngineUrlRequestInfo &info) override;
 
 signals:

@@ -89,3 +89,27 @@ TEST_F(PlmtoolSnapshot, RefusesBadArgumentsAndReportsBadTemplates) {
   EXPECT_FALSE(fs::exists(dir + "/broken_snap.jpg"));
   EXPECT_FALSE(fs::exists(dir + "/my_snap.jpg"));
 }
+
+// The page names its pictures in another letter case than the template stores them, as
+// templates made where file names ignore case do: the snapshot shows the pictures.
+TEST_F(PlmtoolSnapshot, ShowsPicturesNamedInAnotherCase) {
+  const std::string page =
+      "<HTML><BODY style=\"margin:0\" bgColor=#ffffff>\r\n"
+      "<IMG src=\"FOND.PNG\" style=\"position:absolute;left:0;top:0;width:200px;height:200px\">"
+      "<DIV style=\"position:absolute;left:300px;top:0;width:200px;height:200px;"
+      "background-image:url(IMAGES/etoile.png)\"></DIV>\r\n"
+      "<TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: DejaVu Sans\">x</TD></TR>"
+      "</TABLE></BODY></HTML>\r\n";
+  WriteTemplate(dir + "/case.plm", {Text("content.ini", TemplateContent("Casse")),
+                                    Text("Flavor.htm", page),
+                                    {"fond.png", Png(200, 200, QColor(30, 200, 30))},
+                                    {"Images\\Etoile.PNG", Png(200, 200, QColor(30, 30, 200))}});
+  const ToolRun r = Plmtool({Q(dir + "/case.plm"), Q(dir + "/case.jpg")});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const QImage shot(Q(dir + "/case.jpg"));
+  ASSERT_FALSE(shot.isNull());
+  const QColor fond = shot.pixelColor(100, 100), etoile = shot.pixelColor(400, 100);
+  EXPECT_TRUE(fond.green() > 150 && fond.red() < 90 && fond.blue() < 90) << fond.name().toStdString();
+  EXPECT_TRUE(etoile.blue() > 150 && etoile.red() < 90 && etoile.green() < 90)
+      << etoile.name().toStdString();
+}
