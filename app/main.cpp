@@ -4,6 +4,7 @@
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
 #include "components/UnPas2.h"
+#include "imaging/PictureClasses.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
 #include "platform/LeakCheck.h"
@@ -26,6 +27,7 @@
 int main(int argc, char **argv) {
   // The folder tree watches every folder it shows, at a few descriptors each.
   plm::RaiseOpenFileLimit();
+  plm::RegisterPictureClasses();
   // A start while the viewer runs ends once its main window is made, its guard having
   // brought the running one forward: it loads no graphics driver.
   const std::vector<std::string> startArgs(argv, argv + argc);

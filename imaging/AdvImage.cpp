@@ -2,6 +2,7 @@
 
 #include "imaging/MPGifImg.h"
 #include "imaging/PCXImage.h"
+#include "imaging/PictureClasses.h"
 #include "platform/DisplayText.h"
 #include "platform/FileSys.h"
 #include "platform/graphics/Streams.h"
@@ -24,7 +25,7 @@ void FillBand(QPainter &p, const TRect &r, const QColor &c) {
 } // namespace
 
 TAdvImage::TAdvImage(QWidget *owner) : QWidget(owner) {
-  (void)TPCXImage::Registered; // the PCX class registers itself once linked in
+  RegisterPictureClasses(); // a picture control opens pictures by their names
   fPicture.OnChange = [this](TPicture *) { PictureChanged(); };
 }
 

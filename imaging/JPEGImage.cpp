@@ -324,15 +324,9 @@ int Scaled(int size, TJPEGScale s) {
   return static_cast<int>((static_cast<unsigned>(size) + d - 1) / d);
 }
 
-const bool gRegistered = [] {
-  for (const char *ext : {"jpg", "jpeg", "jpe", "jfif"})
-    TPicture::RegisterFileFormat<TJPEGImage>(ext, "JPEG Image File");
-  return true;
-}();
-
 } // namespace
 
-TJPEGImage::TJPEGImage() { (void)gRegistered; }
+TJPEGImage::TJPEGImage() = default;
 TJPEGImage::~TJPEGImage() = default;
 
 void TJPEGImage::Assign(const TGraphic *source) {

@@ -28,11 +28,6 @@ struct PoolFinalizer {
   }
 } gPoolFinalizer;
 
-const bool gRegistered = [] {
-  TPicture::RegisterFileFormat<TGIFImage>("gif", "Graphics Interchange Format");
-  return true;
-}();
-
 std::string Format(const char *fmt, long long a) {
   char buf[160];
   std::snprintf(buf, sizeof buf, fmt, a);
@@ -539,7 +534,6 @@ std::string TGIFData::ReadErrorMessage() const {
 TMPTimerPool *GIFTimerPool() { return gPool; }
 
 TGIFImage::TGIFImage() {
-  (void)gRegistered;
   fData = new TGIFData;
   fData->AddRef();
   if (!gPool) {

@@ -4,7 +4,7 @@
 // palette. The picture shows one frame at a time stretched over the drawing rectangle;
 // frames are not composed (no disposal, transparency, offsets or background), and
 // animation steps the current frame from a trigger of the shared timer pool. Saving writes
-// the stored bytes unchanged. Registered for the extension "gif".
+// the stored bytes unchanged. Registered for the extension "gif" (imaging/PictureClasses.h).
 #include "imaging/MPList.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/graphics/Streams.h"

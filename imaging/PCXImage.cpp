@@ -267,12 +267,7 @@ std::vector<uint8_t> EncodePCX(const QImage &image) {
   return out;
 }
 
-const bool TPCXImage::Registered = [] {
-  TPicture::RegisterFileFormat<TPCXImage>("pcx", "PC Paintbrush");
-  return true;
-}();
-
-TPCXImage::TPCXImage() { (void)Registered; }
+TPCXImage::TPCXImage() = default;
 
 void TPCXImage::LoadFromStream(TStream &stream) {
   TMemoryStream data;

@@ -4,7 +4,7 @@
 // colours, the EGA colours when it has none), 8 bits (with the 256-colour table at the end
 // of the file, shades of grey without one) and 24 bits (three colour planes), run-length
 // encoded or stored. Saved as an 8-bit picture with its colour table, or as a 24-bit one,
-// run-length encoded. Registered for the extension "pcx".
+// run-length encoded. Registered for the extension "pcx" (imaging/PictureClasses.h).
 #include "platform/graphics/Graphics.h"
 
 #include <cstdint>
@@ -22,9 +22,6 @@ public:
   void LoadFromStream(TStream &stream) override;
   // Raises EInvalidGraphicOperation as EncodePCX.
   void SaveToStream(TStream &stream) const override;
-
-  // True once "pcx" is in the picture registry; naming it links the class into a program.
-  static const bool Registered;
 };
 
 // The picture held by a whole PCX file: an 8-bit indexed image with the picture's colours

@@ -71,10 +71,33 @@ int GifFrames(const std::vector<std::string> &args) {
   return 0;
 }
 
+// Decodes through the picture registry, as the viewer opens a picture: the class is the
+// one registered for the file's extension.
+int ImgDecode(const std::vector<std::string> &args) {
+  if (args.size() != 2) {
+    std::fputs("usage: plmtool imgdecode PICTURE OUT.png\n", stderr);
+    return 2;
+  }
+  const auto app = plmtool::MakeOffscreenApp<QGuiApplication>();
+  plm::TPicture picture;
+  picture.LoadFromFile(args[0]);
+  const QImage image = picture.Graphic() ? picture.Graphic()->ToImage() : QImage();
+  if (image.isNull() || !image.save(QString::fromStdString(args[1]), "PNG")) {
+    std::fprintf(stderr, "plmtool: cannot write %s\n", args[1].c_str());
+    return 1;
+  }
+  std::printf("%s %s %dx%d\n", picture.Graphic()->ClassName(), args[1].c_str(), image.width(),
+              image.height());
+  return 0;
+}
+
 } // namespace
 
 PLM_COMMAND("imginfo", "imginfo FILE...           type, width, height, depth and size of pictures",
             ImgInfo);
+PLM_COMMAND("imgdecode",
+            "imgdecode PICTURE OUT.png  decode a picture by its extension's class into a PNG",
+            ImgDecode);
 PLM_COMMAND("gifframes",
             "gifframes GIF OUTDIR      decode every frame to OUTDIR/frameNNN.png (exit 1 when the "
             "file is damaged)",

@@ -8,6 +8,10 @@
 #include "platform/Process.h"
 #include "platform/Strings.h"
 
+#ifdef PLMTOOL_PICTURES
+#include "imaging/PictureClasses.h"
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +76,9 @@ int Run(const plmtool::Command &c, const std::vector<std::string> &args) {
 } // namespace
 
 int main(int argc, char **argv) {
+#ifdef PLMTOOL_PICTURES
+  plm::RegisterPictureClasses();
+#endif
   if (argc < 2) return ListCommands(2);
   const std::string verb = argv[1];
   if (verb == "--help" || verb == "-h") return ListCommands(0);

@@ -328,17 +328,7 @@ void TIcon::SaveToStream(TStream &stream) const {
 
 namespace {
 std::map<std::string, TFileFormat> &Registry() {
-  static std::map<std::string, TFileFormat> r = [] {
-    std::map<std::string, TFileFormat> m;
-    m["bmp"] = {"bmp", "Bitmaps", [] { return std::unique_ptr<TGraphic>(new TBitmap); }};
-    m["ico"] = {"ico", "Icons", [] { return std::unique_ptr<TGraphic>(new TIcon); }};
-    m["png"] = {"png", "Portable Network Graphics",
-                [] { return std::unique_ptr<TGraphic>(new TPNGImage); }};
-    for (const char *tiff : {"tif", "tiff"})
-      m[tiff] = {tiff, "Tagged Image File Format",
-                 [] { return std::unique_ptr<TGraphic>(new TTIFFImage); }};
-    return m;
-  }();
+  static std::map<std::string, TFileFormat> r;
   return r;
 }
 

@@ -3,7 +3,7 @@
 // share with the BMP class: the format is the one named (never guessed from the content),
 // the picture's size is checked before its pixels are allocated, and a file whose pixels
 // are cut short is refused whole instead of showing what happens to be in memory.
-// Registered for the extensions "png", "tif" and "tiff".
+// Registered for the extensions "png", "tif" and "tiff" (imaging/PictureClasses.h).
 #include "platform/graphics/Graphics.h"
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // The tests of the main window's commands run inside one graphical application
 // (offscreen or under Xvfb), as the windows, the browser and the timers need.
+#include "imaging/PictureClasses.h"
 #include "platform/LeakCheck.h"
 #include "platform/gui/Translations.h"
 
@@ -11,6 +12,7 @@
 
 int main(int argc, char **argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  plm::RegisterPictureClasses(); // as the viewer does at its start
   // Listing the tests (as the build does to register them) needs no display.
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))

@@ -2,6 +2,7 @@
 #include "GifFixtures.h"
 #include "TestUtil.h"
 
+#include "imaging/PictureClasses.h"
 #include "imaging/MPGifImg.h"
 #include "imaging/MPTimer.h"
 #include "platform/Exceptions.h"
@@ -706,6 +707,7 @@ TEST(GifImage, SharedTimerPoolAndAnimation) {
 }
 
 TEST(GifImage, RegisteredForGifInAnyCase) {
+  RegisterPictureClasses();
   testutil::TempDir dir;
   fixtures::WriteFile(dir.Path("x.GiF"), fixtures::OneFrameGif(3, 2, 4, fixtures::Pixels(3, 2, 4, 1)));
   const TFileFormat *f = TPicture::FindFileFormat("GIF");

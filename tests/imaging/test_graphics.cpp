@@ -1,6 +1,7 @@
 // The picture framework: streams, bitmaps, icons, the picture object and its registry.
 #include "TestUtil.h"
 
+#include "imaging/PictureClasses.h"
 #include "platform/Exceptions.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/graphics/Streams.h"
@@ -156,6 +157,7 @@ TEST(Bitmaps, BmpFilesRoundTrip) {
 }
 
 TEST(Pictures, RegistryLookupIgnoresCaseAndTheDot) {
+  RegisterPictureClasses();
   for (const char *ext : {"bmp", "BMP", ".Bmp", "ico", "ICO", "png", ".PNG", "tif", "Tiff"})
     EXPECT_NE(TPicture::FindFileFormat(ext), nullptr) << ext;
   for (const char *ext : {"webp", "svg", "dat", ""})
@@ -168,6 +170,7 @@ TEST(Pictures, RegistryLookupIgnoresCaseAndTheDot) {
 }
 
 TEST(Pictures, LoadingByExtension) {
+  RegisterPictureClasses();
   testutil::TempDir dir;
   QImage img(9, 4, QImage::Format_RGB32);
   img.fill(Qt::blue);

@@ -1,6 +1,7 @@
 // JPEG pictures over libjpeg: encoding for the snapshot, decoding with the viewer's options.
 #include "TestUtil.h"
 
+#include "imaging/PictureClasses.h"
 #include "imaging/DCImageInfo.h"
 #include "imaging/JPEGImage.h"
 #include "platform/graphics/Streams.h"
@@ -248,6 +249,7 @@ TEST(JpegErrors, LibraryErrorsAreRaisedNotFatal) {
 }
 
 TEST(JpegPicture, RegisteredExtensionsAndCopies) {
+  RegisterPictureClasses();
   testutil::TempDir dir;
   const auto bytes = Encode(Sample(30, 20), 90);
   for (const char *name : {"a.jpg", "b.JPEG", "c.jpe", "d.Jfif"}) {

@@ -5,6 +5,7 @@
 #include "PcxFixtures.h"
 #include "TestUtil.h"
 
+#include "imaging/PictureClasses.h"
 #include "imaging/PCXImage.h"
 #include "platform/Exceptions.h"
 #include "platform/graphics/PictureFormats.h"
@@ -339,6 +340,7 @@ TEST(PcxEncoder, SavedPicturesReadBackTheSameHereAndInNetpbm) {
 }
 
 TEST(PcxImage, RegisteredForPcxAndLoadedThroughThePicture) {
+  RegisterPictureClasses();
   testutil::TempDir dir;
   const fixtures::Pcx pcx = Sample(kLayouts[4], 6, 4, 12);
   const std::string path = dir.Path("photo.PCX");

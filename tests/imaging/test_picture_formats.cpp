@@ -4,6 +4,7 @@
 #include "GifFixtures.h"
 #include "TestUtil.h"
 
+#include "imaging/PictureClasses.h"
 #include "platform/Exceptions.h"
 #include "platform/graphics/PictureFormats.h"
 #include "platform/graphics/Streams.h"
@@ -56,6 +57,7 @@ std::vector<uint8_t> Encoded(const QImage &image, const char *format) {
 
 // The message of the EInvalidGraphic that loading the file through the registry raises.
 std::string LoadError(TPicture &picture, const std::string &path) {
+  RegisterPictureClasses();
   try {
     picture.LoadFromFile(path);
   } catch (const EInvalidGraphic &e) {

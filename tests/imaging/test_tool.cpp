@@ -1,7 +1,9 @@
-// plmtool imginfo and gifframes.
+// plmtool imginfo, imgdecode and gifframes.
 #include "GifFixtures.h"
+#include "PcxFixtures.h"
 #include "TestUtil.h"
 
+#include <QBuffer>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -29,7 +31,66 @@ Result Plmtool(const std::string &args) {
   return r;
 }
 
+std::vector<uint8_t> QtEncoded(const char *format, QRgb colour) {
+  QImage image(300, 200, QImage::Format_RGB32);
+  image.fill(colour);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, format, 100);
+  return {bytes.begin(), bytes.end()};
+}
+
+struct Decoded {
+  const char *file, *className;
+  std::vector<uint8_t> bytes;
+  QRgb centre;
+};
+
+// One 300 x 200 picture of each registered class, as a template holds them: an 8-bit
+// run-length encoded PCX with its 256 colours after the pixels, every pixel of index $D7.
+std::vector<Decoded> EveryClass() {
+  fixtures::Pcx pcx;
+  pcx.width = 300;
+  pcx.height = 200;
+  pcx.pixels.assign(300 * 200, 0xD7);
+  pcx.trailingColors.assign(256, qRgb(0, 0, 0));
+  pcx.trailingColors[0xD7] = qRgb(0x30, 0x90, 0xE0);
+  const fixtures::Rgb gifColour = fixtures::Palette(4)[2];
+  return {
+      {"a.PCX", "TPCXImage", fixtures::Encode(pcx), qRgb(0x30, 0x90, 0xE0)},
+      {"b.gif", "TGIFImage", fixtures::OneFrameGif(300, 200, 4, std::vector<uint8_t>(300 * 200, 2)),
+       qRgb(gifColour[0], gifColour[1], gifColour[2])},
+      {"c.jpg", "TJPEGImage", QtEncoded("JPG", qRgb(0, 0, 255)), qRgb(0, 0, 255)},
+      {"d.png", "TPNGImage", QtEncoded("PNG", qRgb(10, 200, 30)), qRgb(10, 200, 30)},
+      {"e.bmp", "TBitmap", QtEncoded("BMP", qRgb(200, 10, 30)), qRgb(200, 10, 30)},
+      {"f.tif", "TTIFFImage", QtEncoded("TIFF", qRgb(90, 90, 10)), qRgb(90, 90, 10)},
+  };
+}
+
 } // namespace
+
+// The built program, not a test linking the classes: each class is in the registry that
+// opens pictures by their extension.
+TEST(Plmtool, ImgDecodeReadsEachClassThroughTheRegistry) {
+  testutil::TempDir dir;
+  for (const Decoded &d : EveryClass()) {
+    SCOPED_TRACE(d.file);
+    fixtures::WriteFile(dir.Path(d.file), d.bytes);
+    const std::string out = dir.Path(std::string(d.file) + ".png");
+    const Result r = Plmtool("imgdecode " + dir.Path(d.file) + " " + out);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, std::string(d.className) + " " + out + " 300x200\n");
+    const QImage back(QString::fromStdString(out));
+    const QRgb got = back.pixel(150, 100);
+    EXPECT_LE(std::abs(qRed(got) - qRed(d.centre)) + std::abs(qGreen(got) - qGreen(d.centre)) +
+                  std::abs(qBlue(got) - qBlue(d.centre)),
+              12)
+        << std::hex << got;
+  }
+  EXPECT_EQ(Plmtool("imgdecode " + dir.Path("a.xyz") + " " + dir.Path("x.png")).code, 1);
+  EXPECT_EQ(Plmtool("imgdecode").code, 2);
+}
 
 TEST(Plmtool, ImgInfoPrintsTheFiveLinesOfEachFile) {
   testutil::TempDir dir;
