@@ -7,7 +7,9 @@
 #include "imaging/PictureClasses.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
+#include "platform/Launcher.h"
 #include "platform/LeakCheck.h"
+#include "platform/OpenCommand.h"
 #include "platform/Process.h"
 #include "platform/GraphicsStart.h"
 #include "platform/TempDir.h"
@@ -60,6 +62,8 @@ int main(int argc, char **argv) {
   plm::StartPath = line.path;
 
   plm::MailClientRegistered = !plm::LookupOpenCommand("test.plm").empty();
+  // "Installer" starts the very program just looked up, in any session.
+  plm::SetLauncher(plm::OpenWithRegisteredApplication);
   try {
     plm::TempPath = plm::DropFirstDoubledSeparator(plm::UserTempDir());
   } catch (const std::exception &e) {

@@ -1,6 +1,9 @@
 #pragma once
 // Handing a file to the program registered for its type (the shell's "open" verb).
-// The request is passed on and not waited for; tests install their own launcher.
+// The request is passed on and not waited for. Without a launcher installed, xdg-open
+// picks the program; the viewer installs the desktop library's GIO launcher
+// (OpenCommand.h), so the program it checks for and the program it starts are the same;
+// tests install their own.
 #include <functional>
 #include <string>
 
