@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 
 #include <QCoreApplication>
+#include <QQuickWindow>
 #include <QString>
 
 #include <unistd.h>
@@ -29,7 +30,16 @@ void QuietAboutOpenGL(QtMsgType type, const QMessageLogContext &context, const Q
 
 } // namespace
 
-void StartWithSharedGraphics() { QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); }
+void StartWithSharedGraphics() {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // The page reaches the window through a Qt Quick scene. Drawn through OpenGL, each frame
+  // of a page still loading goes through the GL driver, which without a graphics card
+  // (Mesa's software rasteriser) cost more than the page's own loading; a template's page
+  // is a still picture, which the software scene draws at the cost of a copy. A backend
+  // the user chose stays.
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
 
 void StartWithoutGraphics() {
   if (const char *v = std::getenv(kVariable)) gGiven = v;

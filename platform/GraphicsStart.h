@@ -8,7 +8,8 @@
 
 namespace plm {
 
-// OpenGL contexts shared, as the browser engine needs them.
+// OpenGL contexts shared, as the browser engine needs them; the page drawn into its window
+// by Qt Quick's software scene.
 void StartWithSharedGraphics();
 // No OpenGL at all (and no warning about its absence): windows work, the browser engine
 // must not start.

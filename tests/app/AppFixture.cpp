@@ -3,6 +3,7 @@
 #include "app/Uglobalvar.h"
 #include "platform/AppPaths.h"
 #include "platform/FileSys.h"
+#include "platform/GraphicsStart.h"
 #include "platform/LeakCheck.h"
 #include "platform/LineList.h"
 #include "platform/Paths.h"
@@ -31,7 +32,7 @@ public:
     ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS",
              "--disable-gpu --no-sandbox --disable-background-networking", 0);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    plm::StartWithSharedGraphics(); // as the viewer starts
     static int argc = 1;
     static char arg0[] = "test_app_window";
     static char *argv[] = {arg0, nullptr};

@@ -1,6 +1,7 @@
 // The tests of the main window's commands run inside one graphical application
 // (offscreen or under Xvfb), as the windows, the browser and the timers need.
 #include "imaging/PictureClasses.h"
+#include "platform/GraphicsStart.h"
 #include "platform/LeakCheck.h"
 #include "platform/gui/Translations.h"
 
@@ -17,7 +18,7 @@ int main(int argc, char **argv) {
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  plm::StartWithSharedGraphics(); // as the viewer starts
   QApplication app(argc, argv);
   // French as in the program, before the first browser view.
   plm::LoadFrenchTranslations();
