@@ -110,7 +110,7 @@ int TReplacingFile::Write(const void *data, size_t size) {
 
 int TReplacingFile::Close() {
   if (!fFd.valid()) return 0;
-  const int synced = ::fsync(fFd.get()) == 0 || errno == EINVAL ? 0 : errno;
+  const int synced = !fFlush || ::fsync(fFd.get()) == 0 || errno == EINVAL ? 0 : errno;
   const int closed = fFd.Close();
   return synced ? synced : closed;
 }
@@ -160,11 +160,20 @@ bool ReadFileBytes(const std::string &path, std::string &out) {
   return true;
 }
 
-int WriteFileBytes(const std::string &path, std::string_view data) {
+namespace {
+int WriteWhole(const std::string &path, std::string_view data, bool flush) {
   TReplacingFile out;
+  out.setFlush(flush);
   if (const int e = out.Open(path)) return e;
   if (const int e = out.Write(data.data(), data.size())) return e;
   return out.Commit();
+}
+} // namespace
+
+int WriteFileBytes(const std::string &path, std::string_view data) { return WriteWhole(path, data, true); }
+
+int WriteScratchFileBytes(const std::string &path, std::string_view data) {
+  return WriteWhole(path, data, false);
 }
 
 int CopyFileBytes(const std::string &existing, const std::string &target, bool failIfExists) {

@@ -33,8 +33,12 @@ public:
   int Fd() const { return fFd.get(); }
   // Writes all of the bytes at the current position.
   int Write(const void *data, size_t size);
-  // Flushes the file to the disk and closes it; it keeps its temporary name until Commit.
+  // Flushes the file to the disk (unless told not to) and closes it; it keeps its
+  // temporary name until Commit.
   int Close();
+  // A file of a scratch folder, read back at once and never kept, need not wait for the
+  // disk: the flush can take longer than all the rest of the work.
+  void setFlush(bool flush) { fFlush = flush; }
   // Closes the file if still open and gives it the target's name; on failure the new file
   // is removed.
   int Commit();
@@ -46,12 +50,15 @@ private:
   std::string fTarget;
   std::string fTemp; // empty when the target is rewritten in place
   bool fFailIfExists = false;
+  bool fFlush = true;
 };
 
 // Reads a whole file; false when it is missing or cannot be read (errno tells why).
 bool ReadFileBytes(const std::string &path, std::string &out);
 // Writes data as the whole contents of path.
 int WriteFileBytes(const std::string &path, std::string_view data);
+// The same for a file of a scratch folder (the page of a preview): not flushed to the disk.
+int WriteScratchFileBytes(const std::string &path, std::string_view data);
 // Copies a file's bytes, its modification time and its read-only state to target. With
 // failIfExists, an existing target (or any entry of that name) is never touched: EEXIST.
 int CopyFileBytes(const std::string &existing, const std::string &target, bool failIfExists);

@@ -96,7 +96,11 @@ TEST_F(FileCopyTest, WriteReplacingSwapsTheWholeFile) {
   EXPECT_EQ(Read(dir / "snap.jpg"), data);
   ASSERT_EQ(WriteFileBytes(P("empty.jpg"), ""), 0);
   EXPECT_EQ(fs::file_size(dir / "empty.jpg"), 0u);
-  EXPECT_TRUE(Others(dir, {"src.gif", "snap.jpg", "empty.jpg"}).empty());
+  // A scratch file (not flushed) is replaced whole all the same.
+  Write(dir / "Flavor.htm", std::string(5000, 'x'));
+  ASSERT_EQ(WriteScratchFileBytes(P("Flavor.htm"), "<HTML>"), 0);
+  EXPECT_EQ(Read(dir / "Flavor.htm"), "<HTML>");
+  EXPECT_TRUE(Others(dir, {"src.gif", "snap.jpg", "empty.jpg", "Flavor.htm"}).empty());
 }
 
 TEST_F(FileCopyTest, WriteReplacingFailsCleanly) {
