@@ -170,7 +170,9 @@ int WriteWhole(const std::string &path, std::string_view data, bool flush) {
 }
 } // namespace
 
-int WriteFileBytes(const std::string &path, std::string_view data) { return WriteWhole(path, data, true); }
+int WriteFileBytes(const std::string &path, std::string_view data) {
+  return WriteWhole(path, data, true);
+}
 
 int WriteScratchFileBytes(const std::string &path, std::string_view data) {
   return WriteWhole(path, data, false);

@@ -37,7 +37,8 @@ void StartWithSharedGraphics() {
   // (Mesa's software rasteriser) cost more than the page's own loading; a template's page
   // is a still picture, which the software scene draws at the cost of a copy. A backend
   // the user chose stays.
-  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") &&
+      qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
 }
 

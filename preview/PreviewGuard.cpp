@@ -43,7 +43,8 @@ bool TPreviewGuard::IsAllowed(const QUrl &url, const QString &canonicalFolder) {
 }
 
 QUrl TPreviewGuard::CaseMatch(const QUrl &url) const {
-  if (fCanonical.isEmpty() || url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0 ||
+  if (fCanonical.isEmpty() ||
+      url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0 ||
       (!url.host().isEmpty() && url.host() != QLatin1String("localhost")))
     return {};
   const QString local = QDir::cleanPath(url.toLocalFile());
@@ -55,8 +56,8 @@ QUrl TPreviewGuard::CaseMatch(const QUrl &url) const {
       break;
     }
   if (relative.isEmpty()) return {};
-  const std::string found =
-      plm::FindTemplateFile(QFile::encodeName(fCanonical).toStdString(), QFile::encodeName(relative).toStdString());
+  const std::string found = plm::FindTemplateFile(QFile::encodeName(fCanonical).toStdString(),
+                                                  QFile::encodeName(relative).toStdString());
   if (found.empty()) return {};
   return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(found)));
 }

@@ -34,17 +34,23 @@ std::u32string CodePoints(std::string_view name) {
 char32_t FoldCase(char32_t c) {
   if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
   switch (c) {
-  case 0x160: return 0x161; // Š
-  case 0x152: return 0x153; // Œ
-  case 0x17D: return 0x17E; // Ž
-  case 0x178: return 0xFF;  // Ÿ
-  default: return c;
+  case 0x160:
+    return 0x161; // Š
+  case 0x152:
+    return 0x153; // Œ
+  case 0x17D:
+    return 0x17E; // Ž
+  case 0x178:
+    return 0xFF; // Ÿ
+  default:
+    return c;
   }
 }
 
 std::u32string CaseKey(std::string_view name) {
   std::u32string key = CodePoints(name);
-  for (char32_t &c : key) c = FoldCase(c);
+  for (char32_t &c : key)
+    c = FoldCase(c);
   return key;
 }
 
@@ -95,7 +101,8 @@ std::string FindTemplateFile(const std::string &folder, const std::string &relat
   std::vector<std::string> parts;
   if (folder.empty() || !SplitReference(relativeName, parts)) return {};
   std::string path = folder;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
   for (const std::string &part : parts) {
     const std::string entry = MatchEntry(path, part);
     if (entry.empty()) return {};

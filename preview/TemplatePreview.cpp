@@ -191,7 +191,8 @@ void TTemplatePreview::RewritePage() {
 void TTemplatePreview::SavePage() const {
   // The viewer's own preview folder is scratch, read back by the browser at once; a folder
   // of the user's keeps its page as any file written for the user.
-  if (const int e = fPrivate ? WriteScratchFileBytes(PagePath(), fText) : WriteFileBytes(PagePath(), fText))
+  if (const int e = fPrivate ? WriteScratchFileBytes(PagePath(), fText)
+                             : WriteFileBytes(PagePath(), fText))
     throw EFOpenError("Impossible de créer le fichier \"" + PagePath() + "\". " +
                       std::strerror(e));
 }

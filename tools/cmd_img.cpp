@@ -49,8 +49,7 @@ int GifFrames(const std::vector<std::string> &args) {
     std::snprintf(name, sizeof name, "frame%03d.png", i);
     const std::string path = plm::JoinPath({outDir, name});
     // A frame without a picture (extensions before the trailer) is written as 1 x 1.
-    QImage image =
-        bitmap.Image().isNull() ? QImage(1, 1, QImage::Format_Indexed8) : bitmap.Image();
+    QImage image = bitmap.Image().isNull() ? QImage(1, 1, QImage::Format_Indexed8) : bitmap.Image();
     if (bitmap.Image().isNull()) {
       image.setColorTable({qRgb(0, 0, 0)});
       image.fill(0);

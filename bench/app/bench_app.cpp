@@ -202,7 +202,8 @@ int main(int argc, char **argv) {
     // The same preview drawn through the OpenGL scene, in a process of its own: the scene's
     // backend is chosen once a process.
     const std::string cmd = std::string(kPeerRun) + "=1 QT_QUICK_BACKEND=rhi '" +
-                            plm::ExecutablePath() + "' --benchmark_filter=BM_WarmPreview 2>/dev/null";
+                            plm::ExecutablePath() +
+                            "' --benchmark_filter=BM_WarmPreview 2>/dev/null";
     double peer = 0;
     if (FILE *p = ::popen(cmd.c_str(), "r")) {
       char line[512];
@@ -211,8 +212,8 @@ int main(int argc, char **argv) {
       ::pclose(p);
     }
     if (peer > 0)
-      std::printf("warm preview: %.1f ms, through the OpenGL scene %.1f ms: %.2f x\n", gWarmMs, peer,
-                  gWarmMs / peer);
+      std::printf("warm preview: %.1f ms, through the OpenGL scene %.1f ms: %.2f x\n", gWarmMs,
+                  peer, gWarmMs / peer);
   }
   plm::SetSettingsFileOverride("");
   std::system(("rm -rf '" + gRoot + "'").c_str());

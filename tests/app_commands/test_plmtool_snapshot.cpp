@@ -109,7 +109,8 @@ TEST_F(PlmtoolSnapshot, ShowsPicturesNamedInAnotherCase) {
   const QImage shot(Q(dir + "/case.jpg"));
   ASSERT_FALSE(shot.isNull());
   const QColor fond = shot.pixelColor(100, 100), etoile = shot.pixelColor(400, 100);
-  EXPECT_TRUE(fond.green() > 150 && fond.red() < 90 && fond.blue() < 90) << fond.name().toStdString();
+  EXPECT_TRUE(fond.green() > 150 && fond.red() < 90 && fond.blue() < 90)
+      << fond.name().toStdString();
   EXPECT_TRUE(etoile.blue() > 150 && etoile.red() < 90 && etoile.green() < 90)
       << etoile.name().toStdString();
 }

@@ -33,15 +33,16 @@ public:
   Desktop() {
     char tmpl[] = "/tmp/plm-desktop-XXXXXX";
     fRoot = ::mkdtemp(tmpl);
-    for (const char *d : {"/data", "/data/mime", "/data/mime/packages", "/data/applications", "/dirs",
-                          "/config", "/cdirs"})
+    for (const char *d : {"/data", "/data/mime", "/data/mime/packages", "/data/applications",
+                          "/dirs", "/config", "/cdirs"})
       ::mkdir((fRoot + d).c_str(), 0700);
     // The template type as the installation declares it.
     Write(fRoot + "/data/mime/packages/plmlooker.xml",
           ReadAll(std::string(PLM_SOURCE_DIR) + "/desktop/plmlooker.xml"));
     std::system(("update-mime-database '" + fRoot + "/data/mime'").c_str());
-    Write(fRoot + "/record", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + fRoot + "/started.tmp'\nmv '" +
-                                 fRoot + "/started.tmp' '" + fRoot + "/started'\n");
+    Write(fRoot + "/record", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + fRoot +
+                                 "/started.tmp'\nmv '" + fRoot + "/started.tmp' '" + fRoot +
+                                 "/started'\n");
     ::chmod((fRoot + "/record").c_str(), 0700);
     Write(Template(), "MSCF");
   }
@@ -64,10 +65,12 @@ public:
   // as an installation indexes them.
   std::string Probe() const {
     std::system(("update-desktop-database '" + fRoot + "/data/applications'").c_str());
-    const std::string cmd = "env -u XDG_CURRENT_DESKTOP -u GNOME_DESKTOP_SESSION_ID -u KDE_FULL_SESSION "
-                            "DESKTOP_SESSION=openbox XDG_DATA_HOME='" + fRoot + "/data' XDG_DATA_DIRS='" +
-                            fRoot + "/dirs' XDG_CONFIG_HOME='" + fRoot + "/config' XDG_CONFIG_DIRS='" +
-                            fRoot + "/cdirs' '" + PLM_BIN_DIR + "/open_command_probe' '" + Template() + "'";
+    const std::string cmd =
+        "env -u XDG_CURRENT_DESKTOP -u GNOME_DESKTOP_SESSION_ID -u KDE_FULL_SESSION "
+        "DESKTOP_SESSION=openbox XDG_DATA_HOME='" +
+        fRoot + "/data' XDG_DATA_DIRS='" + fRoot + "/dirs' XDG_CONFIG_HOME='" + fRoot +
+        "/config' XDG_CONFIG_DIRS='" + fRoot + "/cdirs' '" + PLM_BIN_DIR +
+        "/open_command_probe' '" + Template() + "'";
     std::string out;
     if (FILE *p = ::popen(cmd.c_str(), "r")) {
       char buf[512];
