@@ -39,6 +39,13 @@ bool IsIdentChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool StartsWithNoCase(std::string_view s, size_t at, std::string_view word) {
   return s.size() - at >= word.size() && SameText(s.substr(at, word.size()), word);
 }
@@ -72,8 +79,10 @@ bool IsLoadingAttribute(const xmlChar *element, const xmlChar *attribute) {
   static constexpr const char *kAlways[] = {"src", "background", "lowsrc", "dynsrc", "poster"};
   for (const char *n : kAlways)
     if (NameIs(attribute, n)) return true;
-  return (NameIs(attribute, "href") && NameIs(element, "link")) ||
-         (NameIs(attribute, "data") && NameIs(element, "object"));
+  // A hyperlink's href is followed only when the reader clicks it; on any other element
+  // (link, and SVG's image or use) it is loaded with the page.
+  if (NameIs(attribute, "href")) return !NameIs(element, "a") && !NameIs(element, "area");
+  return NameIs(attribute, "xlink:href") || (NameIs(attribute, "data") && NameIs(element, "object"));
 }
 
 // Attributes dropped whatever their value: they run code or load what cannot be rewritten.
@@ -101,6 +110,11 @@ public:
   void Walk(xmlNode *node) {
     std::vector<xmlNode *> dropped;
     for (xmlNode *n = node; n; n = n->next) {
+      // Some mail clients render the markup of conditional comments.
+      if (n->type == XML_COMMENT_NODE || n->type == XML_PI_NODE) {
+        dropped.push_back(n);
+        continue;
+      }
       if (n->type != XML_ELEMENT_NODE) continue;
       if (IsDroppedElement(n)) {
         dropped.push_back(n);
@@ -192,7 +206,57 @@ std::string Serialize(xmlDoc *doc) {
 
 } // namespace
 
-std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewrite) {
+namespace {
+
+// The text with the escapes that stand for letters, digits, "-" or "_" replaced by those
+// characters: "\75 rl(" is "url(" to a browser, and must be to the scanner below. Other
+// escapes stay, so that what they protect keeps its meaning.
+std::string RevealNameEscapes(std::string_view css) {
+  std::string out;
+  out.reserve(css.size());
+  for (size_t i = 0; i < css.size(); ++i) {
+    if (css[i] != '\\' || i + 1 == css.size()) {
+      out += css[i];
+      continue;
+    }
+    size_t j = i + 1;
+    char32_t cp = 0;
+    if (HexDigitValue(css[j]) >= 0) {
+      for (int n = 0; n < 6 && j < css.size() && HexDigitValue(css[j]) >= 0; ++n, ++j)
+        cp = cp * 16 + char32_t(HexDigitValue(css[j]));
+      if (j < css.size() && std::isspace(static_cast<unsigned char>(css[j]))) ++j;
+    } else {
+      cp = static_cast<unsigned char>(css[j++]);
+    }
+    if (cp < 0x80 && (IsIdentChar(char(cp)))) {
+      out += char(cp);
+      i = j - 1;
+    } else {
+      out += css[i];
+    }
+  }
+  return out;
+}
+
+// The position of the parenthesis that closes the one just before from (strings skipped),
+// or the end of the text.
+size_t MatchingParenthesis(std::string_view s, size_t from) {
+  int depth = 1;
+  for (size_t i = from; i < s.size(); ++i) {
+    if (s[i] == '"' || s[i] == '\'') {
+      i = QuotedString(s, i).second - 1;
+    } else if (s[i] == '(') {
+      ++depth;
+    } else if (s[i] == ')' && --depth == 0) {
+      return i;
+    }
+  }
+  return s.size();
+}
+
+// image-set() takes its pictures as plain strings: there, strings are references.
+std::string RewriteCss(std::string_view css, const ReferenceRewriter &rewrite,
+                       bool stringsAreReferences) {
   std::string out;
   out.reserve(css.size());
   size_t i = 0;
@@ -206,16 +270,28 @@ std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewr
         j = SkipBlanks(css, j);
       } else {
         const size_t close = css.find(')', j);
-        value = std::string(css.substr(j, close == std::string_view::npos ? css.size() - j
-                                                                          : close - j));
+        value = Trim(css.substr(j, close == std::string_view::npos ? css.size() - j : close - j));
         j = close == std::string_view::npos ? css.size() : close;
-        value = Trim(value);
       }
       const std::string target = rewrite(value);
       out += target.empty() ? "none" : "url(\"" + target + "\")";
       // Whatever stood between the value and the closing parenthesis goes with it.
       const size_t close = css.find(')', j);
       i = close == std::string_view::npos ? css.size() : close + 1;
+      continue;
+    }
+    if ((wordStart || css[i - 1] == '-') && StartsWithNoCase(css, i, "image-set(")) {
+      const size_t from = i + 10;
+      const size_t close = MatchingParenthesis(css, from);
+      out += "image-set(" + RewriteCss(css.substr(from, close - from), rewrite, true) + ")";
+      i = close + 1;
+      continue;
+    }
+    if (stringsAreReferences && (css[i] == '"' || css[i] == '\'')) {
+      const auto [value, next] = QuotedString(css, i);
+      const std::string target = rewrite(value);
+      out += target.empty() ? "none" : "\"" + target + "\"";
+      i = next;
       continue;
     }
     if (StartsWithNoCase(css, i, "@import")) {
@@ -234,6 +310,12 @@ std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewr
     out += css[i++];
   }
   return out;
+}
+
+} // namespace
+
+std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewrite) {
+  return RewriteCss(RevealNameEscapes(css), rewrite, false);
 }
 
 std::string RewritePageForExport(std::string_view page, const ReferenceRewriter &rewrite) {

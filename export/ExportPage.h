@@ -16,8 +16,9 @@ using ReferenceRewriter = std::function<std::string(const std::string &reference
 // base addresses, refreshes and event handlers are dropped, the rest of the markup kept.
 std::string RewritePageForExport(std::string_view page, const ReferenceRewriter &rewrite);
 
-// The style sheet text with each url(...) given to rewrite (a removed one becomes
-// "none"), and every @import target dropped.
+// The style sheet text with each url(...), and each string of an image-set(...), given
+// to rewrite (a removed one becomes "none"), and every @import target dropped. Escapes
+// that spell names ("\75 rl(") are read as the letters they stand for.
 std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewrite);
 
 } // namespace plm

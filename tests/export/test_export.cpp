@@ -46,7 +46,9 @@ const std::string kTextUtf8 = "\xE2\x80\x9C" "Bonjour" "\xE2\x80\x9D \xE2\x82\xA
 const std::string kPage =
     "<HTML><HEAD><META http-equiv=Content-Type content=\"text/html; charset=windows-1252\">"
     "<STYLE>BODY { background: URL( 'coin%20bleu.png' ) } .x { background: url(http://ex.com/t.gif) }"
-    "@import \"http://ex.com/s.css\";</STYLE>"
+    "@import \"http://ex.com/s.css\"; .y { background: \\75 rl(http://ex.com/esc.gif) }"
+    ".z { background-image: -webkit-image-set('http://ex.com/set.gif' 1x) }</STYLE>"
+    "<!--[if mso]><IMG src=\"http://ex.com/mso.gif\"><![endif]-->"
     "<SCRIPT src=\"http://ex.com/a.js\"></SCRIPT><LINK rel=stylesheet href=\"/etc/x.css\">"
     "</HEAD><BODY onload=\"fetch('http://ex.com')\" style=\"background-image:url(fond.gif)\">"
     "<TABLE><TR><TD background=\"images/MOTIF.JPG\"><IMG src=\"FOND.GIF\"></TD></TR>"
@@ -54,7 +56,9 @@ const std::string kPage =
     "<TR><TD><IMG src=\"http://ex.com/track.gif\"><IMG src=\"file:///etc/passwd\">"
     "<IMG src=\"/etc/hosts\"><IMG src=\"../outside.gif\"><IMG src=\"%2E%2E/outside.gif\">"
     "<IMG src=\"missing.gif\"><IMG src=\"notes.txt\"><IMG src=\"C:\\fond.gif\">"
-    "<IMG src='data:image/gif;base64,R0lGOD'></TD></TR></TABLE></BODY></HTML>";
+    "<IMG src='data:image/gif;base64,R0lGOD'><svg><image href=\"http://ex.com/i.gif\"/>"
+    "<use xlink:href=\"http://ex.com/u.svg\"/></svg><A href=\"https://example.org/\">lien</A>"
+    "</TD></TR></TABLE></BODY></HTML>";
 
 std::string Template() {
   return samples::StoredCabinet({{"Flavor.htm", kPage},
@@ -155,7 +159,8 @@ ReadBack ReadPage(const std::string &html) {
   return r;
 }
 
-// Every address the page would load: loading attributes, and url(...) of its styles.
+// Every address the page would load: loading attributes (a hyperlink waits for a click),
+// and url(...) of its styles.
 std::vector<std::string> LoadedAddresses(const std::string &html) {
   std::vector<std::string> found;
   htmlDocPtr doc = htmlReadMemory(html.data(), int(html.size()), nullptr, "UTF-8",
@@ -180,7 +185,8 @@ std::vector<std::string> LoadedAddresses(const std::string &html) {
         const std::string name = reinterpret_cast<const char *>(a->name);
         if (name == "style")
           urls(value);
-        else if (name == "src" || name == "background" || name == "href")
+        else if (name == "src" || name == "background" || name == "xlink:href" ||
+                 (name == "href" && xmlStrcasecmp(n->name, BAD_CAST "a") != 0))
           found.push_back(value);
       }
       walk(n->children);
@@ -240,6 +246,8 @@ TEST_P(ExportTest, CarriesEveryUsedPictureOnceAndNothingFromOutside) {
   EXPECT_NE(r.page.find("<div>" + kTextUtf8 + "</div>"), std::string::npos)
       << "text region as the template has it, in UTF-8, without sample text";
   EXPECT_NE(r.page.find("charset=utf-8"), std::string::npos);
+  EXPECT_NE(r.page.find("<a href=\"https://example.org/\">lien</a>"), std::string::npos)
+      << "a hyperlink is followed only when clicked: it stays";
   EXPECT_EQ(RuntimeEntries(), std::vector<std::string>{"outside.gif"}) << "nothing left behind";
 }
 
