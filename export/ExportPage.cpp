@@ -82,7 +82,8 @@ bool IsLoadingAttribute(const xmlChar *element, const xmlChar *attribute) {
   // A hyperlink's href is followed only when the reader clicks it; on any other element
   // (link, and SVG's image or use) it is loaded with the page.
   if (NameIs(attribute, "href")) return !NameIs(element, "a") && !NameIs(element, "area");
-  return NameIs(attribute, "xlink:href") || (NameIs(attribute, "data") && NameIs(element, "object"));
+  return NameIs(attribute, "xlink:href") ||
+         (NameIs(attribute, "data") && NameIs(element, "object"));
 }
 
 // Attributes dropped whatever their value: they run code or load what cannot be rewritten.
@@ -99,8 +100,8 @@ bool IsDroppedElement(const xmlNode *n) {
   // Our own meta names the charset; a refresh would take the reader elsewhere.
   const XmlString equiv(xmlGetProp(n, Xml("http-equiv")));
   const XmlString charset(xmlGetProp(n, Xml("charset")));
-  return charset || (equiv && (NameIs(equiv.get(), "content-type") ||
-                               NameIs(equiv.get(), "refresh")));
+  return charset ||
+         (equiv && (NameIs(equiv.get(), "content-type") || NameIs(equiv.get(), "refresh")));
 }
 
 class TPageRewriter {
@@ -325,8 +326,8 @@ std::string RewritePageForExport(std::string_view page, const ReferenceRewriter 
     throw EReadError("La page du modèle est trop grande pour être exportée.");
   constexpr int kOptions = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                            HTML_PARSE_NONET | HTML_PARSE_NODEFDTD | HTML_PARSE_IGNORE_ENC;
-  const DocPtr doc(htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
-                                  kOptions));
+  const DocPtr doc(
+      htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", kOptions));
   if (!doc) throw EReadError("La page du modèle n'a pas pu être lue.");
   TPageRewriter(rewrite).Walk(doc->children);
   DeclareUtf8(doc.get());

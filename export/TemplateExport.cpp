@@ -14,7 +14,6 @@
 
 #include <gmime/gmime.h>
 
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -52,39 +51,14 @@ const char *MimeTypeOf(uint8_t imageType) {
   }
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// %XX escapes decoded; a "%" not followed by two hexadecimal digits stays as it is.
+// The reference's path with its %XX escapes decoded, as a browser reads it: taken as it
+// is when its escapes are not valid.
 std::string PercentDecoded(const std::string &s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    int hi = -1, lo = -1;
-    if (s[i] == '%' && i + 2 < s.size() && (hi = HexDigit(s[i + 1])) >= 0 &&
-        (lo = HexDigit(s[i + 2])) >= 0) {
-      out += static_cast<char>(hi * 16 + lo);
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-bool HasScheme(const std::string &s) {
-  // "name:" where name is a letter followed by letters, digits, "+", "-" or "." (a drive
-  // letter counts as one).
-  const size_t colon = s.find(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  for (size_t i = 0; i < colon; ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (!(std::isalpha(c) || (i > 0 && (std::isdigit(c) || c == '+' || c == '-' || c == '.'))))
-      return false;
-  }
-  return true;
+  char *decoded = g_uri_unescape_string(s.c_str(), nullptr);
+  if (!decoded) return s;
+  std::string r = decoded;
+  g_free(decoded);
+  return r;
 }
 
 // The picture of the template a reference of its page names, or empty: anything with a
@@ -93,14 +67,22 @@ bool HasScheme(const std::string &s) {
 std::string ResolvePicture(const std::string &folder, const std::string &reference) {
   std::string ref = Trim(reference);
   if (const size_t cut = ref.find_first_of("?#"); cut != std::string::npos) ref.resize(cut);
-  if (ref.empty() || HasScheme(ref) || ref[0] == '/' || ref[0] == '\\') return {};
-  const std::string decoded = PercentDecoded(ref);
-  if (decoded.find('\0') != std::string::npos) return {};
-  const std::string path = FindTemplateFile(folder, decoded);
+  // A scheme (a drive letter reads as one) or a root names something else than the
+  // template's files.
+  if (ref.empty() || g_uri_peek_scheme(ref.c_str()) || ref[0] == '/' || ref[0] == '\\') return {};
+  const std::string path = FindTemplateFile(folder, PercentDecoded(ref));
   if (path.empty() || !IsRegularFile(path)) return {};
   for (std::string p = path; p.size() > folder.size(); p.resize(p.rfind('/')))
     if (IsSymLink(p)) return {};
   return path;
+}
+
+std::string PictureBytes(const std::string &path) {
+  std::string bytes;
+  if (!ReadFileBytes(path, bytes))
+    throw EFOpenError("Impossible de lire l'image \"" + ExtractFileName(path) + "\". " +
+                      std::strerror(errno));
+  return bytes;
 }
 
 template <typename T> struct GObjectUnref {
@@ -133,8 +115,7 @@ public:
       g_free(id);
       p.address = "cid:" + p.contentId;
     } else {
-      std::string bytes;
-      if (!ReadFileBytes(path, bytes)) return {};
+      const std::string bytes = PictureBytes(path);
       gchar *b64 = g_base64_encode(reinterpret_cast<const guchar *>(bytes.data()), bytes.size());
       p.address = "data:" + p.mimeType + ";base64," + b64;
       g_free(b64);
@@ -188,10 +169,7 @@ std::string MessageBytes(const std::string &subject, const std::string &page,
   g_mime_multipart_add(related.get(), GMIME_OBJECT(root.get()));
 
   for (const TUsedPicture &p : pictures) {
-    std::string bytes;
-    if (!ReadFileBytes(p.path, bytes))
-      throw EFOpenError("Impossible de lire l'image \"" + ExtractFileName(p.path) + "\". " +
-                        std::strerror(errno));
+    const std::string bytes = PictureBytes(p.path);
     const size_t slash = p.mimeType.find('/');
     const GPtr<GMimePart> part(g_mime_part_new_with_type(p.mimeType.substr(0, slash).c_str(),
                                                          p.mimeType.substr(slash + 1).c_str()));
@@ -252,8 +230,7 @@ void ExportTemplate(const std::string &templatePath, const std::string &target,
   const std::string page = RewritePageForExport(
       preview.PageText(), [&](const std::string &ref) { return exported.Address(ref); });
   WriteTarget(target, format == TExportFormat::Message
-                          ? MessageBytes(SubjectOf(fields, templatePath), page,
-                                         exported.Pictures())
+                          ? MessageBytes(SubjectOf(fields, templatePath), page, exported.Pictures())
                           : page);
 }
 

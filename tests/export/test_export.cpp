@@ -38,21 +38,27 @@ const std::string kPng = std::string("\x89PNG\r\n\x1a\n\x00\x00\x00\x0DIHDR\x00\
 // Windows-1252: "Été", curly quotes and the euro sign.
 const std::string kDisplay = "\xC9t\xE9 \xE0 la mer";
 const std::string kDisplayUtf8 = "\xC3\x89t\xC3\xA9 \xC3\xA0 la mer";
-const std::string kText1252 = "\x93" "Bonjour\x94 \x80 \xE9t\xE9";
-const std::string kTextUtf8 = "\xE2\x80\x9C" "Bonjour" "\xE2\x80\x9D \xE2\x82\xAC \xC3\xA9t\xC3\xA9";
+const std::string kText1252 = "\x93"
+                              "Bonjour\x94 \x80 \xE9t\xE9";
+const std::string kTextUtf8 = "\xE2\x80\x9C"
+                              "Bonjour"
+                              "\xE2\x80\x9D \xE2\x82\xAC \xC3\xA9t\xC3\xA9";
 
 // Uses three pictures through every kind of reference, the same one twice under two
 // spellings, and points at much that must not travel.
 const std::string kPage =
     "<HTML><HEAD><META http-equiv=Content-Type content=\"text/html; charset=windows-1252\">"
-    "<STYLE>BODY { background: URL( 'coin%20bleu.png' ) } .x { background: url(http://ex.com/t.gif) }"
+    "<STYLE>BODY { background: URL( 'coin%20bleu.png' ) } .x { background: "
+    "url(http://ex.com/t.gif) }"
     "@import \"http://ex.com/s.css\"; .y { background: \\75 rl(http://ex.com/esc.gif) }"
     ".z { background-image: -webkit-image-set('http://ex.com/set.gif' 1x) }</STYLE>"
     "<!--[if mso]><IMG src=\"http://ex.com/mso.gif\"><![endif]-->"
     "<SCRIPT src=\"http://ex.com/a.js\"></SCRIPT><LINK rel=stylesheet href=\"/etc/x.css\">"
     "</HEAD><BODY onload=\"fetch('http://ex.com')\" style=\"background-image:url(fond.gif)\">"
     "<TABLE><TR><TD background=\"images/MOTIF.JPG\"><IMG src=\"FOND.GIF\"></TD></TR>"
-    "<TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: Arial\"><DIV>" + kText1252 + "</DIV></TD></TR>"
+    "<TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: Arial\"><DIV>" +
+    kText1252 +
+    "</DIV></TD></TR>"
     "<TR><TD><IMG src=\"http://ex.com/track.gif\"><IMG src=\"file:///etc/passwd\">"
     "<IMG src=\"/etc/hosts\"><IMG src=\"../outside.gif\"><IMG src=\"%2E%2E/outside.gif\">"
     "<IMG src=\"missing.gif\"><IMG src=\"notes.txt\"><IMG src=\"C:\\fond.gif\">"
@@ -226,8 +232,7 @@ TEST_P(ExportTest, CarriesEveryUsedPictureOnceAndNothingFromOutside) {
   ExportTemplate(Put("Mer.plm", Template()), Target(), GetParam());
   std::string bytes;
   ASSERT_TRUE(ReadFileBytes(Target(), bytes));
-  const ReadBack r =
-      GetParam() == TExportFormat::Message ? ReadMessage(bytes) : ReadPage(bytes);
+  const ReadBack r = GetParam() == TExportFormat::Message ? ReadMessage(bytes) : ReadPage(bytes);
 
   std::multiset<std::string> carried;
   for (const auto &[address, picture] : r.pictures)
@@ -258,8 +263,8 @@ TEST_P(ExportTest, RefusedTemplatesLeaveTheTargetAsItWas) {
     const char *message; // empty: any message
   };
   const Case cases[] = {
-      {"bomb.plm", samples::ZeroBombCabinet({{"Flavor.htm", "<HTML></HTML>"},
-                                             {"huge.bmp", "", 400ull << 20}}),
+      {"bomb.plm",
+       samples::ZeroBombCabinet({{"Flavor.htm", "<HTML></HTML>"}, {"huge.bmp", "", 400ull << 20}}),
        "Le modèle \"bomb.plm\" est refusé : ses fichiers dépassent 256 Mo une fois "
        "décompressés."},
       {"page.plm", samples::ZeroBombCabinet({{"Flavor.htm", "", 20 << 20}}),
