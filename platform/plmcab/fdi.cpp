@@ -3,11 +3,14 @@
 // files only through the caller's callbacks.
 #include "platform/plmcab/CabFormat.h"
 #include "platform/plmcab/fdi_fci.h"
+#include "platform/plmcab/fdi_folder.h"
 
 #include <mspack.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -257,6 +260,7 @@ struct Bridge {
   const Fdi *fdi;
   const char *outToken; // the "file name" that stands for the current output handle
   CABHANDLE outHandle;
+  uint32_t outSkip; // bytes of the output written already, which libmspack writes again
 };
 
 // libmspack hands copies of the system table to its decoders, so the table pointer that
@@ -337,9 +341,16 @@ int MsRead(mspack_file *file, void *buffer, int bytes) {
 int MsWrite(mspack_file *file, void *buffer, int bytes) {
   auto *f = reinterpret_cast<MsFile *>(file);
   if (bytes < 0) return -1;
-  const uint32_t n = f->bridge->fdi->write(f->hf, buffer, uint32_t(bytes));
-  if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
-  return int(n);
+  uint32_t skip = 0;
+  if (f->output && f->bridge->outSkip) {
+    skip = std::min(f->bridge->outSkip, uint32_t(bytes));
+    f->bridge->outSkip -= skip;
+    if (skip == uint32_t(bytes)) return bytes;
+  }
+  const uint32_t want = uint32_t(bytes) - skip;
+  const uint32_t n = f->bridge->fdi->write(f->hf, static_cast<uint8_t *>(buffer) + skip, want);
+  if (n == uint32_t(-1) || n > want) return -1;
+  return int(n + skip);
 }
 
 int MsSeek(mspack_file *file, off_t offset, int mode) {
@@ -416,6 +427,7 @@ public:
     fBridge.fdi = &fFdi;
     fBridge.outToken = &fOutToken;
     fBridge.outHandle = -1;
+    fBridge.outSkip = 0;
     fSavedBridge = tCurrentBridge;
     tCurrentBridge = &fBridge;
   }
@@ -444,6 +456,8 @@ private:
   }
   mscabd_file *MsFileAt(size_t index, const RawFile &rf);
   int CompleteFile(const RawFile &rf);
+  FolderDecoder *DirectDecoder(const RawFile &rf, size_t folder);
+  int ExtractFile(mscabd_file *mf, const RawFile &rf, size_t folder, CABHANDLE hf);
   int Append(const std::string &folder);
   bool AskNext(int fdie, std::string &path);
   int LoadNext();
@@ -463,6 +477,9 @@ private:
   bool fPrefetched = false;
   mscabd_file *fCursor = nullptr; // the file list is rebuilt when a cabinet is joined
   size_t fCursorIndex = 0;
+  std::unique_ptr<FolderDecoder> fDirect;
+  bool fDirectFailed = false;
+  std::vector<bool> fLeftToMspack; // folders where the direct decoder stepped aside
 };
 
 mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) {
@@ -478,6 +495,52 @@ mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) {
       f->length != rf.size)
     return nullptr;
   return f;
+}
+
+// The direct decoder for a file, or nullptr when libmspack decodes it: files of a
+// cabinet that stands alone, in stored and MSZIP folders that decoded cleanly so far.
+FolderDecoder *CopyJob::DirectDecoder(const RawFile &rf, size_t folder) {
+  const RawCab &raw = fChain.front().raw;
+  if (rf.size == 0 || fDirectFailed || fChain.size() != 1 ||
+      (raw.flags & (kFlagPrevCabinet | kFlagNextCabinet)) || rf.folder != folder ||
+      !FolderDecoder::Handles(raw.folders[folder].comp))
+    return nullptr;
+  if (fLeftToMspack.empty()) fLeftToMspack.resize(raw.folders.size());
+  if (fLeftToMspack[folder]) return nullptr;
+  if (!fDirect) {
+    const FileCallbacks io{fFdi.open, fFdi.read, fFdi.write, fFdi.close, fFdi.seek};
+    fDirect = std::make_unique<FolderDecoder>(io, raw.resData);
+    if (!fDirect->Open(fChain.front().path)) {
+      fDirect.reset();
+      fDirectFailed = true;
+      return nullptr;
+    }
+  }
+  return fDirect.get();
+}
+
+int CopyJob::ExtractFile(mscabd_file *mf, const RawFile &rf, size_t folder, CABHANDLE hf) {
+  uint32_t written = 0;
+  if (FolderDecoder *direct = DirectDecoder(rf, folder)) {
+    const RawFolder &f = fChain.front().raw.folders[folder];
+    switch (direct->Extract(int(folder), FolderPlace{f.dataOffset, f.blocks, f.comp}, rf.offset,
+                            rf.size, hf, written)) {
+    case FolderDecoder::Result::Done:
+      return FDIERROR_NONE;
+    case FolderDecoder::Result::WriteFailed:
+      return FDIERROR_TARGET_FILE;
+    case FolderDecoder::Result::StepAside:
+      fLeftToMspack[folder] = true;
+      break;
+    }
+  }
+  // libmspack decodes the file from its start and passes over what is written already.
+  fBridge.outHandle = hf;
+  fBridge.outSkip = written;
+  const int e = MapMspackError(fDecomp->extract(fDecomp, mf, &fOutToken));
+  fBridge.outHandle = -1;
+  fBridge.outSkip = 0;
+  return e;
 }
 
 // Opens the cabinet that follows the last one of the chain, in the given folder, and
@@ -640,13 +703,7 @@ int CopyJob::Run() {
     if (!e && rf.folder == kFolderContinuedToNext) e = CompleteFile(rf);
     if (!e) {
       mscabd_file *mf = MsFileAt(i, rf);
-      if (!mf)
-        e = FDIERROR_CORRUPT_CABINET;
-      else {
-        fBridge.outHandle = hf;
-        e = MapMspackError(fDecomp->extract(fDecomp, mf, &fOutToken));
-        fBridge.outHandle = -1;
-      }
+      e = mf ? ExtractFile(mf, rf, folder, hf) : FDIERROR_CORRUPT_CABINET;
     }
     if (e) {
       fFdi.close(hf); // the caller never sees this handle again
