@@ -1,8 +1,10 @@
 #pragma once
 // The cabinet file format as both halves of the library read and write it: field
 // layouts, little-endian access and the data block checksum.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace plmcab {
@@ -74,7 +76,18 @@ inline void AddU32(std::string &s, uint32_t v) {
 // one to three bytes taken high byte first.
 inline uint32_t Checksum(const uint8_t *data, size_t n, uint32_t seed) {
   uint32_t sum = seed;
-  for (size_t words = n / 4; words--; data += 4)
+  size_t words = n / 4;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Two words at a time, folded at the end: the same XOR, a fraction of the steps.
+    uint64_t wide = 0;
+    for (; words >= 2; words -= 2, data += 8) {
+      uint64_t v;
+      std::memcpy(&v, data, sizeof v);
+      wide ^= v;
+    }
+    sum ^= uint32_t(wide) ^ uint32_t(wide >> 32);
+  }
+  for (; words--; data += 4)
     sum ^= GetU32(data);
   uint32_t ul = 0;
   switch (n & 3) {

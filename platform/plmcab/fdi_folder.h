@@ -58,7 +58,8 @@ public:
 private:
   bool Restart(int folder, const FolderPlace &place);
   bool NextBlock();
-  bool Read(uint8_t *dst, size_t n);
+  bool Inflate(uint8_t *data, uint16_t cbData, uint16_t cbUncomp);
+  size_t ReadAtLeast(uint8_t *dst, size_t least, size_t most);
 
   FileCallbacks fIo;
   CABHANDLE fCabinet = -1;
@@ -73,16 +74,17 @@ private:
   uint64_t fBlockStart = 0;
   uint32_t fBlockLen = 0;
   const uint8_t *fBlock = nullptr;
-  uint32_t fHistory = 0; // bytes of the previous block that the next one may refer to
+  bool fHasHistory = false; // the current block is a full one that the next may refer to
 
-  // The cabinet read ahead.
-  std::vector<uint8_t> fInput;
-  size_t fInPos = 0, fInLen = 0;
-  // A stored deflate block that carries the previous block's output, followed by the
-  // current block's deflate data: one stream, so that references to the previous block
-  // resolve. The output holds the history again, then the block.
-  std::vector<uint8_t> fStream;
-  std::vector<uint8_t> fOutput;
+  // Each block's data is read with the header of the next one, into one of two buffers in
+  // turn, so that the block before stays readable. Ahead of the data there is room for a
+  // stored deflate block that carries the previous block's output: together one stream,
+  // in which references to the previous block resolve.
+  std::vector<uint8_t> fStreams[2];
+  int fCurrent = 0;
+  uint8_t fHead[8 + 255];
+  bool fHeadRead = false; // fHead holds the next block's header
+  std::vector<uint8_t> fOutput; // the history again, then the block (deflated blocks)
 };
 
 } // namespace plmcab
