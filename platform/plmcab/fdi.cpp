@@ -249,11 +249,18 @@ int ParseCabinetFile(const Fdi &fdi, const std::string &path, RawCab &cab) {
 
 struct Bridge;
 
+// A file that libmspack opened. Cabinets are read through a small buffer: libmspack
+// reads their headers in pieces of a few bytes and steps back after each name.
 struct MsFile {
   Bridge *bridge;
   CABHANDLE hf;
   bool output;
+  uint8_t *buf;           // input only
+  uint32_t bufPos, bufLen; // the unread bytes of buf are [bufPos, bufLen)
+  int64_t pos;            // the handle's position: just after the buffered bytes
 };
+
+constexpr uint32_t kMsBuffer = 4096;
 
 struct Bridge {
   mspack_system sys; // the table handed to libmspack
@@ -312,13 +319,13 @@ mspack_file *MsOpen(mspack_system *self, const char *filename, int mode) {
     if (hf == -1) return nullptr;
   }
   auto *f = static_cast<MsFile *>(MsAlloc(self, sizeof(MsFile)));
-  if (!f) {
+  uint8_t *buf = output || !f ? nullptr : static_cast<uint8_t *>(MsAlloc(self, kMsBuffer));
+  if (!f || (!output && !buf)) {
+    MsFree(f);
     if (!output) b->fdi->close(hf);
     return nullptr;
   }
-  f->bridge = b;
-  f->hf = hf;
-  f->output = output;
+  *f = MsFile{b, hf, output, buf, 0, 0, 0};
   return reinterpret_cast<mspack_file *>(f);
 }
 
@@ -327,15 +334,46 @@ void MsClose(mspack_file *file) {
   if (!f) return;
   // The output handle belongs to the caller, who closes it on close-file information.
   if (!f->output) f->bridge->fdi->close(f->hf);
+  MsFree(f->buf);
   MsFree(f);
 }
 
 int MsRead(mspack_file *file, void *buffer, int bytes) {
   auto *f = reinterpret_cast<MsFile *>(file);
   if (bytes < 0) return -1;
-  const uint32_t n = f->bridge->fdi->read(f->hf, buffer, uint32_t(bytes));
-  if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
-  return int(n);
+  const Fdi &fdi = *f->bridge->fdi;
+  if (!f->buf) {
+    const uint32_t n = fdi.read(f->hf, buffer, uint32_t(bytes));
+    if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
+    return int(n);
+  }
+  auto *out = static_cast<uint8_t *>(buffer);
+  uint32_t done = 0;
+  while (done < uint32_t(bytes)) {
+    const uint32_t rest = uint32_t(bytes) - done;
+    if (f->bufPos < f->bufLen) {
+      const uint32_t k = std::min(rest, f->bufLen - f->bufPos);
+      std::memcpy(out + done, f->buf + f->bufPos, k);
+      f->bufPos += k;
+      done += k;
+      continue;
+    }
+    // Large reads (the data blocks) go straight to their destination.
+    uint8_t *dst = rest >= kMsBuffer ? out + done : f->buf;
+    const uint32_t want = rest >= kMsBuffer ? rest : kMsBuffer;
+    const uint32_t n = fdi.read(f->hf, dst, want);
+    if (n == uint32_t(-1) || n > want) return -1;
+    if (n == 0) break;
+    f->pos += n;
+    if (dst == f->buf) {
+      f->bufPos = 0;
+      f->bufLen = n;
+    } else {
+      f->bufPos = f->bufLen = 0;
+      done += n;
+    }
+  }
+  return int(done);
 }
 
 int MsWrite(mspack_file *file, void *buffer, int bytes) {
@@ -355,12 +393,31 @@ int MsWrite(mspack_file *file, void *buffer, int bytes) {
 
 int MsSeek(mspack_file *file, off_t offset, int mode) {
   auto *f = reinterpret_cast<MsFile *>(file);
-  if (offset < INT32_MIN || offset > INT32_MAX) return -1;
-  return f->bridge->fdi->seek(f->hf, int32_t(offset), mode) == -1 ? -1 : 0;
+  if (!f->buf) {
+    if (offset < INT32_MIN || offset > INT32_MAX) return -1;
+    return f->bridge->fdi->seek(f->hf, int32_t(offset), mode) == -1 ? -1 : 0;
+  }
+  // Within the buffer, a seek only moves in it; from the end, the handle knows where.
+  const int64_t bufStart = f->pos - f->bufLen;
+  const bool fromEnd = mode == MSPACK_SYS_SEEK_END;
+  const int64_t target =
+      fromEnd ? int64_t(offset)
+              : int64_t(offset) + (mode == MSPACK_SYS_SEEK_CUR ? bufStart + f->bufPos : 0);
+  if (!fromEnd && target >= bufStart && target <= f->pos) {
+    f->bufPos = uint32_t(target - bufStart);
+    return 0;
+  }
+  f->bufPos = f->bufLen = 0;
+  if (target < INT32_MIN || target > INT32_MAX) return -1;
+  const int32_t r = f->bridge->fdi->seek(f->hf, int32_t(target), fromEnd ? 2 : 0);
+  if (r == -1) return -1;
+  f->pos = r;
+  return 0;
 }
 
 off_t MsTell(mspack_file *file) {
   auto *f = reinterpret_cast<MsFile *>(file);
+  if (f->buf) return off_t(f->pos - f->bufLen + f->bufPos);
   return off_t(f->bridge->fdi->seek(f->hf, 0, 1));
 }
 
