@@ -255,9 +255,9 @@ struct MsFile {
   Bridge *bridge;
   CABHANDLE hf;
   bool output;
-  uint8_t *buf;           // input only
+  uint8_t *buf;            // input only
   uint32_t bufPos, bufLen; // the unread bytes of buf are [bufPos, bufLen)
-  int64_t pos;            // the handle's position: just after the buffered bytes
+  int64_t pos;             // the handle's position: just after the buffered bytes
 };
 
 constexpr uint32_t kMsBuffer = 4096;

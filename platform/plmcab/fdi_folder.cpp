@@ -12,11 +12,11 @@ namespace plmcab {
 
 namespace {
 
-constexpr uint32_t kHistory = kMaxBlock;              // what a block may refer back to
-constexpr uint32_t kMaxData = kMaxBlock + 6144;       // the largest compressed block
-constexpr size_t kStoredHeader = 5;                   // a stored deflate block's header
-constexpr size_t kDataAt = kStoredHeader + kHistory;  // where a block's data is read to
-constexpr size_t kMaxHead = kDataSize + 255;          // a block header with its reserve
+constexpr uint32_t kHistory = kMaxBlock;             // what a block may refer back to
+constexpr uint32_t kMaxData = kMaxBlock + 6144;      // the largest compressed block
+constexpr size_t kStoredHeader = 5;                  // a stored deflate block's header
+constexpr size_t kDataAt = kStoredHeader + kHistory; // where a block's data is read to
+constexpr size_t kMaxHead = kDataSize + 255;         // a block header with its reserve
 
 } // namespace
 
@@ -95,8 +95,8 @@ bool FolderDecoder::NextBlock() {
     // The next header, or the start of it.
     const size_t part = got - cbData;
     std::memcpy(fHead, data + cbData, part);
-    fHeadRead = part == headLen || ReadAtLeast(fHead + part, headLen - part, headLen - part) ==
-                                       headLen - part;
+    fHeadRead = part == headLen ||
+                ReadAtLeast(fHead + part, headLen - part, headLen - part) == headLen - part;
     if (!fHeadRead) fPlace.blocks = uint16_t(fNextBlock + 1); // no block can follow
   }
   if (csum != 0 && BlockChecksum(data, cbData, cbUncomp) != csum) return false;
@@ -138,17 +138,15 @@ bool FolderDecoder::Inflate(uint8_t *data, uint16_t cbData, uint16_t cbUncomp) {
   const size_t inBytes = size_t(data + cbData - start);
   size_t used = 0;
   if (libdeflate_deflate_decompress_ex(fInflater, start, inBytes, fOutput.data(),
-                                       history + cbUncomp, &used,
-                                       nullptr) != LIBDEFLATE_SUCCESS ||
+                                       history + cbUncomp, &used, nullptr) != LIBDEFLATE_SUCCESS ||
       used != inBytes)
     return false;
   fBlock = fOutput.data() + history;
   return true;
 }
 
-FolderDecoder::Result FolderDecoder::Extract(int folder, const FolderPlace &place,
-                                             uint32_t offset, uint32_t length, CABHANDLE out,
-                                             uint32_t &written) {
+FolderDecoder::Result FolderDecoder::Extract(int folder, const FolderPlace &place, uint32_t offset,
+                                             uint32_t length, CABHANDLE out, uint32_t &written) {
   written = 0;
   if (uint64_t(offset) + length > kMaxFolderBytes) return Result::StepAside;
   if (fCabinet == -1) return Result::StepAside;

@@ -83,7 +83,7 @@ private:
   std::vector<uint8_t> fStreams[2];
   int fCurrent = 0;
   uint8_t fHead[8 + 255];
-  bool fHeadRead = false; // fHead holds the next block's header
+  bool fHeadRead = false;       // fHead holds the next block's header
   std::vector<uint8_t> fOutput; // the history again, then the block (deflated blocks)
 };
 
