@@ -80,14 +80,19 @@ inline uint32_t Checksum(const uint8_t *data, size_t n, uint32_t seed) {
   if constexpr (std::endian::native == std::endian::little) {
     // Eight words at a time into four independent lanes, folded at the end: the same
     // XOR, without one long chain of dependent steps.
-    uint64_t lane[4] = {0, 0, 0, 0};
+    uint64_t a = 0, b = 0, c = 0, d = 0;
     for (; words >= 8; words -= 8, data += 32) {
-      uint64_t v[4];
-      std::memcpy(v, data, sizeof v);
-      for (int i = 0; i < 4; ++i)
-        lane[i] ^= v[i];
+      uint64_t w, x, y, z;
+      std::memcpy(&w, data, 8);
+      std::memcpy(&x, data + 8, 8);
+      std::memcpy(&y, data + 16, 8);
+      std::memcpy(&z, data + 24, 8);
+      a ^= w;
+      b ^= x;
+      c ^= y;
+      d ^= z;
     }
-    const uint64_t wide = lane[0] ^ lane[1] ^ lane[2] ^ lane[3];
+    const uint64_t wide = a ^ b ^ c ^ d;
     sum ^= uint32_t(wide) ^ uint32_t(wide >> 32);
   }
   for (; words--; data += 4)
