@@ -383,8 +383,11 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
   };
   decodeCodes();
 
-  if (buffer) {
-    // Rows the data did not reach keep their content.
+  if (!buffer && cur < cap) {
+    // The pixels the data did not reach are 0, also where the last chunk spilled over.
+    std::memset(out + cur, 0, std::min<size_t>(kCopyChunk, cap - cur));
+  } else if (buffer) {
+    // Rows the data did not reach keep index 0, as the bitmap was made.
     int row = 0, pass = 0;
     for (size_t at = 0; at < cur && row < height; at += size_t(width)) {
       std::memcpy(image.scanLine(row), out + at, std::min(size_t(width), cur - at));
