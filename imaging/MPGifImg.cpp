@@ -187,6 +187,17 @@ TImageDescriptor::TImageDescriptor(TStream &stream, const TColorTable *globalTab
 
 TRasterData::TRasterData(TStream &stream) {
   CodeSize = stream.ReadByte();
+  if (auto *mem = dynamic_cast<TMemoryStream *>(&stream)) {
+    // Sized once for the whole chain rather than grown sub-block by sub-block.
+    const uint8_t *b = mem->Memory();
+    const size_t size = mem->ByteCount();
+    size_t pos = static_cast<size_t>(mem->Position()), total = 0;
+    while (pos < size && b[pos] != 0) {
+      total += b[pos];
+      pos += b[pos] + 1u;
+    }
+    Data.SetSize(static_cast<int64_t>(total));
+  }
   CopySubBlocks(stream, Data);
 }
 
