@@ -303,11 +303,13 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
   }
   size_t cur = 0;    // pixels written
   size_t prevAt = 0; // where the previous code's string was written
+  // Below this, any string fits with its chunk overrun.
+  const size_t roomy = cap > kTableSize + kCopyChunk ? cap - kTableSize - kCopyChunk : 0;
   auto copyString = [&](int code) {
     const uint8_t *s = start[code];
     const size_t n = length[code];
     prevAt = cur;
-    if (cur + n + kCopyChunk <= cap) {
+    if (cur < roomy) [[likely]] {
       // The string lies before cur, so each chunk reads what it must before any write
       // reaches it.
       size_t k = 0;
@@ -327,68 +329,66 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
   int codeSize = m + 1;
   int next = endCode + 1;
   int limit = 1 << codeSize;
-  int prev = -1;         // no string yet: at the start of the stream or after a clear code
-  bool cleared = false;  // a clear code was read and no string since
+  int prev = 0;
   bool overflow = false; // the table is full: the next code must be a clear code
-  auto addEntry = [&] {
-    start[next] = out + prevAt;
-    length[next] = static_cast<uint16_t>(length[prev] + 1);
-    ++next;
-    if (next >= limit) {
-      if (codeSize < 12) {
-        ++codeSize;
-        limit <<= 1;
-      } else {
-        overflow = true;
-      }
-    }
+  auto reset = [&] {
+    codeSize = m + 1;
+    next = endCode + 1;
+    limit = 1 << codeSize;
   };
 
   // Returns at the end code, or when the data runs out, which ends the image.
   auto decodeCodes = [&] {
     int code;
+    bool cleared = false; // a clear code was read and no string since
     for (;;) {
-      if (!in.Read(codeSize, code)) return;
-      if (overflow && code != clearCode) throw Exception("Code size overflow");
-      overflow = false;
-      if (code < next && prev >= 0) {
-        if (code == clearCode) {
-          prev = -1;
+      // The first string of the stream or after a clear code: it adds no entry.
+      for (;;) {
+        if (!in.Read(codeSize, code)) return;
+        if (code != clearCode) break;
+        cleared = true;
+        reset();
+      }
+      if (code == endCode) {
+        if (cleared) throw EStreamError("Invalid stream format");
+        return;
+      }
+      if (code >= next) code = 0;
+      copyString(code);
+      prev = code;
+      cleared = false;
+
+      for (;;) {
+        if (!in.Read(codeSize, code)) return;
+        if (overflow) [[unlikely]] {
+          if (code != clearCode) throw Exception("Code size overflow");
+          overflow = false;
+        }
+        if (static_cast<unsigned>(code - clearCode) <= 1u) [[unlikely]] {
+          if (code == endCode) return;
           cleared = true;
-          codeSize = m + 1;
-          next = endCode + 1;
-          limit = 1 << codeSize;
-          continue;
+          reset();
+          break;
         }
-        if (code == endCode) return;
-        addEntry(); // ends with the first pixel of the string written next
+        if (code >= next) [[unlikely]] {
+          if (code > next) throw EStreamError("Invalid stream format");
+          // The string of the previous code followed by its own first pixel: that pixel
+          // is written first, where the copy of the previous string reads it as its last.
+          if (cur < cap) out[cur] = out[prevAt];
+        }
+        // The new entry ends with the first pixel of the string written next.
+        start[next] = out + prevAt;
+        length[next] = static_cast<uint16_t>(length[prev] + 1);
+        if (++next >= limit) [[unlikely]] {
+          if (codeSize < 12) {
+            ++codeSize;
+            limit <<= 1;
+          } else {
+            overflow = true;
+          }
+        }
         copyString(code);
         prev = code;
-      } else if (prev >= 0) {
-        if (code > next) throw EStreamError("Invalid stream format");
-        // The string of the previous code followed by its own first pixel: that pixel is
-        // written first, where the copy of the previous string will read it as its last.
-        if (cur < cap) out[cur] = out[prevAt];
-        addEntry();
-        copyString(code);
-        prev = code;
-      } else {
-        // The first string of the stream or after a clear code; it adds no entry.
-        if (code == clearCode) {
-          cleared = true;
-          codeSize = m + 1;
-          next = endCode + 1;
-          limit = 1 << codeSize;
-          continue;
-        }
-        if (code == endCode) {
-          if (cleared) throw EStreamError("Invalid stream format");
-          return;
-        }
-        if (code >= next) code = 0;
-        copyString(code);
-        prev = code;
-        cleared = false;
       }
     }
   };
