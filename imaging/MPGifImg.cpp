@@ -297,7 +297,7 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
     if (!interlaced && image.bytesPerLine() == width) {
       out = image.bits();
     } else {
-      buffer.reset(new uint8_t[cap]);
+      buffer = std::make_unique_for_overwrite<uint8_t[]>(cap);
       out = buffer.get();
     }
   }
