@@ -39,11 +39,17 @@ QImage WithKeys(QImage image, const TTemplateStamp &stamp) {
   return image;
 }
 
-// Whether the entry's keys name this state of the template; the reader is left before
-// the pixels.
-bool Matches(QImageReader &reader, const TTemplateStamp &stamp) {
-  return reader.text(QString::fromLatin1(kUriKey)) == QString::fromStdString(stamp.Uri) &&
-         reader.text(QString::fromLatin1(kMTimeKey)) == QString::number(stamp.MTime);
+// The entry's picture when its keys name this state of the template; null otherwise.
+// The keys are read from the decoded picture: the reader's own text query splits keys at
+// their first ":", which the standard's "Thumb::" names hold.
+QImage ReadMatching(const std::string &path, const TTemplateStamp &stamp) {
+  QImageReader reader(QString::fromStdString(path), "png");
+  QImage image = reader.read();
+  if (image.isNull() ||
+      image.text(QString::fromLatin1(kUriKey)) != QString::fromStdString(stamp.Uri) ||
+      image.text(QString::fromLatin1(kMTimeKey)) != QString::number(stamp.MTime))
+    return QImage();
+  return image;
 }
 
 } // namespace
@@ -75,29 +81,15 @@ std::string TThumbnailCache::FailurePath(const std::string &uri) const {
   return JoinPath({fRoot, "fail", "plmlooker-" PLM_VERSION, EntryName(uri)});
 }
 
-TThumbnailCache::Entry TThumbnailCache::Lookup(const TTemplateStamp &stamp,
-                                               bool decodePicture) const {
+TThumbnailCache::Entry TThumbnailCache::Lookup(const TTemplateStamp &stamp) const {
   Entry entry;
   if (!stamp.Valid()) return entry;
-  {
-    QImageReader reader(QString::fromStdString(PicturePath(stamp.Uri)), "png");
-    if (reader.canRead() && Matches(reader, stamp)) {
-      if (!decodePicture) {
-        entry.Kind = Found::Picture;
-        return entry;
-      }
-      QImage picture = reader.read();
-      if (!picture.isNull()) {
-        entry.Kind = Found::Picture;
-        entry.Picture = std::move(picture);
-        return entry;
-      }
-    }
-  }
-  QImageReader failure(QString::fromStdString(FailurePath(stamp.Uri)), "png");
-  if (failure.canRead() && Matches(failure, stamp)) {
+  if (QImage picture = ReadMatching(PicturePath(stamp.Uri), stamp); !picture.isNull()) {
+    entry.Kind = Found::Picture;
+    entry.Picture = std::move(picture);
+  } else if (QImage mark = ReadMatching(FailurePath(stamp.Uri), stamp); !mark.isNull()) {
     entry.Kind = Found::Failure;
-    entry.Reason = failure.text(QString::fromLatin1(kReasonKey));
+    entry.Reason = mark.text(QString::fromLatin1(kReasonKey));
   }
   return entry;
 }

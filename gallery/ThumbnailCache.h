@@ -42,12 +42,12 @@ public:
   enum class Found { Nothing, Picture, Failure };
   struct Entry {
     Found Kind = Found::Nothing;
-    QImage Picture;  // with Found::Picture (decoded only when asked for)
+    QImage Picture;  // with Found::Picture
     QString Reason;  // with Found::Failure, French
   };
   // The current entry of the template: its picture when one matches the stamp, else a
   // matching failure, else nothing (a missing, damaged or outdated entry).
-  Entry Lookup(const TTemplateStamp &stamp, bool decodePicture = true) const;
+  Entry Lookup(const TTemplateStamp &stamp) const;
 
   // Stores the template's picture and removes a failure entry left by an earlier state.
   // Returns 0 or the OS error code (a read-only or full cache keeps nothing; the picture

@@ -24,6 +24,11 @@ TThumbnailProvider::TThumbnailProvider(TThumbnailProviderOptions options, QObjec
     : TThumbnailSource(parent), fOptions(std::move(options)), fCache(fOptions.Render.CacheRoot) {
   if (fOptions.MaxProcesses <= 0) fOptions.MaxProcesses = std::max(1, QThread::idealThreadCount());
   fDrainTimer.setInterval(0);
+  // The work starts from the event loop, so that the shown templates, told right after
+  // the list, go first.
+  fPumpTimer.setSingleShot(true);
+  fPumpTimer.setInterval(0);
+  connect(&fPumpTimer, &QTimer::timeout, this, &TThumbnailProvider::Pump);
   connect(&fDrainTimer, &QTimer::timeout, this, &TThumbnailProvider::Drain);
 }
 
@@ -73,12 +78,12 @@ void TThumbnailProvider::setTemplates(const std::vector<std::string> &paths) {
   fRenderScan = 0;
   if (!fOutbox.empty()) fDrainTimer.start();
   emit progressChanged(fAnswered, total());
-  Pump();
+  fPumpTimer.start();
 }
 
 void TThumbnailProvider::setVisible(const std::vector<std::string> &paths) {
   fVisible = paths;
-  Pump();
+  fPumpTimer.start();
 }
 
 void TThumbnailProvider::refresh(const std::string &path) {
@@ -165,10 +170,16 @@ void TThumbnailProvider::LookedUp(uint64_t generation, std::vector<LookupResult>
 }
 
 std::string TThumbnailProvider::NextToRender() {
+  bool visibleLooking = false;
   for (const auto &p : fVisible) {
     auto it = fItems.find(p);
-    if (it != fItems.end() && it->second.St == State::Queued) return p;
+    if (it == fItems.end()) continue;
+    if (it->second.St == State::Queued) return p;
+    visibleLooking = visibleLooking || it->second.St == State::Looking;
   }
+  // A shown template whose cache entry is still being read may need making: it goes
+  // before the others.
+  if (visibleLooking) return std::string();
   for (; fRenderScan < fOrder.size(); ++fRenderScan) {
     const Item &item = fItems.at(fOrder[fRenderScan]);
     if (item.St == State::Queued) return fOrder[fRenderScan];

@@ -80,6 +80,7 @@ private:
   uint64_t fGeneration = 0;
   std::vector<std::unique_ptr<TRenderProcess>> fProcesses;
   QTimer fDrainTimer;
+  QTimer fPumpTimer;
   QThreadPool fPool; // last: waited for before the rest goes
 };
 

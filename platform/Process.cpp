@@ -62,6 +62,8 @@ std::FILE *TakeStandardOutput() {
   return out;
 }
 
+bool IsTerminal(std::FILE *stream) { return stream && ::isatty(::fileno(stream)) == 1; }
+
 bool StartDetached(const std::vector<std::string> &args) {
   if (args.empty() || args[0].empty()) return false;
   // A shell started for the purpose starts the program in the background and ends at

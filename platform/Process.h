@@ -27,6 +27,9 @@ bool StartDetached(const std::vector<std::string> &args);
 // program or its libraries print cannot mix into the protocol. Null when it fails.
 std::FILE *TakeStandardOutput();
 
+// Whether the stream is a terminal (a user watching), not a file or a pipe.
+bool IsTerminal(std::FILE *stream);
+
 // The most descriptors the process may have open at once (its soft limit).
 uint64_t OpenFileLimit();
 
