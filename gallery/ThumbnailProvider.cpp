@@ -134,8 +134,10 @@ void TThumbnailProvider::StartLookups() {
     fPool.start([this, generation, chunk = std::move(chunk), cache = fCache] {
       std::vector<LookupResult> results;
       results.reserve(chunk.size());
-      for (const auto &path : chunk)
-        results.push_back({path, cache.Lookup(TThumbnailCache::Stamp(path))});
+      for (const auto &path : chunk) {
+        const TTemplateStamp stamp = TThumbnailCache::Stamp(path);
+        results.push_back({path, stamp.Valid(), cache.Lookup(stamp)});
+      }
       QMetaObject::invokeMethod(
           this, [this, generation, r = std::move(results)]() mutable { LookedUp(generation, std::move(r)); },
           Qt::QueuedConnection);
@@ -150,6 +152,10 @@ void TThumbnailProvider::LookedUp(uint64_t generation, std::vector<LookupResult>
       auto it = fItems.find(r.Path);
       if (it == fItems.end() || it->second.St != State::Looking) continue;
       it->second.InFlight = false;
+      if (!r.Exists) { // gone, or a folder: nothing to make
+        Answer(r.Path, State::Failed, QImage(), QStringLiteral("Le fichier du modèle est introuvable."));
+        continue;
+      }
       switch (r.Entry.Kind) {
       case TThumbnailCache::Found::Picture:
         Answer(r.Path, State::Ready, std::move(r.Entry.Picture), QString());

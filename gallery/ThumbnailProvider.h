@@ -55,6 +55,7 @@ private:
   };
   struct LookupResult {
     std::string Path;
+    bool Exists = false;
     TThumbnailCache::Entry Entry;
   };
 

@@ -79,15 +79,21 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   QObject::connect(page, &TPreviewPage::NavigationRefused, &scope, [&] { moveRefused = true; });
   QObject::connect(page, &QWebEnginePage::loadingChanged, &scope,
                    [&](const QWebEngineLoadingInfo &info) {
-                     // Only the page's own load counts: a navigation it starts by itself
-                     // ends on another address, refused or not.
                      if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus ||
-                         outcome != Outcome::Waiting || !SameTarget(info.url(), target))
+                         outcome != Outcome::Waiting)
                        return;
-                     const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
-                     // A move the lock-down refused can end the load it interrupted as
-                     // stopped or failed; the page itself is there and stays.
-                     outcome = ok || moveRefused ? Outcome::Loaded : Outcome::Failed;
+                     // A move the lock-down refused ends the load it interrupted, reported
+                     // under the refused address; the page itself is there and stays.
+                     // Otherwise only the page's own load counts.
+                     if (moveRefused) {
+                       outcome = Outcome::Loaded;
+                     } else if (SameTarget(info.url(), target)) {
+                       outcome = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
+                                     ? Outcome::Loaded
+                                     : Outcome::Failed;
+                     } else {
+                       return;
+                     }
                      loop.quit();
                    });
   QObject::connect(page, &QWebEnginePage::renderProcessTerminated, &scope,
