@@ -35,10 +35,11 @@ protected:
     env.Set("TMPDIR", fTemp.Path());
     env.Set("XDG_RUNTIME_DIR", fRoot.Path()); // else Qt makes its own in TMPDIR
   }
-  std::unique_ptr<TThumbnailProvider> MakeProvider(int processes = 2, int timeoutMs = 30000) {
+  std::unique_ptr<TThumbnailProvider> MakeProvider(int processes = 2, int timeoutMs = 30000,
+                                                   const std::string &cache = "/cache") {
     TThumbnailProviderOptions o;
     o.Render.Program = QString(PLM_BIN_DIR) + "/plmtool-browser";
-    o.Render.CacheRoot = fRoot.Path() + "/cache";
+    o.Render.CacheRoot = fRoot.Path() + cache;
     o.Render.TemplateTimeoutMs = timeoutMs;
     o.MaxProcesses = processes;
     auto p = std::make_unique<TThumbnailProvider>(o);
@@ -116,6 +117,8 @@ struct FaultCase {
   int TimeoutMs;
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.Name; }
+
 class ProviderFaults : public ProviderTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(ProviderFaults, ARendererThatDiesOrHangsCostsOnePicture) {
@@ -137,6 +140,16 @@ INSTANTIATE_TEST_SUITE_P(Faults, ProviderFaults,
                          ::testing::Values(FaultCase{"Crash", "crash=victim", 30000},
                                            FaultCase{"Hang", "hang=victim", 4000}),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+TEST_F(ProviderTest, ACacheThatKeepsNothingStillGivesEveryPicture) {
+  const std::string blocker = Put("blocker.plm"); // a file where the cache's folder would be
+  const std::vector<std::string> all = {Put("a.plm"), Put("b.plm")};
+  auto provider = MakeProvider(1, 30000, "/blocker.plm/thumbnails");
+  provider->setTemplates(all);
+  ASSERT_TRUE(AllAnswered(*provider));
+  EXPECT_EQ(answers.Pictures.size(), 2u);
+  EXPECT_TRUE(IsRegularFile(blocker));
+}
 
 TEST_F(ProviderTest, ShownTemplatesGoFirstAndKnownOnesAreAnsweredAgainFromTheEventLoop) {
   std::vector<std::string> all;
