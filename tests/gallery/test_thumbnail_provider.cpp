@@ -182,6 +182,24 @@ TEST_F(ProviderTest, ShownTemplatesGoFirstAndKnownOnesAreAnsweredAgainFromTheEve
   EXPECT_EQ(redrawn.pixelColor(redrawn.width() / 2, redrawn.height() / 2), QColor(0x20, 0x40, 0xe0));
 }
 
+TEST_F(ProviderTest, ATemplateReplacedWhileMadeIsMadeAgainFromItsNewContents) {
+  env.Set("PLM_RENDER_TEST_FAULT", "pause=changing");
+  const std::string tpl = Put("changing.plm");
+  auto provider = MakeProvider(1);
+  provider->setTemplates({tpl});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(tpl + ".rendering"); }, 60000));
+  WriteTemplate(tpl, "<HTML><BODY bgColor=#2040e0>x</BODY></HTML>");
+  ASSERT_TRUE(SetFileModTime(tpl, FileModTime(tpl) + 5));
+  ASSERT_EQ(WriteFileBytes(tpl + ".paused", ""), 0);
+  ASSERT_TRUE(DeleteFile(tpl + ".rendering"));
+  ASSERT_TRUE(AllAnswered(*provider));
+  ASSERT_EQ(answers.Pictures.count(tpl), 1u);
+  const QImage picture = answers.Pictures[tpl];
+  EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(0x20, 0x40, 0xe0));
+  // What the cache holds is the new contents' picture, under their stamp.
+  EXPECT_EQ(provider->Cache().Lookup(TThumbnailCache::Stamp(tpl)).Kind, TThumbnailCache::Found::Picture);
+}
+
 TEST_F(ProviderTest, PlmtoolThumbnailsFillsTheSameCache) {
   ASSERT_TRUE(ForceDirectories(fRoot.Path() + "/folder/sub"));
   const std::string a = WriteTemplate(fRoot.Path() + "/folder/a.plm");
