@@ -51,7 +51,7 @@ void TPageRenderer::EnableScriptsForTests() {
 }
 
 QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeoutMs) {
-  TTempFolder work("plmrender-");
+  TTempFolder work("plmtool-");
   const std::string folder = JoinPath({work.Path(), "~plmlook"});
   TTemplatePreview preview(folder);
   preview.Extract(templatePath);
