@@ -47,7 +47,6 @@
 #include <QShowEvent>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
-#include <QWebEngineSettings>
 
 #include <cerrno>
 #include <cstring>
