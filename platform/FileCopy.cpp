@@ -108,9 +108,14 @@ int TReplacingFile::Write(const void *data, size_t size) {
   return WriteAll(fFd.get(), static_cast<const char *>(data), size);
 }
 
+int TReplacingFile::SetMode(unsigned mode) {
+  if (!fFd.valid()) return EBADF;
+  return ::fchmod(fFd.get(), mode_t(mode & 07777)) == 0 ? 0 : errno;
+}
+
 int TReplacingFile::Close() {
   if (!fFd.valid()) return 0;
-  const int synced = !fFlush || ::fsync(fFd.get()) == 0 || errno == EINVAL ? 0 : errno;
+  const int synced = !fFlushed || ::fsync(fFd.get()) == 0 || errno == EINVAL ? 0 : errno;
   const int closed = fFd.Close();
   return synced ? synced : closed;
 }
@@ -163,7 +168,7 @@ bool ReadFileBytes(const std::string &path, std::string &out) {
 namespace {
 int WriteWhole(const std::string &path, std::string_view data, bool flush) {
   TReplacingFile out;
-  out.setFlush(flush);
+  out.SetFlushed(flush);
   if (const int e = out.Open(path)) return e;
   if (const int e = out.Write(data.data(), data.size())) return e;
   return out.Commit();

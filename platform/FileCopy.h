@@ -33,12 +33,15 @@ public:
   int Fd() const { return fFd.get(); }
   // Writes all of the bytes at the current position.
   int Write(const void *data, size_t size);
+  // Gives the new file the permission bits mode (the owner's alone, for a private cache).
+  int SetMode(unsigned mode);
+  // Without flushing to the disk on Close: for a cache, whose loss at a power cut costs
+  // nothing but the time to remake it, or a file of a scratch folder, read back at once
+  // and never kept (the flush can take longer than all the rest of the work).
+  void SetFlushed(bool flushed) { fFlushed = flushed; }
   // Flushes the file to the disk (unless told not to) and closes it; it keeps its
   // temporary name until Commit.
   int Close();
-  // A file of a scratch folder, read back at once and never kept, need not wait for the
-  // disk: the flush can take longer than all the rest of the work.
-  void setFlush(bool flush) { fFlush = flush; }
   // Closes the file if still open and gives it the target's name; on failure the new file
   // is removed.
   int Commit();
@@ -50,7 +53,7 @@ private:
   std::string fTarget;
   std::string fTemp; // empty when the target is rewritten in place
   bool fFailIfExists = false;
-  bool fFlush = true;
+  bool fFlushed = true;
 };
 
 // Reads a whole file; false when it is missing or cannot be read (errno tells why).
