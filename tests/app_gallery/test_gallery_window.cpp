@@ -15,6 +15,7 @@
 #include "platform/Paths.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -70,6 +71,12 @@ protected:
   // The main window on folder, with the gallery tied to it (not opened).
   std::unique_ptr<TF_Main> Main(const std::string &folder) {
     auto main = Open(folder);
+    // Modal for the whole application, as the program runs it: the gallery must not be
+    // blocked by it.
+    main->hide();
+    main->setWindowModality(Qt::ApplicationModal);
+    main->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(main.get()));
     fLink = new TGalleryLink(*main, [this] {
       auto source = std::make_unique<FakeSource>();
       fSource = source.get();
@@ -116,6 +123,8 @@ TEST_F(GalleryWindow, OpensOnF4WithPlaceholdersThenPicturesAndNamedFailures) {
   ASSERT_NE(fLink->Window(), nullptr);
   TF_Gallery &g = *fLink->Window();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&g));
+  EXPECT_EQ(QApplication::activeModalWidget(), main.get());
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&g)); // a blocked window is never activated
   EXPECT_EQ(g.windowTitle(), QString::fromUtf8("Galerie des modèles"));
   EXPECT_FALSE(g.isModal());
   QTRY_VERIFY(g.Grid->hasFocus());
@@ -163,6 +172,34 @@ TEST_F(GalleryWindow, OpensOnF4WithPlaceholdersThenPicturesAndNamedFailures) {
   EXPECT_EQ(list->child(1)->text(QAccessible::Description), reason);
   EXPECT_EQ(QAccessible::queryAccessibleInterface(g.Progress)->text(QAccessible::Name),
             g.Progress->text());
+}
+
+// What is on screen is asked first, and scrolling moves the work there. A filter's entries
+// carry a second line under the name; the name alone stays what is read out.
+TEST(GalleryGrid, AsksForWhatIsShownFirst) {
+  FakeSource source;
+  TF_Gallery g(source, nullptr);
+  std::vector<TGalleryEntry> entries;
+  for (int i = 0; i < 60; ++i)
+    entries.push_back({"/modeles/m" + std::to_string(100 + i) + ".plm",
+                       i == 0 ? QStringLiteral("sous-dossier") : QString(), QString()});
+  g.ShowTemplates(entries);
+  g.resize(700, 500);
+  g.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&g));
+  EXPECT_EQ(source.Templates.size(), 60u);
+  QTRY_VERIFY(!source.Visible.empty());
+  EXPECT_EQ(source.Visible.front(), entries.front().Path);
+  EXPECT_LT(source.Visible.size(), 20u);
+  EXPECT_EQ(g.Model().index(0).data(Qt::DisplayRole).toString(),
+            QStringLiteral("m100.plm\nsous-dossier"));
+  EXPECT_EQ(g.Model().index(0).data(Qt::AccessibleTextRole).toString(),
+            QStringLiteral("m100.plm"));
+
+  g.Grid->scrollToBottom();
+  QTRY_COMPARE(source.Visible.back(), entries.back().Path);
+  EXPECT_LT(source.Visible.size(), 20u);
+  EXPECT_NE(source.Visible.front(), entries.front().Path);
 }
 
 // Keys in the grid select in the main list and preview there, as a click in the list does.
