@@ -43,11 +43,21 @@ TGalleryLink::TGalleryLink(TF_Main &main, TSourceMaker makeSource)
   connect(OpenAction, &QAction::triggered, this, Guarded([this](bool) { Open(); }, &main));
 
   connect(main.FileListBox, &TFileListBox::Listed, this,
-          Guarded([this](auto &&...) { if (Shown()) Reload(); }, &main));
+          Guarded(
+              [this](auto &&...) {
+                if (Shown()) Reload();
+              },
+              &main));
   connect(main.FileListBox, &QListWidget::itemSelectionChanged, this,
-          Guarded([this](auto &&...) { if (Shown()) FollowSelection(); }, &main));
+          Guarded(
+              [this](auto &&...) {
+                if (Shown()) FollowSelection();
+              },
+              &main));
   // The gallery closes with the main window (and keeps its place for next time).
-  connect(&main, &QDialog::finished, this, [this] { if (Shown()) fWindow->close(); });
+  connect(&main, &QDialog::finished, this, [this] {
+    if (Shown()) fWindow->close();
+  });
 
   fWatcher = new QFileSystemWatcher(this);
   fRescan = new QTimer(this);

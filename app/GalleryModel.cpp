@@ -6,6 +6,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kTile = 256;
@@ -43,10 +45,10 @@ TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
           [this](const std::string &path, const QImage &picture) {
             TAnswer a;
             a.state = State::Shown;
-            const QImage fit = picture.width() > kTile || picture.height() > kTile
-                                   ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio,
-                                                    Qt::SmoothTransformation)
-                                   : picture;
+            const QImage fit =
+                picture.width() > kTile || picture.height() > kTile
+                    ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                    : picture;
             a.picture = QPixmap::fromImage(fit);
             Answer(path, std::move(a));
           });

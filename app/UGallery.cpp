@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <cstring>
+#include <functional>
 
 using namespace plm;
 
@@ -103,7 +104,8 @@ TF_Gallery::TF_Gallery(TThumbnailSource &source, QWidget *owner) : QWidget(owner
   fVisibleTimer = new QTimer(this);
   fVisibleTimer->setSingleShot(true);
   fVisibleTimer->setInterval(kVisibleDelayMs);
-  connect(fVisibleTimer, &QTimer::timeout, this, Guarded([this](auto &&...) { AskVisibleFirst(); }, this));
+  connect(fVisibleTimer, &QTimer::timeout, this,
+          Guarded([this](auto &&...) { AskVisibleFirst(); }, this));
   auto soon = [this] { fVisibleTimer->start(); };
   connect(Grid->verticalScrollBar(), &QScrollBar::valueChanged, this, soon);
   connect(Grid->verticalScrollBar(), &QScrollBar::rangeChanged, this, soon);
@@ -197,7 +199,8 @@ void TF_Gallery::ReadGeometry() {
   if (!FileExists(iniName)) return;
   const TIniFile ini(iniName);
   if (!ini.SectionExists(kIniGallery)) return;
-  const QRect saved(ini.ReadInteger(kIniGallery, "Left", x()), ini.ReadInteger(kIniGallery, "Top", y()),
+  const QRect saved(ini.ReadInteger(kIniGallery, "Left", x()),
+                    ini.ReadInteger(kIniGallery, "Top", y()),
                     ini.ReadInteger(kIniGallery, "Width", width()),
                     ini.ReadInteger(kIniGallery, "Height", height()));
   if (saved.width() < 200 || saved.height() < 150) return;

@@ -193,8 +193,7 @@ TEST(GalleryGrid, AsksForWhatIsShownFirst) {
   EXPECT_LT(source.Visible.size(), 20u);
   EXPECT_EQ(g.Model().index(0).data(Qt::DisplayRole).toString(),
             QStringLiteral("m100.plm\nsous-dossier"));
-  EXPECT_EQ(g.Model().index(0).data(Qt::AccessibleTextRole).toString(),
-            QStringLiteral("m100.plm"));
+  EXPECT_EQ(g.Model().index(0).data(Qt::AccessibleTextRole).toString(), QStringLiteral("m100.plm"));
 
   g.Grid->scrollToBottom();
   QTRY_COMPARE(source.Visible.back(), entries.back().Path);
