@@ -99,6 +99,14 @@ void TGalleryModel::Refresh(const std::string &path) {
   fSource.refresh(path);
 }
 
+void TGalleryModel::SetDescription(const std::string &path, const QString &description) {
+  const int row = RowOf(path);
+  if (row < 0) return;
+  fEntries[size_t(row)].Description = description;
+  const QModelIndex i = index(row);
+  emit dataChanged(i, i, {Qt::AccessibleDescriptionRole});
+}
+
 void TGalleryModel::SetVisibleRows(int first, int last) {
   std::vector<std::string> paths;
   for (int row = std::max(first, 0); row <= last && size_t(row) < fEntries.size(); ++row)

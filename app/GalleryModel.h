@@ -41,6 +41,9 @@ public:
   State StateAt(int row) const;
   // The template changed on disk: its placeholder comes back until the source answers.
   void Refresh(const std::string &path);
+  // What assistive technologies read after the template's name (its display name and
+  // collection, once something has read them).
+  void SetDescription(const std::string &path, const QString &description);
   // The rows shown on screen, asked before the others.
   void SetVisibleRows(int first, int last);
 
