@@ -76,6 +76,8 @@ TGalleryLink::~TGalleryLink() {
   delete fWindow.data();
 }
 
+TF_Gallery *TGalleryLink::Window() const { return fWindow; }
+
 bool TGalleryLink::Shown() const { return fWindow && fWindow->isVisible(); }
 
 void TGalleryLink::Open() {

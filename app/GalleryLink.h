@@ -37,7 +37,7 @@ public:
   // Shows the gallery (made on first use), brings it forward and gives its grid the focus.
   void Open();
   // Null until the gallery has been opened once.
-  TF_Gallery *Window() const { return fWindow; }
+  TF_Gallery *Window() const;
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

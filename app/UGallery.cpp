@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -60,6 +61,19 @@ protected:
   }
 };
 
+// Every tile takes a full picture's room, its picture centred in it, whatever the
+// picture's own size: the names line up under the pictures, row after row.
+class TTileDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+  void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->decorationSize = QSize(kPicture, kPicture);
+  }
+};
+
 } // namespace
 
 TF_Gallery::TF_Gallery(TThumbnailSource &source, QWidget *owner) : QWidget(owner, Qt::Window) {
@@ -90,6 +104,7 @@ TF_Gallery::TF_Gallery(TThumbnailSource &source, QWidget *owner) : QWidget(owner
   Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Grid->setDragEnabled(false);
   Grid->setIconSize(QSize(kPicture, kPicture));
+  Grid->setItemDelegate(new TTileDelegate(Grid));
   // Room for the picture and two lines: the file name and, under a filter, its folder.
   Grid->setGridSize(QSize(kPicture + 24, kPicture + 3 * fontMetrics().height() + 8));
   layout->addWidget(Grid, 1);

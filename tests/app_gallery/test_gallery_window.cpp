@@ -7,6 +7,7 @@
 #include "app/GalleryLink.h"
 #include "app/UGallery.h"
 #include "app/Uglobalvar.h"
+#include "gallery/ThumbnailProvider.h"
 #include "gallery/ThumbnailSource.h"
 #include "platform/AppPaths.h"
 #include "platform/FileCopy.h"
@@ -318,4 +319,29 @@ TEST_F(GalleryWindow, KeepsItsPlaceAndStopsWhenClosed) {
   EXPECT_EQ(g.size(), QSize(640, 480));
 }
 
+} // namespace
+
+namespace {
+// The window over the real provider: every template gets its picture or its failure.
+TEST_F(GalleryWindow, RealProviderFillsTheGrid) {
+  const std::string dir = Folder("modeles");
+  for (int i = 0; i < 4; ++i)
+    Template(dir, "m" + std::to_string(i) + ".plm", "Modèle " + std::to_string(i));
+  WriteFileBytes(dir + "/casse.plm", "pas une archive");
+  auto main = Open(dir);
+  plm::TThumbnailProviderOptions options;
+  options.Render.CacheRoot = fRoot + "/cache";
+  fLink =
+      new TGalleryLink(*main, [&] { return std::make_unique<plm::TThumbnailProvider>(options); });
+  TF_Gallery &g = OpenGallery();
+  QTRY_COMPARE_WITH_TIMEOUT(g.Progress->text(), QStringLiteral("Vignettes : 5 / 5"), 60000);
+  EXPECT_EQ(Rows(g), ListItems(*main));
+  EXPECT_EQ(g.Model().StateAt(0), TGalleryModel::State::Failed); // casse.plm
+  EXPECT_FALSE(g.Model().index(0).data(Qt::AccessibleDescriptionRole).toString().isEmpty());
+  for (int r = 1; r < 5; ++r) {
+    EXPECT_EQ(g.Model().StateAt(r), TGalleryModel::State::Shown) << r;
+    const QPixmap picture = g.Model().index(r).data(Qt::DecorationRole).value<QPixmap>();
+    EXPECT_TRUE(picture.width() == 256 || picture.height() == 256) << r;
+  }
+}
 } // namespace
