@@ -25,6 +25,9 @@ constexpr int kRescanDelayMs = 150;
 // Beyond this many templates, rewrites are seen through the folder's own changes only
 // (each watched file costs the user one of a limited number of kernel watches).
 constexpr int kMaxWatchedFiles = 4000;
+// Setting up a watch costs some tens of microseconds: a big folder's are set up a batch
+// per turn of the event loop, never holding the interface for long.
+constexpr size_t kWatchBatch = 200;
 
 int RowOf(const TFileListBox &list, const std::string &name) {
   for (int i = 0; i < list.count(); ++i)
@@ -63,6 +66,10 @@ TGalleryLink::TGalleryLink(TF_Main &main, TSourceMaker makeSource)
   fRescan = new QTimer(this);
   fRescan->setSingleShot(true);
   fRescan->setInterval(kRescanDelayMs);
+  fWatchMore = new QTimer(this);
+  fWatchMore->setSingleShot(true);
+  fWatchMore->setInterval(0);
+  connect(fWatchMore, &QTimer::timeout, this, [this] { WatchMore(); });
   connect(fRescan, &QTimer::timeout, this, Guarded([this](auto &&...) { Rescan(); }, &main));
   connect(fWatcher, &QFileSystemWatcher::directoryChanged, fRescan, qOverload<>(&QTimer::start));
   connect(fWatcher, &QFileSystemWatcher::fileChanged, this, [this](const QString &path) {
@@ -131,20 +138,45 @@ void TGalleryLink::Reload() {
 }
 
 void TGalleryLink::Watch() {
-  if (!fWatcher->directories().isEmpty()) fWatcher->removePaths(fWatcher->directories());
-  if (!fWatcher->files().isEmpty()) fWatcher->removePaths(fWatcher->files());
   const std::string &folder = fMain.FileListBox->Directory();
-  if (folder.empty() || !DirectoryExists(folder)) return;
-  fWatcher->addPath(QFile::decodeName(folder.c_str()));
-  if (fStamps.size() > size_t(kMaxWatchedFiles)) return;
-  QStringList files;
+  const bool exists = !folder.empty() && DirectoryExists(folder);
+  const QString dir = QFile::decodeName(folder.c_str());
+  if (fWatcher->directories() != QStringList(dir)) {
+    if (!fWatcher->directories().isEmpty()) fWatcher->removePaths(fWatcher->directories());
+    if (exists) fWatcher->addPath(dir);
+  }
+  // Only what changed: the watches of templates no longer listed go, new ones come.
+  std::set<std::string> watched;
+  QStringList gone;
+  for (const QString &file : fWatcher->files()) {
+    std::string path = QFile::encodeName(file).toStdString();
+    if (exists && fStamps.count(path) && fStamps.size() <= size_t(kMaxWatchedFiles))
+      watched.insert(std::move(path));
+    else
+      gone << file;
+  }
+  if (!gone.isEmpty()) fWatcher->removePaths(gone);
+  fToWatch.clear();
+  if (!exists || fStamps.size() > size_t(kMaxWatchedFiles)) return;
   for (const auto &entry : fStamps)
-    files << QFile::decodeName(entry.first.c_str());
+    if (!watched.count(entry.first)) fToWatch.push_back(entry.first);
+  if (!fToWatch.empty()) fWatchMore->start();
+}
+
+void TGalleryLink::WatchMore() {
+  QStringList files;
+  while (!fToWatch.empty() && size_t(files.size()) < kWatchBatch) {
+    files << QFile::decodeName(fToWatch.back().c_str());
+    fToWatch.pop_back();
+  }
   if (!files.isEmpty()) fWatcher->addPaths(files);
+  if (!fToWatch.empty()) fWatchMore->start();
 }
 
 void TGalleryLink::Stop() {
   fRescan->stop();
+  fWatchMore->stop();
+  fToWatch.clear();
   if (!fWatcher->directories().isEmpty()) fWatcher->removePaths(fWatcher->directories());
   if (!fWatcher->files().isEmpty()) fWatcher->removePaths(fWatcher->files());
   fStamps.clear();

@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 class QAction;
 class QFileSystemWatcher;
@@ -53,6 +54,7 @@ private:
   // The folder changed on disk: the file list and the gallery are read again.
   void Rescan();
   void Watch();
+  void WatchMore();
   void Stop();
 
   TF_Main &fMain;
@@ -61,6 +63,8 @@ private:
   QPointer<TF_Gallery> fWindow;
   QFileSystemWatcher *fWatcher = nullptr;
   QTimer *fRescan = nullptr;
+  QTimer *fWatchMore = nullptr;
+  std::vector<std::string> fToWatch; // templates whose watch is still to be set up
   // Each listed template's modification time and size when last listed.
   std::map<std::string, std::pair<std::time_t, long long>> fStamps;
   std::set<std::string> fWritten; // templates reported written since the last scan
