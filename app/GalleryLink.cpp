@@ -108,7 +108,8 @@ void TGalleryLink::Open() {
 }
 
 bool TGalleryLink::eventFilter(QObject *watched, QEvent *event) {
-  if (watched == fWindow && event->type() == QEvent::Close) Stop();
+  // The type first: while the window is being destroyed it is no longer a TF_Gallery.
+  if (event->type() == QEvent::Close && watched == fWindow) Stop();
   return QObject::eventFilter(watched, event);
 }
 
