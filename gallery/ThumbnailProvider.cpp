@@ -29,6 +29,13 @@ TThumbnailProvider::TThumbnailProvider(TThumbnailProviderOptions options, QObjec
   fPumpTimer.setSingleShot(true);
   fPumpTimer.setInterval(0);
   connect(&fPumpTimer, &QTimer::timeout, this, &TThumbnailProvider::Pump);
+  // Each process holds a browser engine: none is kept once there is nothing to make.
+  fIdleTimer.setSingleShot(true);
+  fIdleTimer.setInterval(fOptions.IdleStopMs);
+  connect(&fIdleTimer, &QTimer::timeout, this, [this] {
+    if (std::none_of(fProcesses.begin(), fProcesses.end(), [](const auto &p) { return p->Busy(); }))
+      fProcesses.clear();
+  });
   connect(&fDrainTimer, &QTimer::timeout, this, &TThumbnailProvider::Drain);
 }
 
@@ -110,6 +117,7 @@ void TThumbnailProvider::refresh(const std::string &path) {
 void TThumbnailProvider::Pump() {
   StartLookups();
   StartRenders();
+  if (!fProcesses.empty()) fIdleTimer.start();
 }
 
 void TThumbnailProvider::StartLookups() {

@@ -22,6 +22,7 @@ namespace plm {
 struct TThumbnailProviderOptions {
   TRenderOptions Render;
   int MaxProcesses = 0; // 0: as many as there are cores
+  int IdleStopMs = 30000; // idle renderer processes end after this long without work
 };
 
 class TThumbnailProvider : public TThumbnailSource {
@@ -82,6 +83,7 @@ private:
   std::vector<std::unique_ptr<TRenderProcess>> fProcesses;
   QTimer fDrainTimer;
   QTimer fPumpTimer;
+  QTimer fIdleTimer;
   QThreadPool fPool; // last: waited for before the rest goes
 };
 

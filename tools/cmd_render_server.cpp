@@ -6,13 +6,18 @@
 // in a private folder removed afterwards.
 //
 // For the tests alone: PLM_RENDER_TEST_FAULT="crash=TEXT" (or "hang=TEXT") makes the
-// process crash (or stop answering) on a template whose file name holds TEXT.
+// process crash (or stop answering) on a template whose file name holds TEXT;
+// "pause=TEXT" makes it, once the page is drawn, make TEMPLATE.rendering and wait (10 s
+// at most) until that name is gone, unless TEMPLATE.paused exists (a test replaces the
+// template meanwhile).
 #include "tools/Commands.h"
 #include "tools/OffscreenApp.h"
 
 #include "gallery/RenderProtocol.h"
 #include "gallery/ThumbnailCache.h"
 #include "preview/PageRender.h"
+#include "platform/FileCopy.h"
+#include "platform/FileSys.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Strings.h"
@@ -47,15 +52,28 @@ bool Answer(std::FILE *out, const std::string &payload) {
   return std::fwrite(frame.data(), 1, frame.size(), out) == frame.size() && std::fflush(out) == 0;
 }
 
-// The test hook: what to do on a template, from PLM_RENDER_TEST_FAULT.
-void ActOnTestFault(const std::string &templatePath) {
+// The test hook's action on a template ("crash", "hang", "pause"), or "".
+std::string TestFault(const std::string &templatePath) {
   const char *spec = std::getenv("PLM_RENDER_TEST_FAULT");
-  if (!spec) return;
+  if (!spec) return std::string();
   const std::string s(spec), name = plm::ExtractFileName(templatePath);
   const size_t eq = s.find('=');
-  if (eq == std::string::npos || name.find(s.substr(eq + 1)) == std::string::npos) return;
-  if (s.compare(0, eq, "crash") == 0) std::abort();
-  if (s.compare(0, eq, "hang") == 0)
+  if (eq == std::string::npos || name.find(s.substr(eq + 1)) == std::string::npos) return std::string();
+  return s.substr(0, eq);
+}
+
+void PauseForTest(const std::string &templatePath) {
+  if (TestFault(templatePath) != "pause" || plm::FileExists(templatePath + ".paused")) return;
+  const std::string marker = templatePath + ".rendering";
+  plm::WriteFileBytes(marker, "");
+  for (int i = 0; i < 200 && plm::FileExists(marker); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+void ActOnTestFault(const std::string &templatePath) {
+  const std::string s = TestFault(templatePath);
+  if (s == "crash") std::abort();
+  if (s == "hang")
     for (;;) // holds until the client gives up and ends the process
       std::this_thread::sleep_for(std::chrono::seconds(1));
 }
@@ -81,6 +99,7 @@ std::string RenderOne(plm::TPageRenderer &renderer, const plm::TThumbnailCache &
   try {
     if (!before.Valid()) throw plm::Exception("Le fichier du modèle est introuvable.");
     picture = plm::ThumbnailPicture(renderer.RenderTemplate(path, timeoutMs));
+    PauseForTest(path);
   } catch (const std::exception &e) {
     reason = QString::fromStdString(plm::ToDisplayUtf8(e.what()));
   }

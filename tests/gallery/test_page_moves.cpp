@@ -19,6 +19,8 @@ struct MoveCase {
   std::string Head, Body; // "PORT" stands for the outside server's port
 };
 
+void PrintTo(const MoveCase &c, std::ostream *os) { *os << c.Name; }
+
 std::string WithPort(std::string s, quint16 port) {
   for (size_t at; (at = s.find("PORT")) != std::string::npos;)
     s.replace(at, 4, std::to_string(port));

@@ -23,6 +23,8 @@ struct UriCase {
   const char *Uri;
 };
 
+void PrintTo(const UriCase &c, std::ostream *os) { *os << c.Uri; }
+
 class FileUris : public ::testing::TestWithParam<UriCase> {};
 
 TEST_P(FileUris, AreWrittenAsGLibWritesThem) {

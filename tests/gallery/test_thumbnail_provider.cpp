@@ -35,10 +35,11 @@ protected:
     env.Set("TMPDIR", fTemp.Path());
     env.Set("XDG_RUNTIME_DIR", fRoot.Path()); // else Qt makes its own in TMPDIR
   }
-  std::unique_ptr<TThumbnailProvider> MakeProvider(int processes = 2, int timeoutMs = 30000) {
+  std::unique_ptr<TThumbnailProvider> MakeProvider(int processes = 2, int timeoutMs = 30000,
+                                                   const std::string &cache = "/cache") {
     TThumbnailProviderOptions o;
     o.Render.Program = QString(PLM_BIN_DIR) + "/plmtool-browser";
-    o.Render.CacheRoot = fRoot.Path() + "/cache";
+    o.Render.CacheRoot = fRoot.Path() + cache;
     o.Render.TemplateTimeoutMs = timeoutMs;
     o.MaxProcesses = processes;
     auto p = std::make_unique<TThumbnailProvider>(o);
@@ -116,6 +117,8 @@ struct FaultCase {
   int TimeoutMs;
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.Name; }
+
 class ProviderFaults : public ProviderTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(ProviderFaults, ARendererThatDiesOrHangsCostsOnePicture) {
@@ -137,6 +140,16 @@ INSTANTIATE_TEST_SUITE_P(Faults, ProviderFaults,
                          ::testing::Values(FaultCase{"Crash", "crash=victim", 30000},
                                            FaultCase{"Hang", "hang=victim", 4000}),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+TEST_F(ProviderTest, ACacheThatKeepsNothingStillGivesEveryPicture) {
+  const std::string blocker = Put("blocker.plm"); // a file where the cache's folder would be
+  const std::vector<std::string> all = {Put("a.plm"), Put("b.plm")};
+  auto provider = MakeProvider(1, 30000, "/blocker.plm/thumbnails");
+  provider->setTemplates(all);
+  ASSERT_TRUE(AllAnswered(*provider));
+  EXPECT_EQ(answers.Pictures.size(), 2u);
+  EXPECT_TRUE(IsRegularFile(blocker));
+}
 
 TEST_F(ProviderTest, ShownTemplatesGoFirstAndKnownOnesAreAnsweredAgainFromTheEventLoop) {
   std::vector<std::string> all;
@@ -167,6 +180,24 @@ TEST_F(ProviderTest, ShownTemplatesGoFirstAndKnownOnesAreAnsweredAgainFromTheEve
   ASSERT_EQ(answers.Pictures.count(all[0]), 1u);
   const QImage redrawn = answers.Pictures[all[0]];
   EXPECT_EQ(redrawn.pixelColor(redrawn.width() / 2, redrawn.height() / 2), QColor(0x20, 0x40, 0xe0));
+}
+
+TEST_F(ProviderTest, ATemplateReplacedWhileMadeIsMadeAgainFromItsNewContents) {
+  env.Set("PLM_RENDER_TEST_FAULT", "pause=changing");
+  const std::string tpl = Put("changing.plm");
+  auto provider = MakeProvider(1);
+  provider->setTemplates({tpl});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(tpl + ".rendering"); }, 60000));
+  WriteTemplate(tpl, "<HTML><BODY bgColor=#2040e0>x</BODY></HTML>");
+  ASSERT_TRUE(SetFileModTime(tpl, FileModTime(tpl) + 5));
+  ASSERT_EQ(WriteFileBytes(tpl + ".paused", ""), 0);
+  ASSERT_TRUE(DeleteFile(tpl + ".rendering"));
+  ASSERT_TRUE(AllAnswered(*provider));
+  ASSERT_EQ(answers.Pictures.count(tpl), 1u);
+  const QImage picture = answers.Pictures[tpl];
+  EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(0x20, 0x40, 0xe0));
+  // What the cache holds is the new contents' picture, under their stamp.
+  EXPECT_EQ(provider->Cache().Lookup(TThumbnailCache::Stamp(tpl)).Kind, TThumbnailCache::Found::Picture);
 }
 
 TEST_F(ProviderTest, PlmtoolThumbnailsFillsTheSameCache) {
