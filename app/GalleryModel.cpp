@@ -62,6 +62,14 @@ TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
 }
 
 void TGalleryModel::setEntries(std::vector<TGalleryEntry> entries) {
+  if (std::equal(entries.begin(), entries.end(), fEntries.begin(), fEntries.end(),
+                 [](const auto &a, const auto &b) { return a.Path == b.Path; })) {
+    // The same templates (a rewrite, a change to another file): no reset, so the view
+    // keeps its place, and the source keeps its work.
+    fEntries = std::move(entries);
+    if (!fEntries.empty()) emit dataChanged(index(0), index(rowCount() - 1));
+    return;
+  }
   beginResetModel();
   fEntries = std::move(entries);
   fRows.clear();

@@ -147,6 +147,8 @@ void TF_Gallery::ShowTemplates(std::vector<TGalleryEntry> entries) {
 }
 
 void TF_Gallery::SelectPath(const std::string &path) {
+  // Already so: the view stays where the user has scrolled it.
+  if (path == SelectedPath()) return;
   const int row = path.empty() ? -1 : fModel->RowOf(path);
   ++fSilent;
   if (row < 0) {

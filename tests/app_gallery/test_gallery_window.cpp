@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -196,10 +197,19 @@ TEST(GalleryGrid, AsksForWhatIsShownFirst) {
             QStringLiteral("m100.plm\nsous-dossier"));
   EXPECT_EQ(g.Model().index(0).data(Qt::AccessibleTextRole).toString(), QStringLiteral("m100.plm"));
 
+  g.SelectPath(entries.front().Path);
   g.Grid->scrollToBottom();
   QTRY_COMPARE(source.Visible.back(), entries.back().Path);
   EXPECT_LT(source.Visible.size(), 20u);
   EXPECT_NE(source.Visible.front(), entries.front().Path);
+
+  // The same templates listed again (a rewrite on disk): the view stays where the user
+  // scrolled it, away from the selection.
+  const int scrolled = g.Grid->verticalScrollBar()->value();
+  ASSERT_GT(scrolled, 0);
+  g.ShowTemplates(entries);
+  g.Grid->doItemsLayout(); // what a reset would have led to
+  EXPECT_EQ(g.Grid->verticalScrollBar()->value(), scrolled);
 }
 
 // Keys in the grid select in the main list and preview there, as a click in the list does.
