@@ -47,7 +47,6 @@
 #include <QShowEvent>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
-#include <QWebEngineSettings>
 
 #include <cerrno>
 #include <cstring>
@@ -208,6 +207,7 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   connect(Removefolder, &QAction::triggered, this,
           Guarded([this](bool) { RemovefolderClick(); }, this));
 
+  InstallExportCommand(*this);
   // The design values are in place: the tree builds itself and selects its root.
   CB_UsualFolder->Loaded();
   GuardCall([this] { ShellTree->Loaded(); }, this);

@@ -22,6 +22,10 @@ class TSTCabReader;
 class TSTCabWriter;
 } // namespace plm
 
+class TF_Main;
+// Wires the window's "Exporter…" command (ExportCommand.cpp).
+void InstallExportCommand(TF_Main &main);
+
 // Registers the windows' pictures and fonts; the windows call it themselves.
 void InitViewerResources();
 

@@ -233,6 +233,7 @@ void TSTCabReader::ExtractFiles(const std::string &aCabFileName, const std::stri
   fDestDir = AddBackslash(aDestDir);
   fOpenSrcNames.clear();
   fOpenDstNames.clear();
+  fMadeFolder.clear();
   std::set<std::string> done; // a chain that leads back ends there
   std::string current = fCabFileName;
   while (!current.empty()) {
@@ -324,11 +325,13 @@ CABHANDLE TSTCabReader::DoCopyFile(FDINOTIFICATION &n) {
   if (dst.empty()) return 0;
   if (dst == proposed && LeadsThroughLink(fDestDir, local)) return 0;
   const std::string folder = ExtractFilePath(dst);
-  if (!folder.empty() && !ForceDirectories(folder)) {
+  const bool madeBefore = !folder.empty() && folder == fMadeFolder;
+  if (!folder.empty() && !madeBefore && !ForceDirectories(folder)) {
     // mkdir says "exists" when a file stands where a folder is needed.
     gLastOsError = errno == EEXIST ? ENOTDIR : errno ? errno : EACCES;
     return -1;
   }
+  fMadeFolder = folder;
   const uint32_t attrs = FileGetAttr(dst);
   if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
     if (Options.contains(croDontOverwriteReadOnlyFiles)) return 0;
@@ -336,9 +339,16 @@ CABHANDLE TSTCabReader::DoCopyFile(FDINOTIFICATION &n) {
   }
   // Truncated on opening, so that an existing longer file keeps no stale bytes.
   std::string dstBuf = dst;
-  const CABHANDLE hf = Adapt<OpenFile>::Fdi(
-      dstBuf.data(), CAB_O_WRONLY | CAB_O_SEQUENTIAL | CAB_O_CREAT | CAB_O_TRUNC | CAB_O_BINARY,
-      CAB_S_IREAD | CAB_S_IWRITE);
+  const int oflag = CAB_O_WRONLY | CAB_O_SEQUENTIAL | CAB_O_CREAT | CAB_O_TRUNC | CAB_O_BINARY;
+  CABHANDLE hf = Adapt<OpenFile>::Fdi(dstBuf.data(), oflag, CAB_S_IREAD | CAB_S_IWRITE);
+  if (hf == -1 && madeBefore && gLastOsError == ENOENT) {
+    // The folder made for an earlier file has gone since: made again, as for the first.
+    fMadeFolder.clear();
+    if (!ForceDirectories(folder)) return -1;
+    fMadeFolder = folder;
+    gLastOsError = 0;
+    hf = Adapt<OpenFile>::Fdi(dstBuf.data(), oflag, CAB_S_IREAD | CAB_S_IWRITE);
+  }
   if (hf != -1) {
     fOpenSrcNames.push_back(src);
     fOpenDstNames.push_back(dst);
@@ -357,8 +367,12 @@ CABHANDLE TSTCabReader::DoCloseFile(FDINOTIFICATION &n) {
     fOpenDstNames.erase(fOpenDstNames.begin() + i);
     // The stored time goes on the file while it is still open: all of it is written, and
     // opening it again would cost as much as the rest of a small file's extraction.
-    std::time_t t;
-    if (DosDateTimeToTime(n.date, n.time, t)) FileSetModTimeHandle(n.hf, t);
+    const uint32_t stamp = (uint32_t(n.date) << 16) | n.time;
+    if (!fStampKnown || stamp != fStampDos) {
+      fStampDos = stamp;
+      fStampKnown = DosDateTimeToTime(n.date, n.time, fStampTime);
+    }
+    if (fStampKnown) FileSetModTimeHandle(n.hf, fStampTime);
   }
   Adapt<CloseFile>::Fdi(n.hf);
   // Failures to set the stored time or attributes are not reported.

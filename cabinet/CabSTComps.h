@@ -12,6 +12,7 @@
 #include "platform/plmcab/fdi_fci.h"
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -150,6 +151,12 @@ private:
   TERF fErrorRecord{};
   std::vector<std::string> fOpenSrcNames;
   std::vector<std::string> fOpenDstNames;
+  // Files of a cabinet mostly share their folder and often their stored time: the folder
+  // made last, and the last stored time converted, are not asked for again.
+  std::string fMadeFolder;
+  bool fStampKnown = false;
+  uint32_t fStampDos = 0; // date << 16 | time, stored, of fStampTime
+  std::time_t fStampTime = 0;
 };
 
 enum TSTCabCompressionType : uint8_t { cctNone, cctMsZip, cctLzx };

@@ -100,8 +100,11 @@ int TThumbnailCache::Write(const std::string &folder, const std::string &path,
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
-  if (!image.save(&buffer, "PNG")) return EINVAL;
+  // The fastest compression: entries are small, and each is made while the page's
+  // renderer waits.
+  if (!image.save(&buffer, "PNG", 80)) return EINVAL; // zlib level 1
   TReplacingFile file;
+  file.SetFlushed(false);
   if (const int e = file.Open(path)) return e;
   if (const int e = file.SetMode(kFileMode)) return e;
   if (const int e = file.Write(png.constData(), size_t(png.size()))) return e;

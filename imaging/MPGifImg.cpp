@@ -11,6 +11,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -186,6 +187,17 @@ TImageDescriptor::TImageDescriptor(TStream &stream, const TColorTable *globalTab
 
 TRasterData::TRasterData(TStream &stream) {
   CodeSize = stream.ReadByte();
+  if (auto *mem = dynamic_cast<TMemoryStream *>(&stream)) {
+    // Sized once for the whole chain rather than grown sub-block by sub-block.
+    const uint8_t *b = mem->Memory();
+    const size_t size = mem->ByteCount();
+    size_t pos = static_cast<size_t>(mem->Position()), total = 0;
+    while (pos < size && b[pos] != 0) {
+      total += b[pos];
+      pos += b[pos] + 1u;
+    }
+    Data.SetSize(static_cast<int64_t>(total));
+  }
   CopySubBlocks(stream, Data);
 }
 
@@ -208,144 +220,190 @@ TDecoder::TDecoder(uint8_t codeSize, TMemoryStream &source)
     throw EInvalidGraphicOperation(Format("Invalid LZW Code Size: %lld", codeSize));
 }
 
+namespace {
+
+// Up to 64 bits of the code stream, least significant bit first.
+struct TBitReader {
+  const uint8_t *src;
+  size_t len, pos = 0;
+  uint64_t bits = 0;
+  int count = 0;
+
+  // Tops the buffer up to at least 56 bits, fewer only at the end of the data.
+  void Refill() {
+    if (pos + 8 <= len) {
+      uint64_t v;
+      std::memcpy(&v, src + pos, 8);
+      if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+      bits |= v << count;
+      pos += size_t(63 - count) >> 3;
+      count |= 56;
+    } else {
+      while (count <= 56 && pos < len) {
+        bits |= uint64_t(src[pos++]) << count;
+        count += 8;
+      }
+    }
+  }
+  // False when the data runs out before a whole code.
+  bool Read(int size, int &code) {
+    if (count < size) {
+      Refill();
+      if (count < size) return false;
+    }
+    code = static_cast<int>(bits & ((1u << size) - 1));
+    bits >>= size;
+    count -= size;
+    return true;
+  }
+};
+
+constexpr int kCopyChunk = 16;
+
+} // namespace
+
 void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
+  // Every string in the table is a run of pixels already written: a new entry is the
+  // previous code's output followed by one pixel, which is the next code's first one, so an
+  // entry is a place and a length in the output and a code is copied, not walked. Copies go
+  // in chunks that may write past the string's end into space the next codes overwrite.
   constexpr int kTableSize = 4096;
-  uint16_t prefix[kTableSize];
-  uint8_t suffix[kTableSize];
-  uint8_t first[kTableSize];   // first pixel of each code's string
-  uint16_t length[kTableSize]; // length of each code's string
-  uint8_t stack[kTableSize];   // one decoded string, when it must be split across rows
+  const uint8_t *start[kTableSize];
+  uint16_t length[kTableSize];
+  // Literal strings; the slack lets a chunk be read from the last one.
+  uint8_t literals[512 + kCopyChunk];
 
   const int m = fInitialCodeSize;
   const int clearCode = 1 << m;
   const int endCode = clearCode + 1;
-  const int highestLiteral = clearCode - 1;
-  for (int i = 0; i <= highestLiteral; ++i) {
-    prefix[i] = 0;
-    suffix[i] = static_cast<uint8_t>(i); // literals above 255 (code size 9) keep their low byte
-    first[i] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 512 + kCopyChunk; ++i)
+    literals[i] = static_cast<uint8_t>(i); // literals above 255 (code size 9) keep their low byte
+  for (int i = 0; i < clearCode; ++i) {
+    start[i] = literals + i;
     length[i] = 1;
   }
 
-  // Input: codes packed from the least significant bit upward.
-  const uint8_t *src = fSource.Memory();
-  const size_t srcLen = fSource.ByteCount();
-  size_t srcPos = 0;
-  uint32_t bitBuf = 0;
-  int bitCount = 0;
-  int codeSize = m + 1;
-  // Data that runs out before the end code ends the image.
-  auto readCode = [&](int &code) -> bool {
-    while (bitCount < codeSize) {
-      if (srcPos >= srcLen) return false;
-      bitBuf |= uint32_t(src[srcPos++]) << bitCount;
-      bitCount += 8;
-    }
-    code = static_cast<int>(bitBuf & ((1u << codeSize) - 1));
-    bitBuf >>= codeSize;
-    bitCount -= codeSize;
-    return true;
-  };
-
-  // Output: rows of the 8-bit image, in interlace order when asked. Pixels outside the
-  // image are dropped.
+  // Output: the image's rows one after the other, straight into the bitmap when its rows
+  // are contiguous and in order; otherwise into a buffer spread over the rows at the end.
+  // Pixels beyond the image are dropped.
   QImage &image = bitmap.RawImage();
   const int width = image.isNull() ? 0 : image.width();
   const int height = image.isNull() ? 0 : image.height();
-  uchar *bits = width > 0 && height > 0 ? image.bits() : nullptr;
-  const qsizetype bpl = bits ? image.bytesPerLine() : 0;
-  int col = 0, row = 0, pass = 0;
-  uchar *line = bits; // nullptr once the rows are used up
-  auto nextRow = [&] {
-    col = 0;
-    row = interlaced ? NextInterlacedRow(row, pass, height) : row + 1;
-    line = row < height ? bits + row * bpl : nullptr;
-  };
-  auto emitString = [&](int code) {
-    if (!line) return;
-    const int len = length[code];
-    if (col + len <= width) {
-      // The whole string fits in this row: write it back to front.
-      uchar *p = line + col;
-      for (int k = len - 1; k > 0; --k) {
-        p[k] = suffix[code];
-        code = prefix[code];
-      }
-      p[0] = static_cast<uint8_t>(code);
-      col += len;
-      if (col == width) nextRow();
-      return;
+  const size_t cap = width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
+  std::unique_ptr<uint8_t[]> buffer;
+  uint8_t none[1];
+  uint8_t *out = none;
+  if (cap > 0) {
+    if (!interlaced && image.bytesPerLine() == width) {
+      out = image.bits();
+    } else {
+      buffer = std::make_unique_for_overwrite<uint8_t[]>(cap);
+      out = buffer.get();
     }
-    int n = 0;
-    while (code > highestLiteral) {
-      stack[n++] = suffix[code];
-      code = prefix[code];
-    }
-    stack[n++] = static_cast<uint8_t>(code);
-    while (n > 0 && line) {
-      const int chunk = std::min(n, width - col);
-      for (int k = 0; k < chunk; ++k)
-        line[col + k] = stack[n - 1 - k];
-      n -= chunk;
-      col += chunk;
-      if (col == width) nextRow();
+  }
+  size_t cur = 0;    // pixels written
+  size_t prevAt = 0; // where the previous code's string was written
+  // Below this, any string fits with its chunk overrun.
+  const size_t roomy = cap > kTableSize + kCopyChunk ? cap - kTableSize - kCopyChunk : 0;
+  auto copyString = [&](int code) {
+    const uint8_t *s = start[code];
+    const size_t n = length[code];
+    prevAt = cur;
+    if (cur < roomy) [[likely]] {
+      // The string lies before cur, so each chunk reads what it must before any write
+      // reaches it.
+      size_t k = 0;
+      do {
+        std::memmove(out + cur + k, s + k, kCopyChunk);
+        k += kCopyChunk;
+      } while (k < n);
+      cur += n;
+    } else if (cur < cap) {
+      const size_t k = std::min(n, cap - cur);
+      std::memmove(out + cur, s, k);
+      cur += k;
     }
   };
 
+  TBitReader in{fSource.Memory(), fSource.ByteCount()};
+  int codeSize = m + 1;
   int next = endCode + 1;
   int limit = 1 << codeSize;
-  int prev = -1; // no string yet
-  bool overflow = false;
-  auto addEntry = [&](int pre, uint8_t pixel) {
-    prefix[next] = static_cast<uint16_t>(pre);
-    suffix[next] = pixel;
-    first[next] = first[pre];
-    length[next] = static_cast<uint16_t>(length[pre] + 1);
-    ++next;
-    if (next >= limit) {
-      if (codeSize < 12) {
-        ++codeSize;
-        limit <<= 1;
-      } else {
-        overflow = true; // the table is full: the next code must be a clear code
+  int prev = 0;
+  bool overflow = false; // the table is full: the next code must be a clear code
+  auto reset = [&] {
+    codeSize = m + 1;
+    next = endCode + 1;
+    limit = 1 << codeSize;
+  };
+
+  // Returns at the end code, or when the data runs out, which ends the image.
+  auto decodeCodes = [&] {
+    int code;
+    bool cleared = false; // a clear code was read and no string since
+    for (;;) {
+      // The first string of the stream or after a clear code: it adds no entry.
+      for (;;) {
+        if (!in.Read(codeSize, code)) return;
+        if (code != clearCode) break;
+        cleared = true;
+        reset();
+      }
+      if (code == endCode) {
+        if (cleared) throw EStreamError("Invalid stream format");
+        return;
+      }
+      if (code >= next) code = 0;
+      copyString(code);
+      prev = code;
+      cleared = false;
+
+      for (;;) {
+        if (!in.Read(codeSize, code)) return;
+        if (overflow) [[unlikely]] {
+          if (code != clearCode) throw Exception("Code size overflow");
+          overflow = false;
+        }
+        if (static_cast<unsigned>(code - clearCode) <= 1u) [[unlikely]] {
+          if (code == endCode) return;
+          cleared = true;
+          reset();
+          break;
+        }
+        if (code >= next) [[unlikely]] {
+          if (code > next) throw EStreamError("Invalid stream format");
+          // The string of the previous code followed by its own first pixel: that pixel
+          // is written first, where the copy of the previous string reads it as its last.
+          if (cur < cap) out[cur] = out[prevAt];
+        }
+        // The new entry ends with the first pixel of the string written next.
+        start[next] = out + prevAt;
+        length[next] = static_cast<uint16_t>(length[prev] + 1);
+        if (++next >= limit) [[unlikely]] {
+          if (codeSize < 12) {
+            ++codeSize;
+            limit <<= 1;
+          } else {
+            overflow = true;
+          }
+        }
+        copyString(code);
+        prev = code;
       }
     }
   };
+  decodeCodes();
 
-  int code;
-  if (!readCode(code)) return;
-  while (code != endCode) {
-    if (code == clearCode) {
-      codeSize = m + 1;
-      next = endCode + 1;
-      limit = 1 << codeSize;
-      do {
-        if (!readCode(code)) return;
-      } while (code == clearCode);
-      if (code == endCode) throw EStreamError("Invalid stream format");
-      if (code >= next) code = 0;
-      emitString(code);
-      prev = code;
-    } else if (prev < 0) {
-      // A stream that does not begin with a clear code: its first code is a string of its
-      // own, as after a clear, and adds no entry.
-      if (code >= next) code = 0;
-      emitString(code);
-      prev = code;
-    } else if (code < next) {
-      emitString(code);
-      addEntry(prev, first[code]);
-      prev = code;
-    } else if (code == next) {
-      addEntry(prev, first[prev]);
-      emitString(code);
-      prev = code;
-    } else {
-      throw EStreamError("Invalid stream format");
+  if (!buffer && cur < cap) {
+    // The pixels the data did not reach are 0, also where the last chunk spilled over.
+    std::memset(out + cur, 0, std::min<size_t>(kCopyChunk, cap - cur));
+  } else if (buffer) {
+    // Rows the data did not reach keep index 0, as the bitmap was made.
+    int row = 0, pass = 0;
+    for (size_t at = 0; at < cur && row < height; at += size_t(width)) {
+      std::memcpy(image.scanLine(row), out + at, std::min(size_t(width), cur - at));
+      row = interlaced ? NextInterlacedRow(row, pass, height) : row + 1;
     }
-    if (!readCode(code)) return;
-    if (overflow && code != clearCode) throw Exception("Code size overflow");
-    overflow = false;
   }
 }
 

@@ -115,7 +115,7 @@ int TReplacingFile::SetMode(unsigned mode) {
 
 int TReplacingFile::Close() {
   if (!fFd.valid()) return 0;
-  const int synced = ::fsync(fFd.get()) == 0 || errno == EINVAL ? 0 : errno;
+  const int synced = !fFlushed || ::fsync(fFd.get()) == 0 || errno == EINVAL ? 0 : errno;
   const int closed = fFd.Close();
   return synced ? synced : closed;
 }

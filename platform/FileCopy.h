@@ -35,6 +35,9 @@ public:
   int Write(const void *data, size_t size);
   // Gives the new file the permission bits mode (the owner's alone, for a private cache).
   int SetMode(unsigned mode);
+  // Without flushing to the disk on Close (for a cache, whose loss at a power cut costs
+  // nothing but the time to remake it).
+  void SetFlushed(bool flushed) { fFlushed = flushed; }
   // Flushes the file to the disk and closes it; it keeps its temporary name until Commit.
   int Close();
   // Closes the file if still open and gives it the target's name; on failure the new file
@@ -48,6 +51,7 @@ private:
   std::string fTarget;
   std::string fTemp; // empty when the target is rewritten in place
   bool fFailIfExists = false;
+  bool fFlushed = true;
 };
 
 // Reads a whole file; false when it is missing or cannot be read (errno tells why).

@@ -106,18 +106,17 @@ void TThread::Synchronize(const std::function<void()> &step) {
   }
   auto request = std::make_shared<Request>();
   request->Step = step;
-  QCoreApplication *wake = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(gLock);
-    fPending = request;
-    gWaiting.push_back(this);
-    gChanged.notify_all();
-    QCoreApplication *app = QCoreApplication::instance();
-    if (app && gWakeQueued != app) wake = app;
-    if (wake) gWakeQueued = wake;
-  }
-  if (wake) QMetaObject::invokeMethod(wake, [] { CheckSynchronize(); }, Qt::QueuedConnection);
   std::unique_lock<std::mutex> lock(gLock);
+  fPending = request;
+  gWaiting.push_back(this);
+  gChanged.notify_all();
+  // The wake-up is posted before the lock is let go, so a step seen pending always has
+  // its wake-up queued (posting takes only the event queue's own lock, never ours).
+  QCoreApplication *app = QCoreApplication::instance();
+  if (app && gWakeQueued != app) {
+    gWakeQueued = app;
+    QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+  }
   gChanged.wait(lock, [&] { return request->Done; });
   if (request->Error) std::rethrow_exception(request->Error);
 }

@@ -8,6 +8,7 @@
 #include "platform/Paths.h"
 #include "platform/TempFolder.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
@@ -18,10 +19,11 @@ namespace plm {
 
 namespace {
 
-// How long the page may take to settle once loaded, and how often it is looked at.
+// How long the page may take to settle once loaded, how often it is looked at (a look
+// costs next to nothing), and how long it must stay the same to be taken.
 constexpr int kSettleMs = 3000;
-constexpr int kSettleStepMs = 15;
-constexpr int kSameFramesWanted = 3;
+constexpr int kSettleStepMs = 5;
+constexpr int kStableMs = 30;
 
 // Runs the events for about ms milliseconds.
 void RunEventsFor(int ms) {
@@ -51,7 +53,7 @@ void TPageRenderer::EnableScriptsForTests() {
 }
 
 QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeoutMs) {
-  TTempFolder work("plmrender-");
+  TTempFolder work("plmtool-");
   const std::string folder = JoinPath({work.Path(), "~plmlook"});
   TTemplatePreview preview(folder);
   preview.Extract(templatePath);
@@ -59,10 +61,8 @@ QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeou
   preview.RewritePage();
   preview.SavePage();
   QImage shot = RenderPage(preview.PagePath(), folder, timeoutMs);
-  // The next page is loaded over a blank one: nothing of this template stays in view
-  // once its folder is gone.
+  // Its folder goes now: the page may read nothing more.
   fBrowser->Parts.Guard->setAllowedFolder(QString());
-  fView->load(QUrl(QStringLiteral("about:blank")));
   return shot;
 }
 
@@ -123,13 +123,16 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   // The first frame follows the end of loading: the picture is taken once it stops
   // changing.
   QImage shot, previous;
-  for (int same = 0, waited = 0; same < kSameFramesWanted && waited < kSettleMs;
-       waited += kSettleStepMs) {
+  QElapsedTimer clock, stable;
+  clock.start();
+  stable.start();
+  while (clock.elapsed() < kSettleMs) {
     RunEventsFor(kSettleStepMs);
     if (outcome == Outcome::Crashed)
       throw EPageNotShown("Le moteur du navigateur s'est arrêté en affichant la page.");
     shot = fView->grab().toImage();
-    same = (!previous.isNull() && shot == previous) ? same + 1 : 0;
+    if (previous.isNull() || shot != previous) stable.restart();
+    else if (stable.elapsed() >= kStableMs) break;
     previous = shot;
   }
   if (shot.isNull()) throw EPageNotShown("La page n'a pas pu être dessinée.");

@@ -11,7 +11,7 @@ PACKAGES=(
   libqt6webenginecore6-bin qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
   libqt6svg6 qt6-qpa-plugins libgl-dev libvulkan-dev
   qt6-image-formats-plugins netpbm
-  libmspack-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
+  libmspack-dev libdeflate-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
   libsqlite3-dev libgmime-3.0-dev libxml2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev time
   libgif-dev gifsicle imagemagick cabextract gcab xdg-utils

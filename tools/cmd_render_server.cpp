@@ -54,9 +54,9 @@ bool Answer(std::FILE *out, const std::string &payload) {
 
 // The test hook's action on a template ("crash", "hang", "pause"), or "".
 std::string TestFault(const std::string &templatePath) {
-  const char *spec = std::getenv("PLM_RENDER_TEST_FAULT");
-  if (!spec) return std::string();
-  const std::string s(spec), name = plm::ExtractFileName(templatePath);
+  const char *value = std::getenv("PLM_RENDER_TEST_FAULT");
+  if (!value) return std::string();
+  const std::string s(value), name = plm::ExtractFileName(templatePath);
   const size_t eq = s.find('=');
   if (eq == std::string::npos || name.find(s.substr(eq + 1)) == std::string::npos) return std::string();
   return s.substr(0, eq);

@@ -15,6 +15,7 @@
 #include <QEventLoop>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <deque>
 
@@ -51,7 +52,7 @@ void Collect(const std::string &folder, bool recursive, std::vector<std::string>
 
 class TProgress {
 public:
-  TProgress(size_t total) : fTotal(total), fBar(plm::IsTerminal(stdout)) {}
+  explicit TProgress(size_t total) : fTotal(total), fBar(plm::IsTerminal(stdout)) {}
   void Step(const std::string &path, const char *what) {
     ++fDone;
     if (!fBar) {

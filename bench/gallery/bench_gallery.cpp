@@ -1,7 +1,8 @@
 // The gallery's pictures against the ways there were before it, measured in one run.
 //   Cold: 100 templates like the build's samples plus a 300 KB / 20-picture template, every
 //   picture made by the gallery's provider (renderer processes, as many as cores), against
-//   `plmtool thumbnail` run once per template (timed on a share of them, per template).
+//   `plmtool thumbnail` run once per template (timed on two copies of each sample and on
+//   the large template, weighted as the folder holds them).
 //   Target: at most 1/8 of the peer's time per template.
 //   Warm: a folder of 1,000 templates whose pictures are all cached, filled by the provider
 //   after it opens, against reading and decoding those 1,000 PNG files one after another.
@@ -31,7 +32,7 @@ namespace {
 
 constexpr int kColdTemplates = 100;
 constexpr int kWarmTemplates = 1000;
-constexpr int kPeerShare = 10; // the peer runs on every tenth template
+size_t gSources = 0; // sample templates, copied in turn into the folders
 
 std::unique_ptr<plm::TTempFolder> gRoot;
 std::vector<std::string> gCold, gWarm;
@@ -78,6 +79,7 @@ bool MakeData() {
   for (const auto &n : plm::ListDirectory(samples))
     if (n.size() > 4 && n.compare(n.size() - 4, 4, ".plm") == 0) sources.push_back(samples + n);
   if (sources.empty()) return false;
+  gSources = sources.size();
   const std::string cold = gRoot->Path() + "/cold", warm = gRoot->Path() + "/warm";
   plm::ForceDirectories(cold);
   plm::ForceDirectories(warm);
@@ -129,21 +131,27 @@ BENCHMARK(BM_GalleryCold)->Iterations(1)->UseManualTime()->Unit(benchmark::kMill
 
 void BM_ThumbnailProcessPerTemplate(benchmark::State &state) {
   const std::string out = gRoot->Path() + "/peer.png";
-  for (auto _ : state) {
+  auto run = [&](const std::string &tpl) {
     QElapsedTimer t;
     t.start();
-    int runs = 0;
-    for (size_t i = 0; i < gCold.size(); i += kPeerShare, ++runs) {
-      const std::string cmd = std::string(PLM_BIN_DIR) + "/plmtool thumbnail -s 256 '" + gCold[i] +
-                              "' '" + out + "' > /dev/null 2>&1";
-      const int status = std::system(cmd.c_str());
-      if (status == -1 || !WIFEXITED(status)) {
+    const std::string cmd = std::string(PLM_BIN_DIR) + "/plmtool thumbnail -s 256 '" + tpl + "' '" +
+                            out + "' > /dev/null 2>&1";
+    const int status = std::system(cmd.c_str());
+    return status != -1 && WIFEXITED(status) ? t.nsecsElapsed() / 1e6 : -1.0;
+  };
+  for (auto _ : state) {
+    double samples = 0;
+    for (size_t i = 0; i < 2 * gSources; ++i) {
+      const double ms = run(gCold[i]);
+      if (ms < 0) {
         state.SkipWithError("plmtool thumbnail did not run");
         return;
       }
+      samples += ms;
     }
-    gPeerPerTemplate = t.nsecsElapsed() / 1e6 / runs;
-    state.SetIterationTime(t.nsecsElapsed() / 1e9);
+    const double big = run(gCold.back());
+    gPeerPerTemplate = (samples / double(2 * gSources) * kColdTemplates + big) / double(gCold.size());
+    state.SetIterationTime(gPeerPerTemplate / 1000.0);
   }
   state.counters["ms_per_template"] = gPeerPerTemplate;
 }

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <utility>
 
@@ -80,7 +81,15 @@ std::optional<QString> RealSaveDialog(const SaveDialogRequest &r) {
   dlg.setOption(QFileDialog::DontConfirmOverwrite, !r.overwritePrompt);
   dlg.setAcceptMode(QFileDialog::AcceptSave);
   dlg.setFileMode(QFileDialog::AnyFile);
-  if (!r.defaultExt.isEmpty()) dlg.setDefaultSuffix(r.defaultExt);
+  if (!r.defaultExt.isEmpty()) {
+    dlg.setDefaultSuffix(r.defaultExt);
+    // A name typed without extension takes that of the type chosen ("Page (*.html)").
+    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString &filter) {
+      const int star = filter.indexOf(QLatin1String("(*."));
+      const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ ;)]")), star + 3);
+      if (star >= 0 && end > star + 3) dlg.setDefaultSuffix(filter.mid(star + 3, end - star - 3));
+    });
+  }
   if (!r.fileName.isEmpty()) dlg.selectFile(r.fileName);
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
   return dlg.selectedFiles().first();

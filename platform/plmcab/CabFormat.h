@@ -1,8 +1,10 @@
 #pragma once
 // The cabinet file format as both halves of the library read and write it: field
 // layouts, little-endian access and the data block checksum.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace plmcab {
@@ -74,7 +76,26 @@ inline void AddU32(std::string &s, uint32_t v) {
 // one to three bytes taken high byte first.
 inline uint32_t Checksum(const uint8_t *data, size_t n, uint32_t seed) {
   uint32_t sum = seed;
-  for (size_t words = n / 4; words--; data += 4)
+  size_t words = n / 4;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight words at a time into four independent lanes, folded at the end: the same
+    // XOR, without one long chain of dependent steps.
+    uint64_t a = 0, b = 0, c = 0, d = 0;
+    for (; words >= 8; words -= 8, data += 32) {
+      uint64_t w, x, y, z;
+      std::memcpy(&w, data, 8);
+      std::memcpy(&x, data + 8, 8);
+      std::memcpy(&y, data + 16, 8);
+      std::memcpy(&z, data + 24, 8);
+      a ^= w;
+      b ^= x;
+      c ^= y;
+      d ^= z;
+    }
+    const uint64_t wide = a ^ b ^ c ^ d;
+    sum ^= uint32_t(wide) ^ uint32_t(wide >> 32);
+  }
+  for (; words--; data += 4)
     sum ^= GetU32(data);
   uint32_t ul = 0;
   switch (n & 3) {

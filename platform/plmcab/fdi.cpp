@@ -3,11 +3,14 @@
 // files only through the caller's callbacks.
 #include "platform/plmcab/CabFormat.h"
 #include "platform/plmcab/fdi_fci.h"
+#include "platform/plmcab/fdi_folder.h"
 
 #include <mspack.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -246,17 +249,25 @@ int ParseCabinetFile(const Fdi &fdi, const std::string &path, RawCab &cab) {
 
 struct Bridge;
 
+// A file that libmspack opened. Cabinets are read through a small buffer: libmspack
+// reads their headers in pieces of a few bytes and steps back after each name.
 struct MsFile {
   Bridge *bridge;
   CABHANDLE hf;
   bool output;
+  uint8_t *buf;            // input only
+  uint32_t bufPos, bufLen; // the unread bytes of buf are [bufPos, bufLen)
+  int64_t pos;             // the handle's position: just after the buffered bytes
 };
+
+constexpr uint32_t kMsBuffer = 4096;
 
 struct Bridge {
   mspack_system sys; // the table handed to libmspack
   const Fdi *fdi;
   const char *outToken; // the "file name" that stands for the current output handle
   CABHANDLE outHandle;
+  uint32_t outSkip; // bytes of the output written already, which libmspack writes again
 };
 
 // libmspack hands copies of the system table to its decoders, so the table pointer that
@@ -308,13 +319,13 @@ mspack_file *MsOpen(mspack_system *self, const char *filename, int mode) {
     if (hf == -1) return nullptr;
   }
   auto *f = static_cast<MsFile *>(MsAlloc(self, sizeof(MsFile)));
-  if (!f) {
+  uint8_t *buf = output || !f ? nullptr : static_cast<uint8_t *>(MsAlloc(self, kMsBuffer));
+  if (!f || (!output && !buf)) {
+    MsFree(f);
     if (!output) b->fdi->close(hf);
     return nullptr;
   }
-  f->bridge = b;
-  f->hf = hf;
-  f->output = output;
+  *f = MsFile{b, hf, output, buf, 0, 0, 0};
   return reinterpret_cast<mspack_file *>(f);
 }
 
@@ -323,33 +334,90 @@ void MsClose(mspack_file *file) {
   if (!f) return;
   // The output handle belongs to the caller, who closes it on close-file information.
   if (!f->output) f->bridge->fdi->close(f->hf);
+  MsFree(f->buf);
   MsFree(f);
 }
 
 int MsRead(mspack_file *file, void *buffer, int bytes) {
   auto *f = reinterpret_cast<MsFile *>(file);
   if (bytes < 0) return -1;
-  const uint32_t n = f->bridge->fdi->read(f->hf, buffer, uint32_t(bytes));
-  if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
-  return int(n);
+  const Fdi &fdi = *f->bridge->fdi;
+  if (!f->buf) {
+    const uint32_t n = fdi.read(f->hf, buffer, uint32_t(bytes));
+    if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
+    return int(n);
+  }
+  auto *out = static_cast<uint8_t *>(buffer);
+  uint32_t done = 0;
+  while (done < uint32_t(bytes)) {
+    const uint32_t rest = uint32_t(bytes) - done;
+    if (f->bufPos < f->bufLen) {
+      const uint32_t k = std::min(rest, f->bufLen - f->bufPos);
+      std::memcpy(out + done, f->buf + f->bufPos, k);
+      f->bufPos += k;
+      done += k;
+      continue;
+    }
+    // Large reads (the data blocks) go straight to their destination.
+    uint8_t *dst = rest >= kMsBuffer ? out + done : f->buf;
+    const uint32_t want = rest >= kMsBuffer ? rest : kMsBuffer;
+    const uint32_t n = fdi.read(f->hf, dst, want);
+    if (n == uint32_t(-1) || n > want) return -1;
+    if (n == 0) break;
+    f->pos += n;
+    if (dst == f->buf) {
+      f->bufPos = 0;
+      f->bufLen = n;
+    } else {
+      f->bufPos = f->bufLen = 0;
+      done += n;
+    }
+  }
+  return int(done);
 }
 
 int MsWrite(mspack_file *file, void *buffer, int bytes) {
   auto *f = reinterpret_cast<MsFile *>(file);
   if (bytes < 0) return -1;
-  const uint32_t n = f->bridge->fdi->write(f->hf, buffer, uint32_t(bytes));
-  if (n == uint32_t(-1) || n > uint32_t(bytes)) return -1;
-  return int(n);
+  uint32_t skip = 0;
+  if (f->output && f->bridge->outSkip) {
+    skip = std::min(f->bridge->outSkip, uint32_t(bytes));
+    f->bridge->outSkip -= skip;
+    if (skip == uint32_t(bytes)) return bytes;
+  }
+  const uint32_t want = uint32_t(bytes) - skip;
+  const uint32_t n = f->bridge->fdi->write(f->hf, static_cast<uint8_t *>(buffer) + skip, want);
+  if (n == uint32_t(-1) || n > want) return -1;
+  return int(n + skip);
 }
 
 int MsSeek(mspack_file *file, off_t offset, int mode) {
   auto *f = reinterpret_cast<MsFile *>(file);
-  if (offset < INT32_MIN || offset > INT32_MAX) return -1;
-  return f->bridge->fdi->seek(f->hf, int32_t(offset), mode) == -1 ? -1 : 0;
+  if (!f->buf) {
+    if (offset < INT32_MIN || offset > INT32_MAX) return -1;
+    return f->bridge->fdi->seek(f->hf, int32_t(offset), mode) == -1 ? -1 : 0;
+  }
+  // Within the buffer, a seek only moves in it; from the end, the handle knows where.
+  const int64_t bufStart = f->pos - f->bufLen;
+  const bool fromEnd = mode == MSPACK_SYS_SEEK_END;
+  const int64_t target =
+      fromEnd ? int64_t(offset)
+              : int64_t(offset) + (mode == MSPACK_SYS_SEEK_CUR ? bufStart + f->bufPos : 0);
+  if (!fromEnd && target >= bufStart && target <= f->pos) {
+    f->bufPos = uint32_t(target - bufStart);
+    return 0;
+  }
+  f->bufPos = f->bufLen = 0;
+  if (target < INT32_MIN || target > INT32_MAX) return -1;
+  const int32_t r = f->bridge->fdi->seek(f->hf, int32_t(target), fromEnd ? 2 : 0);
+  if (r == -1) return -1;
+  f->pos = r;
+  return 0;
 }
 
 off_t MsTell(mspack_file *file) {
   auto *f = reinterpret_cast<MsFile *>(file);
+  if (f->buf) return off_t(f->pos - f->bufLen + f->bufPos);
   return off_t(f->bridge->fdi->seek(f->hf, 0, 1));
 }
 
@@ -416,6 +484,7 @@ public:
     fBridge.fdi = &fFdi;
     fBridge.outToken = &fOutToken;
     fBridge.outHandle = -1;
+    fBridge.outSkip = 0;
     fSavedBridge = tCurrentBridge;
     tCurrentBridge = &fBridge;
   }
@@ -444,6 +513,8 @@ private:
   }
   mscabd_file *MsFileAt(size_t index, const RawFile &rf);
   int CompleteFile(const RawFile &rf);
+  FolderDecoder *DirectDecoder(const RawFile &rf, size_t folder);
+  int ExtractFile(mscabd_file *mf, const RawFile &rf, size_t folder, CABHANDLE hf);
   int Append(const std::string &folder);
   bool AskNext(int fdie, std::string &path);
   int LoadNext();
@@ -463,6 +534,9 @@ private:
   bool fPrefetched = false;
   mscabd_file *fCursor = nullptr; // the file list is rebuilt when a cabinet is joined
   size_t fCursorIndex = 0;
+  std::unique_ptr<FolderDecoder> fDirect;
+  bool fDirectFailed = false;
+  std::vector<bool> fLeftToMspack; // folders where the direct decoder stepped aside
 };
 
 mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) {
@@ -478,6 +552,52 @@ mscabd_file *CopyJob::MsFileAt(size_t index, const RawFile &rf) {
       f->length != rf.size)
     return nullptr;
   return f;
+}
+
+// The direct decoder for a file, or nullptr when libmspack decodes it: files of a
+// cabinet that stands alone, in stored and MSZIP folders that decoded cleanly so far.
+FolderDecoder *CopyJob::DirectDecoder(const RawFile &rf, size_t folder) {
+  const RawCab &raw = fChain.front().raw;
+  if (rf.size == 0 || fDirectFailed || fChain.size() != 1 ||
+      (raw.flags & (kFlagPrevCabinet | kFlagNextCabinet)) || rf.folder != folder ||
+      !FolderDecoder::Handles(raw.folders[folder].comp))
+    return nullptr;
+  if (fLeftToMspack.empty()) fLeftToMspack.resize(raw.folders.size());
+  if (fLeftToMspack[folder]) return nullptr;
+  if (!fDirect) {
+    const FileCallbacks io{fFdi.open, fFdi.read, fFdi.write, fFdi.close, fFdi.seek};
+    fDirect = std::make_unique<FolderDecoder>(io, raw.resData);
+    if (!fDirect->Open(fChain.front().path)) {
+      fDirect.reset();
+      fDirectFailed = true;
+      return nullptr;
+    }
+  }
+  return fDirect.get();
+}
+
+int CopyJob::ExtractFile(mscabd_file *mf, const RawFile &rf, size_t folder, CABHANDLE hf) {
+  uint32_t written = 0;
+  if (FolderDecoder *direct = DirectDecoder(rf, folder)) {
+    const RawFolder &f = fChain.front().raw.folders[folder];
+    switch (direct->Extract(int(folder), FolderPlace{f.dataOffset, f.blocks, f.comp}, rf.offset,
+                            rf.size, hf, written)) {
+    case FolderDecoder::Result::Done:
+      return FDIERROR_NONE;
+    case FolderDecoder::Result::WriteFailed:
+      return FDIERROR_TARGET_FILE;
+    case FolderDecoder::Result::StepAside:
+      fLeftToMspack[folder] = true;
+      break;
+    }
+  }
+  // libmspack decodes the file from its start and passes over what is written already.
+  fBridge.outHandle = hf;
+  fBridge.outSkip = written;
+  const int e = MapMspackError(fDecomp->extract(fDecomp, mf, &fOutToken));
+  fBridge.outHandle = -1;
+  fBridge.outSkip = 0;
+  return e;
 }
 
 // Opens the cabinet that follows the last one of the chain, in the given folder, and
@@ -640,13 +760,7 @@ int CopyJob::Run() {
     if (!e && rf.folder == kFolderContinuedToNext) e = CompleteFile(rf);
     if (!e) {
       mscabd_file *mf = MsFileAt(i, rf);
-      if (!mf)
-        e = FDIERROR_CORRUPT_CABINET;
-      else {
-        fBridge.outHandle = hf;
-        e = MapMspackError(fDecomp->extract(fDecomp, mf, &fOutToken));
-        fBridge.outHandle = -1;
-      }
+      e = mf ? ExtractFile(mf, rf, folder, hf) : FDIERROR_CORRUPT_CABINET;
     }
     if (e) {
       fFdi.close(hf); // the caller never sees this handle again

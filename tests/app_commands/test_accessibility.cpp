@@ -167,8 +167,9 @@ TEST_F(Accessibility, EveryControlOfTheMainWindowIsNamed) {
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(file->role(), QAccessible::PopupMenu);
   EXPECT_EQ(file->text(QAccessible::Name), "Fichier");
-  ASSERT_EQ(file->childCount(), 1);
-  EXPECT_EQ(file->child(0)->text(QAccessible::Name), "Quitter");
+  ASSERT_EQ(file->childCount(), 2);
+  EXPECT_EQ(file->child(0)->text(QAccessible::Name), QString::fromUtf8("Exporter…"));
+  EXPECT_EQ(file->child(1)->text(QAccessible::Name), "Quitter");
 }
 
 TEST_F(Accessibility, InformationLabelsAreNamedByTheirCaptionsAlone) {
@@ -198,7 +199,7 @@ TEST_F(Accessibility, TheFileListMenuIsInTheTreeWhileOpen) {
   EXPECT_FALSE(ListedByApplication(f->Popuplistfile));
   RightClick(*f, 0);
   ExpectOpenMenu(f->Popuplistfile, "Gestion du fichier",
-                 {"Supprimer fichier", "Installer la  lettre"});
+                 {"Supprimer fichier", "Installer la  lettre", QString::fromUtf8("Exporter…")});
   CloseMenu(*f);
   EXPECT_FALSE(ListedByApplication(f->Popuplistfile));
   EXPECT_NE(QAccessible::queryAccessibleInterface(qApp)->focusChild(), menu);
@@ -207,7 +208,7 @@ TEST_F(Accessibility, TheFileListMenuIsInTheTreeWhileOpen) {
   f->FileListBox->setItemIndex(-1);
   OpenByKeyboard(f->FileListBox);
   ExpectOpenMenu(f->Popuplistfile, "Gestion du fichier",
-                 {"Supprimer fichier", "Installer la  lettre"});
+                 {"Supprimer fichier", "Installer la  lettre", QString::fromUtf8("Exporter…")});
   CloseMenu(*f);
 }
 

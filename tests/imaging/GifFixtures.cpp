@@ -85,7 +85,8 @@ std::vector<uint8_t> Encode(const Gif &g) {
   if (rc != GIF_OK) fail("EGifPutScreenDesc failed");
   for (const Frame &f : g.frames) {
     if (f.delay >= 0) {
-      GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, f.delay, NO_TRANSPARENT_COLOR};
+      GraphicsControlBlock gcb{f.disposal, false, f.delay,
+                               f.transparent < 0 ? NO_TRANSPARENT_COLOR : f.transparent};
       GifByteType ext[4];
       EGifGCBToExtension(&gcb, ext);
       if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) != GIF_OK)

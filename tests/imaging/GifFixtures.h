@@ -14,6 +14,8 @@ struct Frame {
   bool interlace = false;
   std::vector<Rgb> colors; // local table; empty = none (power-of-two size)
   int delay = -1;          // hundredths of a second; -1 = no graphic control extension
+  int disposal = 0;        // disposal method of the graphic control extension (0-7)
+  int transparent = -1;    // transparent colour index; -1 = none
   std::vector<uint8_t> pixels;
 };
 

@@ -9,9 +9,12 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <typeinfo>
 
 using namespace plm;
@@ -185,6 +188,254 @@ TEST(GifAgainstGiflib, FilesMadeByImageMagickAndGifsicle) {
   EXPECT_EQ(gif.Width(), 97);
   EXPECT_EQ(gif.Data()->FrameDelay(1), 1); // 12 hundredths div 10
 }
+
+// --- a corpus decoded line by line by giflib
+
+namespace {
+
+// giflib's decoding of a file, stopped at its first error: every frame begun, with the rows
+// it delivered (in the picture's row order).
+struct LineFrame {
+  int width = 0, height = 0, delay = -1;
+  std::vector<uint8_t> pixels;
+  std::vector<bool> rowRead;
+  bool complete = false;
+};
+struct LineDecoding {
+  std::vector<LineFrame> frames;
+  int error = 0;
+};
+
+struct MemoryReader {
+  const std::vector<uint8_t> *bytes;
+  size_t pos = 0;
+};
+
+int ReadMemory(GifFileType *gif, GifByteType *data, int n) {
+  auto *r = static_cast<MemoryReader *>(gif->UserData);
+  const size_t k = std::min(r->bytes->size() - r->pos, size_t(n));
+  std::memcpy(data, r->bytes->data() + r->pos, k);
+  r->pos += k;
+  return int(k);
+}
+
+LineDecoding DecodeLineByLine(const std::vector<uint8_t> &bytes) {
+  LineDecoding d;
+  MemoryReader reader{&bytes};
+  GifFileType *gif = DGifOpen(&reader, ReadMemory, &d.error);
+  if (!gif) return d;
+  int delay = -1;
+  auto readFrame = [&] {
+    if (DGifGetImageDesc(gif) == GIF_ERROR) return false;
+    LineFrame f;
+    f.width = gif->Image.Width;
+    f.height = gif->Image.Height;
+    f.delay = std::exchange(delay, -1);
+    f.pixels.assign(size_t(f.width) * f.height, 0);
+    f.rowRead.assign(size_t(f.height), false);
+    int row = 0, pass = 0;
+    for (int i = 0; i < f.height; ++i) {
+      std::vector<GifPixelType> line(size_t(f.width));
+      if (DGifGetLine(gif, line.data(), f.width) == GIF_ERROR) break;
+      std::copy(line.begin(), line.end(), f.pixels.begin() + ptrdiff_t(row) * f.width);
+      f.rowRead[size_t(row)] = true;
+      row = gif->Image.Interlace ? NextInterlacedRow(row, pass, f.height) : row + 1;
+      f.complete = i == f.height - 1;
+    }
+    d.frames.push_back(std::move(f));
+    return d.frames.back().complete;
+  };
+  auto readExtension = [&] {
+    int code = 0;
+    GifByteType *ext = nullptr;
+    if (DGifGetExtension(gif, &code, &ext) == GIF_ERROR) return false;
+    if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4) delay = ext[2] | (ext[3] << 8);
+    while (ext)
+      if (DGifGetExtensionNext(gif, &ext) == GIF_ERROR) return false;
+    return true;
+  };
+  for (bool go = true; go;) {
+    GifRecordType type;
+    if (DGifGetRecordType(gif, &type) == GIF_ERROR || type == TERMINATE_RECORD_TYPE) break;
+    if (type == IMAGE_DESC_RECORD_TYPE)
+      go = readFrame();
+    else if (type == EXTENSION_RECORD_TYPE)
+      go = readExtension();
+  }
+  d.error = gif->Error;
+  int err = 0;
+  DGifCloseFile(gif, &err);
+  return d;
+}
+
+// Offsets of the image descriptors (their 0x2C introducers) of a well-formed file.
+std::vector<size_t> ImageOffsets(const std::vector<uint8_t> &b) {
+  auto skipBlocks = [&](size_t p) {
+    while (b.at(p) != 0)
+      p += b[p] + 1u;
+    return p + 1;
+  };
+  std::vector<size_t> at;
+  size_t p = 13 + ((b[10] & 0x80) ? 3u << ((b[10] & 7) + 1) : 0u);
+  while (b.at(p) != 0x3B) {
+    if (b[p] == 0x21) {
+      p = skipBlocks(p + 2);
+    } else {
+      at.push_back(p);
+      const uint8_t flags = b.at(p + 9);
+      p = skipBlocks(p + 11 + ((flags & 0x80) ? 3u << ((flags & 7) + 1) : 0u));
+    }
+  }
+  return at;
+}
+
+void PutLE16(std::vector<uint8_t> &b, size_t at, int v) {
+  b.at(at) = uint8_t(v);
+  b.at(at + 1) = uint8_t(v >> 8);
+}
+
+fixtures::Frame NoiseFrame(int w, int h, int colors, uint32_t seed, int run) {
+  fixtures::Frame f = FullFrame(w, h, colors, seed, run);
+  for (int y = 0; y < h; ++y) // rows distinct, so that a misplaced row shows
+    f.pixels[size_t(y) * w] = uint8_t(y % colors);
+  return f;
+}
+
+// Global table, animation of every disposal method, with and without transparency; noise
+// fills the string table, so the encoder clears it mid-stream.
+std::vector<uint8_t> Disposals() {
+  fixtures::Gif g{320, 200, fixtures::Palette(256), {}};
+  for (int d = 0; d < 8; ++d) {
+    fixtures::Frame f = NoiseFrame(320 - 8 * d, 200 - 5 * d, 256, uint32_t(d), d % 3 * 4 + 1);
+    f.disposal = d;
+    f.transparent = d % 2 ? d * 31 : -1;
+    f.delay = d * 40;
+    f.left = 4 * d;
+    f.top = 2 * d;
+    g.frames.push_back(std::move(f));
+  }
+  return fixtures::Encode(g);
+}
+
+// No global table: a local one per frame of 2 to 256 colours (code sizes 2 to 8); the frames
+// reach past the right and bottom of the screen.
+std::vector<uint8_t> LocalTablesOutsideTheScreen() {
+  fixtures::Gif g{600, 600, {}, {}};
+  for (int bits = 1; bits <= 8; ++bits) {
+    fixtures::Frame f = NoiseFrame(61 + 13 * bits, 29 + 7 * bits, 1 << bits, uint32_t(bits), bits);
+    f.colors = fixtures::Palette(1 << bits);
+    f.left = 10 * bits;
+    f.top = 5 * bits;
+    f.interlace = bits % 3 == 0;
+    g.frames.push_back(std::move(f));
+  }
+  auto bytes = fixtures::Encode(g);
+  PutLE16(bytes, 6, 50); // screen 50 x 40
+  PutLE16(bytes, 8, 40);
+  return bytes;
+}
+
+// Interlaced and plain frames of odd widths (rows with padding) and heights 1 to 33, mixing
+// the global table with local ones.
+std::vector<uint8_t> InterlacedOddSizes() {
+  fixtures::Gif g{41, 33, fixtures::Palette(32), {}};
+  for (int h : {1, 2, 3, 4, 5, 6, 7, 8, 9, 17, 33}) {
+    fixtures::Frame f = NoiseFrame(41 - h, h, h % 2 ? 32 : 8, uint32_t(h), 2);
+    f.interlace = h != 6;
+    if (h % 2 == 0) f.colors = fixtures::Palette(8);
+    g.frames.push_back(std::move(f));
+  }
+  return fixtures::Encode(g);
+}
+
+// Strings of thousands of pixels over rows of 1, 37 and 800 pixels.
+std::vector<uint8_t> LongStrings() {
+  fixtures::Gif g{800, 300, fixtures::Palette(4), {}};
+  for (int w : {1, 37, 800}) {
+    fixtures::Frame f = FullFrame(w, 300, 4, uint32_t(w), 30000);
+    f.interlace = w == 37;
+    g.frames.push_back(std::move(f));
+  }
+  return fixtures::Encode(g);
+}
+
+// The last frame's descriptor claims more rows than its data holds.
+std::vector<uint8_t> DataEndingEarly(bool interlaced) {
+  fixtures::Gif g{64, 64, fixtures::Palette(16), {}};
+  g.frames.push_back(NoiseFrame(64, 64, 16, 1, 3));
+  fixtures::Frame f = NoiseFrame(60, 21, 16, 2, 3);
+  f.interlace = interlaced;
+  g.frames.push_back(std::move(f));
+  auto bytes = fixtures::Encode(g);
+  PutLE16(bytes, ImageOffsets(bytes).back() + 7, 50);
+  return bytes;
+}
+
+struct CorpusCase {
+  std::string name;
+  std::function<std::vector<uint8_t>()> make;
+};
+
+std::vector<CorpusCase> Corpus() {
+  std::vector<CorpusCase> c = {
+      {"Disposals", Disposals},
+      {"LocalTablesOutsideTheScreen", LocalTablesOutsideTheScreen},
+      {"InterlacedOddSizes", InterlacedOddSizes},
+      {"LongStrings", LongStrings},
+      {"DataEndingEarly", [] { return DataEndingEarly(false); }},
+      {"DataEndingEarlyInterlaced", [] { return DataEndingEarly(true); }},
+  };
+  // The mixed file cut short everywhere: in the header and tables, in extensions, in
+  // descriptors, in LZW data and between frames.
+  const size_t size = InterlacedOddSizes().size();
+  for (size_t cut = 5; cut < size; cut += cut < 200 ? 7 : 97)
+    c.push_back({"CutAt" + std::to_string(cut), [cut] {
+                   auto b = InterlacedOddSizes();
+                   b.resize(cut);
+                   return b;
+                 }});
+  return c;
+}
+
+class GifCorpus : public ::testing::TestWithParam<CorpusCase> {};
+
+} // namespace
+
+// Every frame giflib reads whole, the decoder reads to the same indices and delay, and it
+// keeps no frame giflib could not read, but for data that ends early: that frame is kept,
+// with giflib's rows and the rest at index 0.
+TEST_P(GifCorpus, FramesMatchGiflibLineByLine) {
+  const std::vector<uint8_t> bytes = GetParam().make();
+  const LineDecoding ref = DecodeLineByLine(bytes);
+  size_t expected = 0;
+  while (expected < ref.frames.size() && ref.frames[expected].complete)
+    ++expected;
+  if (expected < ref.frames.size() && ref.error == D_GIF_ERR_EOF_TOO_SOON) ++expected;
+
+  TGIFImage gif;
+  Load(gif, bytes);
+  ASSERT_EQ(gif.FrameCount(), int(expected))
+      << "giflib error " << ref.error << ", ours \"" << gif.Data()->ReadErrorMessage() << '"';
+  for (int i = 0; i < gif.FrameCount(); ++i) {
+    const LineFrame &f = ref.frames[size_t(i)];
+    const QImage &img = gif.Data()->FrameBitmap(i).Image();
+    ASSERT_EQ(img.width(), f.width) << "frame " << i;
+    ASSERT_EQ(img.height(), f.height) << "frame " << i;
+    for (int y = 0; y < f.height; ++y) {
+      const std::vector<uint8_t> ours(img.constScanLine(y), img.constScanLine(y) + f.width);
+      const auto want = f.rowRead[size_t(y)]
+                            ? std::vector<uint8_t>(f.pixels.begin() + ptrdiff_t(y) * f.width,
+                                                   f.pixels.begin() + ptrdiff_t(y + 1) * f.width)
+                            : std::vector<uint8_t>(size_t(f.width), 0);
+      ASSERT_EQ(ours, want) << "frame " << i << " row " << y;
+    }
+    EXPECT_EQ(gif.Data()->FrameDelay(i), f.delay < 0 ? 0 : std::min(f.delay / 10, 30))
+        << "frame " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, GifCorpus, ::testing::ValuesIn(Corpus()),
+                         [](const auto &info) { return info.param.name; });
 
 // --- the decoder's rules
 
@@ -707,7 +958,8 @@ TEST(GifImage, SharedTimerPoolAndAnimation) {
 
 TEST(GifImage, RegisteredForGifInAnyCase) {
   testutil::TempDir dir;
-  fixtures::WriteFile(dir.Path("x.GiF"), fixtures::OneFrameGif(3, 2, 4, fixtures::Pixels(3, 2, 4, 1)));
+  fixtures::WriteFile(dir.Path("x.GiF"),
+                      fixtures::OneFrameGif(3, 2, 4, fixtures::Pixels(3, 2, 4, 1)));
   const TFileFormat *f = TPicture::FindFileFormat("GIF");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->Description, "Graphics Interchange Format");
