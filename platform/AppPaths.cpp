@@ -50,6 +50,11 @@ std::string UserConfigDir() {
   return HomeDir() + "/.config";
 }
 
+std::string UserCacheDir() {
+  if (const char *c = std::getenv("XDG_CACHE_HOME"); c && *c == '/') return c;
+  return HomeDir() + "/.cache";
+}
+
 void SetSettingsFileOverride(const std::string &path) {
   std::lock_guard<std::mutex> lock(gOverrideLock);
   gOverride = path;

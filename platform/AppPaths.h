@@ -15,6 +15,10 @@ std::string HomeDir();
 // ~/.config; no trailing "/".
 std::string UserConfigDir();
 
+// The user's cache folder: $XDG_CACHE_HOME when it is an absolute path, else ~/.cache;
+// no trailing "/".
+std::string UserCacheDir();
+
 // The settings file: beside the executable when that folder is writable or already
 // holds the file (a portable copy), otherwise under $XDG_CONFIG_HOME (or ~/.config)
 // in a folder "plmlooker". The folder is not created here.
