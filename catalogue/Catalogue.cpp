@@ -239,6 +239,8 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
 
 std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
   const std::string fts = FtsQueryFor(query.text);
+  // Typed text with no letter or digit in it names nothing a template holds.
+  if (fts.empty() && !Trim(query.text).empty()) return {};
   const std::string folder = CatalogueFolder(query.folder);
   return WithRecovery([&] {
     return Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures);

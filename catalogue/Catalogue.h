@@ -29,7 +29,9 @@ struct CatalogueSummary {
 using CatalogueProgress = std::function<void(size_t done, size_t total)>;
 
 struct CatalogueQuery {
-  std::string text; // words as the user typed them; empty finds every template
+  // Words as the user typed them, each matched as a word prefix in some field, without
+  // regard to case or accents; blank finds every template, punctuation alone none.
+  std::string text;
   std::string folder;
   bool recursive = false;
   bool missingFontOnly = false;

@@ -116,17 +116,19 @@ std::string PicturesText(const std::vector<CataloguePicture> &pictures) {
 }
 
 // The condition on the column "folder" for a folder and, when recursive, its subfolders;
-// parameters ?1 (the folder) and ?2 (the folder + "/").
+// parameters ?1 to ?3, bound by BindFolder.
 const char *FolderCondition(const std::string &folder, bool recursive) {
   if (!recursive) return "t.folder = ?1";
-  if (folder == "/") return "(?1 = ?1 AND ?2 = ?2)";
+  if (folder == "/") return "1";
   // Below the folder: after "folder/" and before "folder0" ("0" follows "/").
   return "(t.folder = ?1 OR (t.folder >= ?2 AND t.folder < ?3))";
 }
 
 void BindFolder(Stmt &s, const std::string &folder, bool recursive) {
-  s.Blob(1, folder).Blob(2, folder + "/");
-  if (recursive && folder != "/") s.Blob(3, folder + "0");
+  if (!recursive)
+    s.Blob(1, folder);
+  else if (folder != "/")
+    s.Blob(1, folder).Blob(2, folder + "/").Blob(3, folder + "0");
 }
 
 } // namespace
