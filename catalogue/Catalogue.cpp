@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -22,18 +23,57 @@ struct Candidate {
   FileStamp stamp;
 };
 
+bool HasTemplateExtension(const std::string &name) {
+  return name.size() > 4 && SameText(std::string_view(name).substr(name.size() - 4), ".plm");
+}
+
 // Every template file of the folder (and of its subfolders), each folder once even when
-// links lead back to it.
-void Walk(const std::string &folder, bool recursive, std::set<std::pair<uint64_t, uint64_t>> &seen,
-          std::vector<Candidate> &found) {
-  for (auto &e : ScanDirectory(folder)) {
-    const std::string path = folder == "/" ? "/" + e.name : folder + "/" + e.name;
-    if (e.kind == DirEntryInfo::File) {
-      if (SameText(ExtractFileExt(e.name), ".plm")) found.push_back({path, {e.size, e.mtimeNs}});
-    } else if (e.kind == DirEntryInfo::Folder && recursive) {
-      if (seen.insert({e.device, e.inode}).second) Walk(path, true, seen, found);
+// links lead back to it. Folders are looked at by several threads: most of the time goes
+// to the system's lookups of each entry, which run side by side on every core.
+std::vector<Candidate> Walk(const std::string &root, bool recursive) {
+  std::mutex mutex;
+  std::condition_variable more;
+  std::vector<std::string> pending{root};
+  std::set<std::pair<uint64_t, uint64_t>> seen;
+  if (uint64_t dev = 0, ino = 0; FolderIdentity(root, dev, ino)) seen.insert({dev, ino});
+  size_t busy = 0;
+  std::vector<Candidate> found;
+
+  auto work = [&] {
+    std::vector<Candidate> mine;
+    std::unique_lock lock(mutex);
+    for (;;) {
+      more.wait(lock, [&] { return !pending.empty() || busy == 0; });
+      if (pending.empty()) break;
+      const std::string folder = std::move(pending.back());
+      pending.pop_back();
+      ++busy;
+      lock.unlock();
+      std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>> subfolders;
+      for (auto &e : ScanDirectory(folder)) {
+        std::string path = folder == "/" ? "/" + e.name : folder + "/" + e.name;
+        if (e.kind == DirEntryInfo::File && HasTemplateExtension(e.name))
+          mine.push_back({std::move(path), {e.size, e.mtimeNs}});
+        else if (e.kind == DirEntryInfo::Folder && recursive)
+          subfolders.push_back({std::move(path), {e.device, e.inode}});
+      }
+      lock.lock();
+      for (auto &[path, id] : subfolders)
+        if (seen.insert(id).second) pending.push_back(std::move(path));
+      --busy;
+      more.notify_all();
     }
+    found.insert(found.end(), std::make_move_iterator(mine.begin()),
+                 std::make_move_iterator(mine.end()));
+  };
+  {
+    const unsigned threads = recursive ? std::clamp(std::thread::hardware_concurrency(), 1u, 4u) : 1;
+    std::vector<std::jthread> helpers;
+    for (unsigned t = 1; t < threads; ++t)
+      helpers.emplace_back(work);
+    work();
   }
+  return found;
 }
 
 // Records read by the workers, handed to the one thread that writes them.
@@ -146,28 +186,31 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
                                           const std::atomic<bool> *cancel) {
   TCatalogueStore &store = Store();
   CatalogueSummary summary;
-  std::vector<Candidate> files;
-  std::set<std::pair<uint64_t, uint64_t>> seen;
-  uint64_t dev = 0, ino = 0;
-  if (FolderIdentity(folder, dev, ino)) seen.insert({dev, ino});
-  Walk(folder, recursive, seen, files);
+  std::vector<Candidate> files = Walk(folder, recursive);
 
-  auto stamps = store.Stamps(folder, recursive);
+  // The files and the entries side by side, both in the order of the paths' bytes.
+  std::sort(files.begin(), files.end(),
+            [](const Candidate &a, const Candidate &b) { return a.path < b.path; });
   std::vector<Candidate> toRead;
-  for (auto &c : files) {
-    const auto it = stamps.find(c.path);
-    if (it != stamps.end()) {
-      const bool same = it->second.size == c.stamp.size && it->second.mtimeNs == c.stamp.mtimeNs;
-      stamps.erase(it);
-      if (same) {
+  std::vector<std::string> gone;
+  size_t i = 0;
+  store.ForEachStamp(folder, recursive, [&](std::string_view path, FileStamp stamp) {
+    for (; i < files.size() && std::string_view(files[i].path) < path; ++i)
+      toRead.push_back(std::move(files[i]));
+    if (i < files.size() && files[i].path == path) {
+      if (files[i].stamp.size == stamp.size && files[i].stamp.mtimeNs == stamp.mtimeNs)
         ++summary.unchanged;
-        continue;
-      }
+      else
+        toRead.push_back(std::move(files[i]));
+      ++i;
+    } else {
+      gone.emplace_back(path);
     }
-    toRead.push_back(std::move(c));
-  }
+  });
+  for (; i < files.size(); ++i)
+    toRead.push_back(std::move(files[i]));
   if (progress) progress(0, toRead.size());
-  if (toRead.empty() && stamps.empty()) return summary;
+  if (toRead.empty() && gone.empty()) return summary;
 
   // Readers on every core; this thread alone writes.
   std::atomic<size_t> next{0};
@@ -209,8 +252,8 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
 
   store.Begin();
   try {
-    for (const auto &gone : stamps) {
-      store.Remove(gone.first);
+    for (const auto &path : gone) {
+      store.Remove(path);
       ++summary.removed;
     }
     size_t inTransaction = 0, done = 0;

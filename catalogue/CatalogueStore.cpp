@@ -29,6 +29,7 @@ CREATE TABLE templates(
   title TEXT,
   failure TEXT);
 CREATE INDEX templates_folder ON templates(folder);
+CREATE INDEX templates_stamp ON templates(path, size, mtime);
 CREATE TABLE pictures(
   template INTEGER NOT NULL,
   name TEXT, type TEXT, bytes INTEGER, width INTEGER, height INTEGER);
@@ -87,6 +88,11 @@ public:
     const void *p = sqlite3_column_blob(fStmt, col);
     const int n = sqlite3_column_bytes(fStmt, col);
     return p ? std::string(static_cast<const char *>(p), size_t(n)) : std::string();
+  }
+  std::string_view View(int col) const {
+    const void *p = sqlite3_column_blob(fStmt, col);
+    const int n = sqlite3_column_bytes(fStmt, col);
+    return p ? std::string_view(static_cast<const char *>(p), size_t(n)) : std::string_view();
   }
   int64_t Int(int col) const { return sqlite3_column_int64(fStmt, col); }
   bool IsNull(int col) const { return sqlite3_column_type(fStmt, col) == SQLITE_NULL; }
@@ -164,7 +170,9 @@ TCatalogueStore::TCatalogueStore(const std::string &fileName) {
   const bool memory = fileName == ":memory:";
   if (!memory) ForceDirectories(ExtractFilePath(fileName));
   const int rc = sqlite3_open_v2(fileName.c_str(), &fDb,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                     SQLITE_OPEN_NOMUTEX, // one thread at a time
+                                 nullptr);
   if (rc != SQLITE_OK) Fail("ouverture");
   sqlite3_busy_timeout(fDb, kBusyTimeoutMs);
   Prepare();
@@ -196,7 +204,8 @@ void TCatalogueStore::Prepare() {
   // Read before anything is written: a file that is not a database fails here.
   if (pragma("PRAGMA application_id") == kApplicationId &&
       pragma("PRAGMA user_version") == kSchemaVersion) {
-    Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+    // The file keeps its journal mode (WAL, set when it was made).
+    Exec("PRAGMA synchronous=NORMAL");
     return;
   }
   Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
@@ -223,16 +232,19 @@ void TCatalogueStore::Prepare() {
   }
 }
 
-std::unordered_map<std::string, FileStamp> TCatalogueStore::Stamps(const std::string &folder,
-                                                                   bool recursive) {
-  std::unordered_map<std::string, FileStamp> stamps;
-  const std::string sql = std::string("SELECT path, size, mtime FROM templates t WHERE ") +
-                          FolderCondition(folder, recursive);
-  Stmt s(fDb, sql.c_str());
+void TCatalogueStore::ForEachStamp(const std::string &folder, bool recursive,
+                                   const std::function<void(std::string_view, FileStamp)> &fn) {
+  // Below a folder, by the path's own index: its paths are those after "folder/" and
+  // before "folder0", already in order.
+  const char *sql = !recursive      ? "SELECT path, size, mtime FROM templates WHERE folder = ?1 "
+                                      "ORDER BY path"
+                    : folder == "/" ? "SELECT path, size, mtime FROM templates ORDER BY path"
+                                    : "SELECT path, size, mtime FROM templates "
+                                      "WHERE path >= ?2 AND path < ?3 ORDER BY path";
+  Stmt s(fDb, sql);
   BindFolder(s, folder, recursive);
   while (s.Step())
-    stamps.emplace(s.Bytes(0), FileStamp{s.Int(1), s.Int(2)});
-  return stamps;
+    fn(s.View(0), FileStamp{s.Int(1), s.Int(2)});
 }
 
 void TCatalogueStore::Begin() { Exec("BEGIN IMMEDIATE"); }

@@ -8,7 +8,8 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 struct sqlite3;
@@ -38,8 +39,10 @@ public:
   // Removes a database file with its journal files.
   static void RemoveFiles(const std::string &fileName);
 
-  // The stamps of the entries of a folder (and of its subfolders when recursive).
-  std::unordered_map<std::string, FileStamp> Stamps(const std::string &folder, bool recursive);
+  // The stamps of the entries of a folder (and of its subfolders when recursive), in the
+  // order of their paths' bytes; the path is valid during the call only.
+  void ForEachStamp(const std::string &folder, bool recursive,
+                    const std::function<void(std::string_view path, FileStamp)> &fn);
 
   // One write transaction (taken at once, so that two writers queue instead of failing).
   void Begin();
