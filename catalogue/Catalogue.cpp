@@ -1,5 +1,6 @@
 #include "catalogue/Catalogue.h"
 
+#include "cabinet/CabIntf.h"
 #include "catalogue/CatalogueStore.h"
 #include "platform/AppPaths.h"
 #include "platform/DirScan.h"
@@ -125,14 +126,15 @@ std::string CatalogueFolder(const std::string &folder) {
 }
 
 TCatalogue::TCatalogue(std::string fileName, FontCheck fontCheck)
-    : fFileName(std::move(fileName)), fFontCheck(std::move(fontCheck)) {}
+    : fFileName(std::move(fileName)), fFontCheck(std::move(fontCheck)),
+      fLockWaitMs(TCatalogueStore::kDefaultLockWaitMs) {}
 
 TCatalogue::~TCatalogue() = default;
 
 TCatalogueStore &TCatalogue::Store() {
   if (!fStore) {
     try {
-      fStore = std::make_unique<TCatalogueStore>(fInMemory ? ":memory:" : fFileName);
+      fStore = std::make_unique<TCatalogueStore>(fInMemory ? ":memory:" : fFileName, fLockWaitMs);
     } catch (const ECatalogueStore &e) {
       Recover(e.Damaged);
     }
@@ -145,7 +147,7 @@ void TCatalogue::Recover(bool damaged) {
   if (!fInMemory && damaged) {
     TCatalogueStore::RemoveFiles(fFileName);
     try {
-      fStore = std::make_unique<TCatalogueStore>(fFileName);
+      fStore = std::make_unique<TCatalogueStore>(fFileName, fLockWaitMs);
       return;
     } catch (const ECatalogueStore &) {
     }
@@ -211,6 +213,15 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
     toRead.push_back(std::move(files[i]));
   if (progress) progress(0, toRead.size());
   if (toRead.empty() && gone.empty()) return summary;
+
+  // Loaded here, once: the readers would race to load it.
+  if (!toRead.empty() && !CabIntf::LibraryLoaded()) {
+    try {
+      CabIntf::LoadCabinetLibrary();
+    } catch (const Exception &) {
+      // Each template then records why it could not be read.
+    }
+  }
 
   // Readers on every core; this thread alone writes.
   std::atomic<size_t> next{0};
@@ -285,7 +296,13 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
   // Typed text with no letter or digit in it names nothing a template holds.
   if (fts.empty() && !Trim(query.text).empty()) return {};
   const std::string folder = CatalogueFolder(query.folder);
+  bool inMemory = fInMemory;
   return WithRecovery([&] {
+    if (fInMemory && !inMemory) {
+      // The file was given up on the way: the memory learns the folder first.
+      UpdateFolder(folder, query.recursive, {}, nullptr);
+      inMemory = true;
+    }
     return Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures);
   });
 }

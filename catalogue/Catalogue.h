@@ -55,6 +55,9 @@ public:
   // The matching entries, by path; the entries are not updated first.
   std::vector<TemplateRecord> Search(const CatalogueQuery &query);
 
+  // How long a write waits for another program's write before the file is bypassed.
+  void SetLockWait(int ms) { fLockWaitMs = ms; }
+
   // Whether the database is the private one in memory (the file could not be used).
   bool InMemory() const { return fInMemory; }
   const std::string &FileName() const { return fFileName; }
@@ -72,6 +75,7 @@ private:
   FontCheck fFontCheck;
   std::unique_ptr<TCatalogueStore> fStore;
   bool fInMemory = false;
+  int fLockWaitMs;
 };
 
 // A folder as the catalogue keys it: absolute, without "." or "..", no trailing "/".

@@ -15,7 +15,6 @@ namespace {
 // Marks the file as this program's catalogue; the version changes with the schema.
 constexpr int kApplicationId = 0x504C4D43; // "PLMC"
 constexpr int kSchemaVersion = 1;
-constexpr int kBusyTimeoutMs = 5000;
 
 const char *const kSchema = R"sql(
 CREATE TABLE templates(
@@ -166,7 +165,7 @@ std::string FtsQueryFor(const std::string &userText) {
   return query;
 }
 
-TCatalogueStore::TCatalogueStore(const std::string &fileName) {
+TCatalogueStore::TCatalogueStore(const std::string &fileName, int lockWaitMs) {
   const bool memory = fileName == ":memory:";
   if (!memory) ForceDirectories(ExtractFilePath(fileName));
   const int rc = sqlite3_open_v2(fileName.c_str(), &fDb,
@@ -174,7 +173,7 @@ TCatalogueStore::TCatalogueStore(const std::string &fileName) {
                                      SQLITE_OPEN_NOMUTEX, // one thread at a time
                                  nullptr);
   if (rc != SQLITE_OK) Fail("ouverture");
-  sqlite3_busy_timeout(fDb, kBusyTimeoutMs);
+  sqlite3_busy_timeout(fDb, lockWaitMs);
   Prepare();
 }
 

@@ -31,7 +31,9 @@ class TCatalogueStore {
 public:
   // Opens (creating) the file; ":memory:" gives a private database in memory. Raises
   // ECatalogueStore; Damaged when the file is not this program's catalogue.
-  explicit TCatalogueStore(const std::string &fileName);
+  // lockWaitMs: how long a write waits for another program's write to end.
+  explicit TCatalogueStore(const std::string &fileName, int lockWaitMs = kDefaultLockWaitMs);
+  static constexpr int kDefaultLockWaitMs = 5000;
   ~TCatalogueStore();
   TCatalogueStore(const TCatalogueStore &) = delete;
   TCatalogueStore &operator=(const TCatalogueStore &) = delete;

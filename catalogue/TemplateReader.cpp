@@ -81,10 +81,9 @@ uint32_t CabRead(CABHANDLE hf, void *pv, uint32_t cb) {
 uint32_t CabWrite(CABHANDLE hf, void *pv, uint32_t cb) {
   Output *o = OutputOf(hf);
   if (!o) return uint32_t(-1);
-  const size_t room = o->role == Role::Picture && o->data.size() < kPictureHeadBytes
-                          ? kPictureHeadBytes - o->data.size()
-                      : o->role == Role::Picture ? 0
-                                                 : cb;
+  // The page is within its limit already; a description beyond it is not read further.
+  const size_t keep = o->role == Role::Picture ? kPictureHeadBytes : size_t(kMaxPageBytes);
+  const size_t room = o->data.size() < keep ? keep - o->data.size() : 0;
   o->data.append(static_cast<const char *>(pv), std::min<size_t>(cb, room));
   return cb;
 }
@@ -132,7 +131,7 @@ CABHANDLE Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n) {
     o.role = page ? Role::Page : SameText(name, "content.ini") ? Role::Ini : Role::Picture;
     o.name = std::move(name);
     o.bytes = int64_t(size);
-    if (o.role != Role::Picture) o.data.reserve(size_t(size));
+    if (o.role != Role::Picture) o.data.reserve(std::min<size_t>(size, kMaxPageBytes));
     job->outputs.push_back(std::move(o));
     return kMemoryHandleBase + CABHANDLE(job->outputs.size() - 1);
   }

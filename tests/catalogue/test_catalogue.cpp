@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -246,35 +247,46 @@ INSTANTIATE_TEST_SUITE_P(Limits, CatalogueHostile,
 
 // ---- The database file ---------------------------------------------------------------
 
-enum class FileState { Garbage, Foreign, OtherVersion, Unwritable };
+enum class FileState { Garbage, Foreign, OtherVersion, Unwritable, Locked };
 void PrintTo(FileState s, std::ostream *os) {
-  static const char *const kNames[] = {"garbage", "foreign", "other version", "unwritable"};
+  static const char *const kNames[] = {"garbage", "foreign", "other version", "unwritable",
+                                       "locked"};
   *os << kNames[int(s)];
 }
 
-void Spoil(FileState state, const std::string &db) {
+// Puts the database file in the state; a lock is held as long as the handle returned.
+std::unique_ptr<sqlite3, int (*)(sqlite3 *)> Spoil(FileState state, const std::string &db) {
   sqlite3 *h = nullptr;
+  std::unique_ptr<sqlite3, int (*)(sqlite3 *)> held(nullptr, sqlite3_close);
   switch (state) {
   case FileState::Garbage:
     WriteFile(db, std::string(8192, '\x5A'));
-    return;
+    break;
   case FileState::Foreign:
   case FileState::OtherVersion:
-    ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(h,
+    EXPECT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(h,
                            state == FileState::Foreign
                                ? "CREATE TABLE notes(x); INSERT INTO notes VALUES(1)"
                                : "PRAGMA application_id=1347177795; PRAGMA user_version=99",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(h);
-    return;
+    break;
   case FileState::Unwritable:
     plm::DeleteFile(db);
     plm::RemoveDir(db.substr(0, db.rfind('/')));
     WriteFile(db.substr(0, db.rfind('/')), "a file where the cache folder should be");
-    return;
+    break;
+  case FileState::Locked:
+    // Another program writing, and for too long: a catalogue made, then held.
+    TCatalogue(db).Search(CatalogueQuery{});
+    EXPECT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+    held.reset(h);
+    EXPECT_EQ(sqlite3_exec(h, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    break;
   }
+  return held;
 }
 
 class CatalogueFile : public CatalogueTest, public ::testing::WithParamInterface<FileState> {};
@@ -282,12 +294,14 @@ class CatalogueFile : public CatalogueTest, public ::testing::WithParamInterface
 TEST_P(CatalogueFile, ABadDatabaseFileIsRebuiltOrBypassedAndSearchStillWorks) {
   WriteTemplate(tree + "/a.plm", {"Hiver", "A", "T", "F", "t"});
   plm::ForceDirectories(dir / "cache");
-  Spoil(GetParam(), db);
+  const auto lock = Spoil(GetParam(), db);
+  const bool bypassed = GetParam() == FileState::Unwritable || GetParam() == FileState::Locked;
   TCatalogue c(db);
+  c.SetLockWait(50);
   EXPECT_EQ(c.Update({tree}, false).read, 1u);
   EXPECT_EQ(Names(Find(c, "hiver")), (std::set<std::string>{"a.plm"}));
-  EXPECT_EQ(c.InMemory(), GetParam() == FileState::Unwritable);
-  if (GetParam() != FileState::Unwritable) {
+  EXPECT_EQ(c.InMemory(), bypassed);
+  if (!bypassed) {
     // Rebuilt: the next program finds the entry in the file.
     TCatalogue again(db);
     EXPECT_EQ(again.Update({tree}, false).unchanged, 1u);
@@ -296,7 +310,8 @@ TEST_P(CatalogueFile, ABadDatabaseFileIsRebuiltOrBypassedAndSearchStillWorks) {
 
 INSTANTIATE_TEST_SUITE_P(States, CatalogueFile,
                          ::testing::Values(FileState::Garbage, FileState::Foreign,
-                                           FileState::OtherVersion, FileState::Unwritable));
+                                           FileState::OtherVersion, FileState::Unwritable,
+                                           FileState::Locked));
 
 TEST_F(CatalogueTest, TwoWritersAtOnceLoseNothing) {
   for (int i = 0; i < 40; ++i) {
