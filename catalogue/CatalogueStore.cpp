@@ -168,13 +168,19 @@ std::string FtsQueryFor(const std::string &userText) {
 TCatalogueStore::TCatalogueStore(const std::string &fileName, int lockWaitMs) {
   const bool memory = fileName == ":memory:";
   if (!memory) ForceDirectories(ExtractFilePath(fileName));
-  const int rc = sqlite3_open_v2(fileName.c_str(), &fDb,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                     SQLITE_OPEN_NOMUTEX, // one thread at a time
-                                 nullptr);
-  if (rc != SQLITE_OK) Fail("ouverture");
-  sqlite3_busy_timeout(fDb, lockWaitMs);
-  Prepare();
+  // A connection is given even when the opening fails; the destructor won't run then.
+  try {
+    const int rc = sqlite3_open_v2(fileName.c_str(), &fDb,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                       SQLITE_OPEN_NOMUTEX, // one thread at a time
+                                   nullptr);
+    if (rc != SQLITE_OK) Fail("ouverture");
+    sqlite3_busy_timeout(fDb, lockWaitMs);
+    Prepare();
+  } catch (...) {
+    sqlite3_close_v2(fDb);
+    throw;
+  }
 }
 
 TCatalogueStore::~TCatalogueStore() { sqlite3_close_v2(fDb); }
