@@ -76,6 +76,11 @@ void TFileListBox::setDirectory(const std::string &dir) {
 }
 
 void TFileListBox::Update() {
+  ListFolder();
+  emit Listed();
+}
+
+void TFileListBox::ListFolder() {
   Silence quiet(fSilent);
   clear();
   fNames.clear();

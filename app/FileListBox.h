@@ -40,6 +40,12 @@ public:
   TNotifyEvent OnClick;
   TNotifyEvent OnChange;
 
+signals:
+  // The folder has just been read (a new folder, or Update): the items are new.
+  void Listed();
+
+public:
+
   // True when the name matches the mask ("*" any run, "?" one character, case ignored).
   static bool MatchesMask(const std::string &name, const std::string &mask);
 
@@ -49,6 +55,7 @@ protected:
   void focusInEvent(QFocusEvent *e) override;
 
 private:
+  void ListFolder();
   void UserSelectionChanged();
 
   std::string fMask = "*.plm";

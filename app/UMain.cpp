@@ -31,6 +31,7 @@
 #include "preview/PreviewGuard.h"
 #include "preview/PreviewPage.h"
 #include "preview/Snapshot.h"
+#include "preview/TemplateBrowser.h"
 #include "preview/TemplatePreview.h"
 #include "shelltree/ShellTree.h"
 
@@ -46,7 +47,6 @@
 #include <QShowEvent>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
-#include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
 #include <cerrno>
@@ -67,14 +67,6 @@ std::string UsualFolderAt(const QComboBox *combo, int i) {
   const QVariant data = combo->itemData(i);
   return data.isValid() ? data.toByteArray().toStdString() : FromDisplay(combo->itemText(i));
 }
-
-bool SameTarget(const QUrl &a, const QUrl &b) {
-  if (a.isLocalFile() && b.isLocalFile())
-    return QFileInfo(a.toLocalFile()).absoluteFilePath() ==
-           QFileInfo(b.toLocalFile()).absoluteFilePath();
-  return a.adjusted(QUrl::StripTrailingSlash) == b.adjusted(QUrl::StripTrailingSlash);
-}
-
 
 } // namespace
 
@@ -123,14 +115,9 @@ TF_Main::TF_Main(QWidget *owner) : QDialog(owner) {
   // start again: it never starts the browser engine.
   if ((UnPas21->DejaLance() && UnPas21->StopSiDejaLance()) || StartedWithoutGraphics()) return;
 
-  // A private, off-the-record profile: nothing of a page is kept on disk, and its
-  // guard sees every request.
-  fProfile = new QWebEngineProfile(this);
-  PreviewGuard = new TPreviewGuard(this);
-  fProfile->setUrlRequestInterceptor(PreviewGuard);
-  auto *page = new TPreviewPage(fProfile, WebBrowser);
-  LockDownPageSettings(page->settings());
-  WebBrowser->setPage(page);
+  fBrowser = SetUpTemplateBrowser(WebBrowser, this);
+  PreviewGuard = fBrowser.Guard;
+  TPreviewPage *page = fBrowser.Page;
   connect(page, &QWebEnginePage::loadingChanged, this, &TF_Main::LoadingChanged);
   connect(page, &QWebEnginePage::renderProcessTerminated, this,
           [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
@@ -255,12 +242,7 @@ TF_Main::~TF_Main() {
   // The key preview goes first: taking the browser down sends key presses to its
   // windows while they are being destroyed, which nothing of ours may look at.
   delete fKeyPreview;
-  // The page must go before the profile it was made with.
-  if (QWebEnginePage *page = fProfile ? WebBrowser->page() : nullptr) {
-    WebBrowser->setPage(nullptr);
-    delete page;
-  }
-  delete fProfile;
+  TearDownTemplateBrowser(WebBrowser, fBrowser);
 }
 
 void TF_Main::showEvent(QShowEvent *e) {

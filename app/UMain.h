@@ -1,6 +1,7 @@
 #pragma once
 // TF_Main: the viewer's main window. Its components come from UMain.ui; the event
 // handlers carry the window's behaviour (start-up load, close step, preview).
+#include "preview/TemplateBrowser.h"
 #include "ui_UMain.h"
 
 #include <QDialog>
@@ -10,7 +11,6 @@
 #include <string>
 
 class QLabel;
-class QWebEngineProfile;
 class QWebEngineLoadingInfo;
 class TDiskCaps;
 class TPreviewGuard;
@@ -129,7 +129,7 @@ private:
   void LoadingChanged(const QWebEngineLoadingInfo &info);
   void openpendingpath();
 
-  QWebEngineProfile *fProfile = nullptr;
+  TTemplateBrowser fBrowser;
   plm::TKeyPreview *fKeyPreview = nullptr;
   QUrl fPendingUrl;              // the navigation whose end is awaited
   bool fShowingTemplate = false; // that navigation is a template page

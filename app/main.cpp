@@ -1,14 +1,16 @@
 // plmlooker [FICHIER.plm | DOSSIER]: the viewer's start-up. The main window is shown
 // modally; the program ends when it closes.
 #include "app/CommandLine.h"
+#include "app/GalleryLink.h"
 #include "app/UMain.h"
 #include "app/Uglobalvar.h"
 #include "components/UnPas2.h"
+#include "gallery/ThumbnailProvider.h"
 #include "platform/Application.h"
 #include "platform/Exceptions.h"
+#include "platform/GraphicsStart.h"
 #include "platform/LeakCheck.h"
 #include "platform/Process.h"
-#include "platform/GraphicsStart.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/gui/Dialogs.h"
@@ -82,6 +84,8 @@ int main(int argc, char **argv) {
     plm::RestartWithGraphics(startArgs);
     return 1;
   }
+  // The gallery window, in the "Fichier" menu; its renderer processes start when it opens.
+  new TGalleryLink(*F_Main, [] { return std::make_unique<plm::TThumbnailProvider>(); });
   plm::GuardCall([&] { F_Main->Majdata(); });
   F_Main->exec();
   // The browser engine's threads are idle here; see platform/LeakCheck.h.

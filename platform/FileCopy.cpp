@@ -108,6 +108,11 @@ int TReplacingFile::Write(const void *data, size_t size) {
   return WriteAll(fFd.get(), static_cast<const char *>(data), size);
 }
 
+int TReplacingFile::SetMode(unsigned mode) {
+  if (!fFd.valid()) return EBADF;
+  return ::fchmod(fFd.get(), mode_t(mode & 07777)) == 0 ? 0 : errno;
+}
+
 int TReplacingFile::Close() {
   if (!fFd.valid()) return 0;
   const int synced = ::fsync(fFd.get()) == 0 || errno == EINVAL ? 0 : errno;

@@ -33,6 +33,8 @@ public:
   int Fd() const { return fFd.get(); }
   // Writes all of the bytes at the current position.
   int Write(const void *data, size_t size);
+  // Gives the new file the permission bits mode (the owner's alone, for a private cache).
+  int SetMode(unsigned mode);
   // Flushes the file to the disk and closes it; it keeps its temporary name until Commit.
   int Close();
   // Closes the file if still open and gives it the target's name; on failure the new file

@@ -2,6 +2,7 @@
 
 #include "platform/UniqueFd.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -47,6 +48,21 @@ int ExecProgram(const std::string &path, const std::vector<std::string> &args,
   if (savedOut.valid()) ::dup2(savedOut.get(), STDOUT_FILENO);
   return e;
 }
+
+std::FILE *TakeStandardOutput() {
+  std::fflush(stdout);
+  const int kept = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (kept < 0) return nullptr;
+  if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    ::close(kept);
+    return nullptr;
+  }
+  std::FILE *out = ::fdopen(kept, "wb");
+  if (!out) ::close(kept);
+  return out;
+}
+
+bool IsTerminal(std::FILE *stream) { return stream && ::isatty(::fileno(stream)) == 1; }
 
 bool StartDetached(const std::vector<std::string> &args) {
   if (args.empty() || args[0].empty()) return false;

@@ -3,6 +3,7 @@
 // does for the verbs that live in its companion programs, and starting one that runs on
 // by itself.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,14 @@ int ExecProgram(const std::string &path, const std::vector<std::string> &args,
 // for it: it is nobody's child here and is never waited for. Returns false when the
 // program cannot be found or the system cannot start a process.
 bool StartDetached(const std::vector<std::string> &args);
+
+// Keeps standard output for a protocol spoken with the parent process: returns it as a
+// stream of its own and points descriptor 1 at standard error, so that whatever else the
+// program or its libraries print cannot mix into the protocol. Null when it fails.
+std::FILE *TakeStandardOutput();
+
+// Whether the stream is a terminal (a user watching), not a file or a pipe.
+bool IsTerminal(std::FILE *stream);
 
 // The most descriptors the process may have open at once (its soft limit).
 uint64_t OpenFileLimit();

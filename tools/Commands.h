@@ -11,7 +11,7 @@ using CommandFn = int (*)(const std::vector<std::string> &args);
 
 struct Command {
   const char *name;
-  const char *usage; // one line, shown by --help
+  const char *usage; // one line, shown by --help; empty for a verb kept out of the list
   CommandFn run;
 };
 

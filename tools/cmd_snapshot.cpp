@@ -2,8 +2,8 @@
 // the browser's design size, with the same sizes, names and quality as the viewer's button.
 #include "tools/Commands.h"
 #include "tools/OffscreenApp.h"
-#include "tools/PageRender.h"
 
+#include "preview/PageRender.h"
 #include "preview/Snapshot.h"
 #include "platform/Exceptions.h"
 #include "platform/LeakCheck.h"
@@ -61,7 +61,7 @@ int Snapshot(const std::vector<std::string> &args) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   const auto app = plmtool::MakeOffscreenApp<QApplication>();
   const QSize browser(plm::BrowserDesignWidth, plm::BrowserDesignHeight);
-  const QImage picture = plm::SnapshotPicture(plmtool::RenderTemplatePage(templatePath), browser, scale);
+  const QImage picture = plm::SnapshotPicture(plm::RenderTemplatePage(templatePath), browser, scale);
   plm::SaveSnapshot(picture, plm::SnapshotQuality(step), out);
   std::printf("%s: %d x %d, quality %d\n", out.c_str(), picture.width(), picture.height(),
               plm::SnapshotQuality(step));

@@ -3,7 +3,8 @@
 // side, proportions kept. A template that cannot be shown writes nothing.
 #include "tools/Commands.h"
 #include "tools/OffscreenApp.h"
-#include "tools/PageRender.h"
+
+#include "preview/PageRender.h"
 
 #include "platform/Exceptions.h"
 #include "platform/FileCopy.h"
@@ -20,14 +21,8 @@
 namespace {
 
 const char kUsage[] = "usage: plmtool thumbnail [-s SIZE] TEMPLATE OUT.png\n";
-constexpr int kDefaultSize = 256;
+constexpr int kDefaultSize = plm::ThumbnailSize;
 constexpr int kMaxSize = 4096;
-
-// The page scaled down to fit size x size; a page already smaller is kept as it is.
-QImage FitInto(const QImage &page, int size) {
-  if (page.width() <= size && page.height() <= size) return page;
-  return page.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-}
 
 int Thumbnail(const std::vector<std::string> &args) {
   int size = kDefaultSize;
@@ -57,12 +52,12 @@ int Thumbnail(const std::vector<std::string> &args) {
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   const auto app = plmtool::MakeOffscreenApp<QApplication>();
-  const QImage picture = FitInto(plmtool::RenderTemplatePage(files[0]), size);
+  const QImage picture = plm::ThumbnailPicture(plm::RenderTemplatePage(files[0]), size);
   if (picture.isNull()) throw plm::Exception("the page could not be drawn");
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
-  if (!picture.convertToFormat(QImage::Format_RGB32).save(&buffer, "PNG"))
+  if (!picture.save(&buffer, "PNG"))
     throw plm::Exception("the picture could not be encoded");
   if (const int e = plm::WriteFileBytes(files[1], std::string_view(png.constData(), size_t(png.size()))))
     throw plm::EFOpenError("Cannot create file \"" + files[1] + "\". " + std::strerror(e));

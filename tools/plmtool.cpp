@@ -54,7 +54,7 @@ int Hand(const char *program, std::vector<std::string> args, bool outputToStanda
 int ListCommands(int status) {
   if (IsFirst()) std::fputs("usage: plmtool COMMAND [ARGS...]\n\ncommands:\n", stdout);
   for (const auto &c : plmtool::Commands())
-    std::printf("  %s\n", c.usage);
+    if (*c.usage) std::printf("  %s\n", c.usage);
   if (*kNext) return Hand(kNext, {kListCommands, std::to_string(status)}, false);
   return status;
 }

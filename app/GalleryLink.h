@@ -1,0 +1,67 @@
+#pragma once
+// TGalleryLink: ties the gallery window to the main window. It puts "Galerie des modèles"
+// (F4) in the "Fichier" menu; while the gallery is shown, the gallery lists the templates
+// of the main window's file list in its order, follows its folder and selection, and
+// watches the folder for templates added, removed, renamed or rewritten. A template
+// selected in the gallery is selected in the file list as a click there would, and
+// previewed under the same rules.
+#include <QObject>
+#include <QPointer>
+
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+class QAction;
+class QFileSystemWatcher;
+class QTimer;
+class TF_Gallery;
+class TF_Main;
+class TThumbnailSource;
+
+class TGalleryLink : public QObject {
+  Q_OBJECT
+public:
+  // Makes the pictures' source when the gallery first opens; it may raise.
+  using TSourceMaker = std::function<std::unique_ptr<TThumbnailSource>()>;
+
+  // A child of the main window, living as long as it.
+  TGalleryLink(TF_Main &main, TSourceMaker makeSource);
+  ~TGalleryLink() override;
+
+  QAction *OpenAction = nullptr;
+
+  // Shows the gallery (made on first use), brings it forward and gives its grid the focus.
+  void Open();
+  // Null until the gallery has been opened once.
+  TF_Gallery *Window() const;
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  bool Shown() const;
+  // The gallery lists the file list's templates again.
+  void Reload();
+  // The main window's selection moved: the gallery's follows.
+  void FollowSelection();
+  // The user picked a template in the gallery; activate brings the main window forward.
+  void Pick(const std::string &path, bool activate);
+  // The folder changed on disk: the file list and the gallery are read again.
+  void Rescan();
+  void Watch();
+  void Stop();
+
+  TF_Main &fMain;
+  TSourceMaker fMakeSource;
+  std::unique_ptr<TThumbnailSource> fSource;
+  QPointer<TF_Gallery> fWindow;
+  QFileSystemWatcher *fWatcher = nullptr;
+  QTimer *fRescan = nullptr;
+  // Each listed template's modification time and size when last listed.
+  std::map<std::string, std::pair<std::time_t, long long>> fStamps;
+  std::set<std::string> fWritten; // templates reported written since the last scan
+};

@@ -1,0 +1,156 @@
+#include "app/GalleryModel.h"
+
+#include "gallery/ThumbnailSource.h"
+#include "platform/DisplayText.h"
+#include "platform/Paths.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kTile = 256;
+
+// A tile of the pictures' size: a frame, and a mark for what it stands for.
+QPixmap Tile(const QColor &ink, bool crossed) {
+  QPixmap tile(kTile / 2, kTile / 2);
+  tile.fill(Qt::transparent);
+  QPainter p(&tile);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(ink, 2));
+  p.setBrush(QColor(245, 245, 245));
+  const QRectF page(24.5, 8.5, tile.width() - 49, tile.height() - 17);
+  p.drawRoundedRect(page, 4, 4);
+  if (crossed) {
+    p.setPen(QPen(ink, 4));
+    const QRectF mark = page.adjusted(18, 28, -18, -28);
+    p.drawLine(mark.topLeft(), mark.bottomRight());
+    p.drawLine(mark.topRight(), mark.bottomLeft());
+  } else {
+    for (int line = 0; line < 5; ++line) {
+      const qreal y = page.top() + 20 + line * 16;
+      p.drawLine(QPointF(page.left() + 12, y), QPointF(page.right() - 12, y));
+    }
+  }
+  return tile;
+}
+
+} // namespace
+
+TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
+    : QAbstractListModel(parent), fSource(source), fWaitingTile(Tile(QColor(190, 190, 190), false)),
+      fFailedTile(Tile(QColor(200, 40, 40), true)) {
+  connect(&fSource, &TThumbnailSource::thumbnailReady, this,
+          [this](const std::string &path, const QImage &picture) {
+            TAnswer a;
+            a.state = State::Shown;
+            const QImage fit =
+                picture.width() > kTile || picture.height() > kTile
+                    ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                    : picture;
+            a.picture = QPixmap::fromImage(fit);
+            Answer(path, std::move(a));
+          });
+  connect(&fSource, &TThumbnailSource::thumbnailFailed, this,
+          [this](const std::string &path, const QString &reason) {
+            TAnswer a;
+            a.state = State::Failed;
+            a.reason = reason;
+            Answer(path, std::move(a));
+          });
+}
+
+void TGalleryModel::setEntries(std::vector<TGalleryEntry> entries) {
+  beginResetModel();
+  fEntries = std::move(entries);
+  fRows.clear();
+  std::vector<std::string> paths;
+  paths.reserve(fEntries.size());
+  for (size_t i = 0; i < fEntries.size(); ++i) {
+    fRows.emplace(fEntries[i].Path, int(i));
+    paths.push_back(fEntries[i].Path);
+  }
+  std::erase_if(fAnswers, [this](const auto &a) { return !fRows.count(a.first); });
+  endResetModel();
+  fSource.setTemplates(paths);
+}
+
+int TGalleryModel::RowOf(const std::string &path) const {
+  const auto it = fRows.find(path);
+  return it == fRows.end() ? -1 : it->second;
+}
+
+std::string TGalleryModel::PathAt(int row) const {
+  return row >= 0 && size_t(row) < fEntries.size() ? fEntries[size_t(row)].Path : std::string();
+}
+
+TGalleryModel::State TGalleryModel::StateAt(int row) const {
+  const auto it = fAnswers.find(PathAt(row));
+  return it == fAnswers.end() ? State::Waiting : it->second.state;
+}
+
+void TGalleryModel::Refresh(const std::string &path) {
+  const int row = RowOf(path);
+  if (row < 0) return;
+  fAnswers.erase(path);
+  const QModelIndex i = index(row);
+  emit dataChanged(i, i);
+  fSource.refresh(path);
+}
+
+void TGalleryModel::SetDescription(const std::string &path, const QString &description) {
+  const int row = RowOf(path);
+  if (row < 0) return;
+  fEntries[size_t(row)].Description = description;
+  const QModelIndex i = index(row);
+  emit dataChanged(i, i, {Qt::AccessibleDescriptionRole});
+}
+
+void TGalleryModel::SetVisibleRows(int first, int last) {
+  std::vector<std::string> paths;
+  for (int row = std::max(first, 0); row <= last && size_t(row) < fEntries.size(); ++row)
+    paths.push_back(fEntries[size_t(row)].Path);
+  fSource.setVisible(paths);
+}
+
+void TGalleryModel::Answer(const std::string &path, TAnswer answer) {
+  const int row = RowOf(path);
+  if (row < 0) return; // no longer shown
+  fAnswers[path] = std::move(answer);
+  const QModelIndex i = index(row);
+  emit dataChanged(i, i);
+}
+
+int TGalleryModel::rowCount(const QModelIndex &parent) const {
+  return parent.isValid() ? 0 : int(fEntries.size());
+}
+
+QVariant TGalleryModel::data(const QModelIndex &index, int role) const {
+  if (!index.isValid() || size_t(index.row()) >= fEntries.size()) return {};
+  const TGalleryEntry &e = fEntries[size_t(index.row())];
+  const auto found = fAnswers.find(e.Path);
+  const TAnswer *answer = found == fAnswers.end() ? nullptr : &found->second;
+  const bool failed = answer && answer->state == State::Failed;
+  const QString name = plm::ToDisplay(plm::ExtractFileName(e.Path));
+  switch (role) {
+  case Qt::DisplayRole:
+    return e.Detail.isEmpty() ? name : name + QLatin1Char('\n') + e.Detail;
+  case Qt::DecorationRole:
+    if (!answer) return fWaitingTile;
+    return failed ? fFailedTile : answer->picture;
+  case Qt::ToolTipRole:
+    return failed ? answer->reason : name;
+  case Qt::AccessibleTextRole:
+    return name;
+  case Qt::AccessibleDescriptionRole:
+    if (failed) return answer->reason;
+    return e.Description;
+  case PathRole:
+    return QByteArray::fromStdString(e.Path);
+  case StateRole:
+    return int(answer ? answer->state : State::Waiting);
+  default:
+    return {};
+  }
+}

@@ -1,0 +1,135 @@
+#include "gallery/RenderProcess.h"
+
+#include "gallery/RenderProtocol.h"
+#include "platform/DynLib.h"
+#include "platform/FileSys.h"
+
+#include <QProcess>
+
+#include <cstring>
+
+namespace plm {
+
+QString DefaultRendererProgram() {
+  std::string path = ExecutableDir() + "plmtool-browser";
+  if (!FileExists(path)) path = ExecutableDir() + "../lib/plmlooker/plmtool-browser";
+  return QString::fromStdString(path);
+}
+
+TRenderProcess::TRenderProcess(TRenderOptions options, QObject *parent)
+    : QObject(parent), fOptions(std::move(options)) {
+  if (fOptions.Program.isEmpty()) fOptions.Program = DefaultRendererProgram();
+  fTimer.setSingleShot(true);
+  connect(&fTimer, &QTimer::timeout, this,
+          [this] { Lost(QStringLiteral("La page de ce modèle n'a pas été dessinée à temps.")); });
+}
+
+TRenderProcess::~TRenderProcess() { Stop(); }
+
+bool TRenderProcess::Running() const {
+  return fProcess && fProcess->state() != QProcess::NotRunning;
+}
+
+void TRenderProcess::EnsureStarted() {
+  if (fProcess) return;
+  fProcess = new QProcess(this);
+  fProcess->setStandardErrorFile(QProcess::nullDevice());
+  connect(fProcess, &QProcess::readyReadStandardOutput, this, &TRenderProcess::ReadAnswers);
+  connect(fProcess, &QProcess::finished, this, [this] {
+    if (Busy()) Lost(QStringLiteral("Le programme de rendu s'est arrêté sur ce modèle."));
+  });
+  connect(fProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
+    if (e == QProcess::FailedToStart && Busy())
+      Lost(QStringLiteral("Le programme de rendu n'a pas pu être lancé."));
+  });
+  QStringList args{QStringLiteral("render-server")};
+  if (!fOptions.CacheRoot.empty())
+    args << QStringLiteral("--cache") << QString::fromStdString(fOptions.CacheRoot);
+  // The process gives up a page a little before its client gives up the process.
+  args << QStringLiteral("--timeout") << QString::number(fOptions.TemplateTimeoutMs * 3 / 4);
+  fInput.clear();
+  fProcess->start(fOptions.Program, args);
+}
+
+void TRenderProcess::Render(const std::string &templatePath) {
+  if (Busy()) return;
+  EnsureStarted();
+  fCurrent = templatePath;
+  const std::string frame = render::Frame(templatePath);
+  fProcess->write(frame.data(), qint64(frame.size()));
+  fTimer.start(fOptions.TemplateTimeoutMs);
+}
+
+void TRenderProcess::Abandon() {
+  if (!Busy()) return;
+  fCurrent.clear();
+  fTimer.stop();
+  Stop();
+}
+
+void TRenderProcess::Stop() {
+  if (!fProcess) return;
+  QProcess *p = fProcess;
+  fProcess = nullptr;
+  p->disconnect(this);
+  if (p->state() != QProcess::NotRunning) {
+    p->kill();
+    p->waitForFinished(5000);
+  }
+  p->deleteLater(); // this may run inside one of its signals
+  fInput.clear();
+}
+
+void TRenderProcess::ReadAnswers() {
+  if (!fProcess) return;
+  fInput += fProcess->readAllStandardOutput();
+  while (fInput.size() >= qsizetype(render::kHeaderSize)) {
+    const uint32_t size =
+        render::GetU32(std::string_view(fInput.constData(), render::kHeaderSize), 0);
+    if (size > render::kMaxFrame || size == 0) {
+      Lost(QStringLiteral("Le programme de rendu a donné une réponse illisible."));
+      return;
+    }
+    if (fInput.size() < qsizetype(render::kHeaderSize + size)) return;
+    const QByteArray payload = fInput.mid(render::kHeaderSize, size);
+    fInput.remove(0, qsizetype(render::kHeaderSize + size));
+    Finish(payload);
+  }
+}
+
+void TRenderProcess::Finish(const QByteArray &payload) {
+  if (!Busy()) return; // an answer nobody waits for any more
+  fTimer.stop();
+  const std::string path = std::move(fCurrent);
+  fCurrent.clear();
+  const std::string_view p(payload.constData(), size_t(payload.size()));
+  switch (p[0]) {
+  case render::kPicture: {
+    const uint32_t w = p.size() >= 9 ? render::GetU32(p, 1) : 0;
+    const uint32_t h = p.size() >= 9 ? render::GetU32(p, 5) : 0;
+    if (w == 0 || h == 0 || w > 4096 || h > 4096 || p.size() != 9 + size_t(w) * h * 4) break;
+    QImage picture(int(w), int(h), QImage::Format_RGB32);
+    for (uint32_t y = 0; y < h; ++y)
+      std::memcpy(picture.scanLine(int(y)), p.data() + 9 + size_t(y) * w * 4, size_t(w) * 4);
+    emit Rendered(path, picture);
+    return;
+  }
+  case render::kFailure:
+    emit Failed(path, QString::fromUtf8(p.data() + 1, qsizetype(p.size() - 1)), true);
+    return;
+  case render::kChanged: emit Changed(path); return;
+  default: break;
+  }
+  fCurrent = path;
+  Lost(QStringLiteral("Le programme de rendu a donné une réponse illisible."));
+}
+
+void TRenderProcess::Lost(const QString &reason) {
+  fTimer.stop();
+  const std::string path = std::move(fCurrent);
+  fCurrent.clear();
+  Stop(); // the next template starts a fresh process
+  if (!path.empty()) emit Failed(path, reason, false);
+}
+
+} // namespace plm

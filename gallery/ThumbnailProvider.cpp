@@ -1,0 +1,287 @@
+#include "gallery/ThumbnailProvider.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <algorithm>
+
+namespace plm {
+
+namespace {
+
+// Cached entries looked up by one worker task, and tasks queued per worker thread: small
+// enough that visible templates overtake the rest soon after a scroll.
+constexpr size_t kLookupChunk = 8;
+constexpr int kLookupsPerThread = 2;
+// The longest the interface thread spends handing answers out at a time.
+constexpr qint64 kDrainBudgetNs = 8'000'000;
+// A template that keeps changing while it is made is given up after this many tries.
+constexpr int kMaxChanges = 3;
+
+} // namespace
+
+TThumbnailProvider::TThumbnailProvider(TThumbnailProviderOptions options, QObject *parent)
+    : TThumbnailSource(parent), fOptions(std::move(options)), fCache(fOptions.Render.CacheRoot) {
+  if (fOptions.MaxProcesses <= 0) fOptions.MaxProcesses = std::max(1, QThread::idealThreadCount());
+  fDrainTimer.setInterval(0);
+  // The work starts from the event loop, so that the shown templates, told right after
+  // the list, go first.
+  fPumpTimer.setSingleShot(true);
+  fPumpTimer.setInterval(0);
+  connect(&fPumpTimer, &QTimer::timeout, this, &TThumbnailProvider::Pump);
+  connect(&fDrainTimer, &QTimer::timeout, this, &TThumbnailProvider::Drain);
+}
+
+TThumbnailProvider::~TThumbnailProvider() {
+  ++fGeneration;
+  fPool.clear();
+  fPool.waitForDone();
+  fProcesses.clear();
+}
+
+int TThumbnailProvider::RunningProcesses() const {
+  return int(std::count_if(fProcesses.begin(), fProcesses.end(),
+                           [](const auto &p) { return p->Running(); }));
+}
+
+void TThumbnailProvider::setTemplates(const std::vector<std::string> &paths) {
+  ++fGeneration; // lookups under way answer for the old list: dropped
+  std::unordered_map<std::string, Item> items;
+  fOrder.clear();
+  fToLook.clear();
+  fOutbox.clear();
+  fAnswered = 0;
+  for (const auto &path : paths) {
+    if (items.count(path)) continue;
+    Item item;
+    if (auto old = fItems.find(path); old != fItems.end()) item = std::move(old->second);
+    switch (item.St) {
+    case State::Ready:
+    case State::Failed: // known: answered again from the event loop
+      item.Emitted = false;
+      fOutbox.push_back(path);
+      break;
+    case State::Rendering: break; // its answer is still wanted
+    case State::Looking:
+    case State::Queued:
+      item.InFlight = false;
+      item.St = item.Force ? State::Queued : State::Looking;
+      if (item.St == State::Looking) fToLook.push_back(path);
+      break;
+    }
+    item.Order = fOrder.size();
+    fOrder.push_back(path);
+    items.emplace(path, std::move(item));
+  }
+  fItems = std::move(items);
+  fVisible.clear();
+  fRenderScan = 0;
+  if (!fOutbox.empty()) fDrainTimer.start();
+  emit progressChanged(fAnswered, total());
+  fPumpTimer.start();
+}
+
+void TThumbnailProvider::setVisible(const std::vector<std::string> &paths) {
+  fVisible = paths;
+  fPumpTimer.start();
+}
+
+void TThumbnailProvider::refresh(const std::string &path) {
+  const auto it = fItems.find(path);
+  if (it == fItems.end()) return;
+  Item &item = it->second;
+  if (item.Emitted) {
+    item.Emitted = false;
+    --fAnswered;
+    emit progressChanged(fAnswered, total());
+  }
+  item.Force = true;
+  item.Picture = QImage();
+  item.Reason.clear();
+  if (item.St == State::Rendering) {
+    item.Again = true;
+  } else {
+    item.St = State::Queued;
+    fRenderScan = std::min(fRenderScan, item.Order);
+  }
+  Pump();
+}
+
+void TThumbnailProvider::Pump() {
+  StartLookups();
+  StartRenders();
+}
+
+void TThumbnailProvider::StartLookups() {
+  const int most = std::max(1, fPool.maxThreadCount()) * kLookupsPerThread;
+  while (fLookupsRunning < most) {
+    std::vector<std::string> chunk;
+    auto take = [&](const std::string &p) {
+      auto it = fItems.find(p);
+      if (it == fItems.end() || it->second.St != State::Looking || it->second.InFlight) return;
+      it->second.InFlight = true;
+      chunk.push_back(p);
+    };
+    for (size_t i = 0; i < fVisible.size() && chunk.size() < kLookupChunk; ++i)
+      take(fVisible[i]);
+    while (chunk.size() < kLookupChunk && !fToLook.empty()) {
+      take(fToLook.front());
+      fToLook.pop_front();
+    }
+    if (chunk.empty()) return;
+    ++fLookupsRunning;
+    const uint64_t generation = fGeneration;
+    fPool.start([this, generation, chunk = std::move(chunk), cache = fCache] {
+      std::vector<LookupResult> results;
+      results.reserve(chunk.size());
+      for (const auto &path : chunk) {
+        const TTemplateStamp stamp = TThumbnailCache::Stamp(path);
+        results.push_back({path, stamp.Valid(), cache.Lookup(stamp)});
+      }
+      QMetaObject::invokeMethod(
+          this, [this, generation, r = std::move(results)]() mutable { LookedUp(generation, std::move(r)); },
+          Qt::QueuedConnection);
+    });
+  }
+}
+
+void TThumbnailProvider::LookedUp(uint64_t generation, std::vector<LookupResult> results) {
+  --fLookupsRunning;
+  if (generation == fGeneration) {
+    for (auto &r : results) {
+      auto it = fItems.find(r.Path);
+      if (it == fItems.end() || it->second.St != State::Looking) continue;
+      it->second.InFlight = false;
+      if (!r.Exists) { // gone, or a folder: nothing to make
+        Answer(r.Path, State::Failed, QImage(), QStringLiteral("Le fichier du modèle est introuvable."));
+        continue;
+      }
+      switch (r.Entry.Kind) {
+      case TThumbnailCache::Found::Picture:
+        Answer(r.Path, State::Ready, std::move(r.Entry.Picture), QString());
+        break;
+      case TThumbnailCache::Found::Failure:
+        Answer(r.Path, State::Failed, QImage(),
+               r.Entry.Reason.isEmpty() ? QStringLiteral("Ce modèle ne peut pas être affiché.")
+                                        : r.Entry.Reason);
+        break;
+      case TThumbnailCache::Found::Nothing:
+        it->second.St = State::Queued;
+        fRenderScan = std::min(fRenderScan, it->second.Order);
+        break;
+      }
+    }
+  }
+  Pump();
+}
+
+std::string TThumbnailProvider::NextToRender() {
+  bool visibleLooking = false;
+  for (const auto &p : fVisible) {
+    auto it = fItems.find(p);
+    if (it == fItems.end()) continue;
+    if (it->second.St == State::Queued) return p;
+    visibleLooking = visibleLooking || it->second.St == State::Looking;
+  }
+  // A shown template whose cache entry is still being read may need making: it goes
+  // before the others.
+  if (visibleLooking) return std::string();
+  for (; fRenderScan < fOrder.size(); ++fRenderScan) {
+    const Item &item = fItems.at(fOrder[fRenderScan]);
+    if (item.St == State::Queued) return fOrder[fRenderScan];
+  }
+  return std::string();
+}
+
+void TThumbnailProvider::StartRenders() {
+  for (;;) {
+    TRenderProcess *idle = nullptr;
+    for (const auto &p : fProcesses)
+      if (!p->Busy()) {
+        idle = p.get();
+        break;
+      }
+    if (!idle && int(fProcesses.size()) >= fOptions.MaxProcesses) return;
+    const std::string path = NextToRender();
+    if (path.empty()) return;
+    if (!idle) {
+      fProcesses.push_back(std::make_unique<TRenderProcess>(fOptions.Render));
+      idle = fProcesses.back().get();
+      connect(idle, &TRenderProcess::Rendered, this,
+              [this](const std::string &p, const QImage &picture) {
+                Answer(p, State::Ready, picture, QString());
+                Pump();
+              });
+      connect(idle, &TRenderProcess::Failed, this,
+              [this](const std::string &p, const QString &reason, bool recorded) {
+                if (!recorded) fCache.StoreFailure(TThumbnailCache::Stamp(p), reason);
+                Answer(p, State::Failed, QImage(), reason);
+                Pump();
+              });
+      connect(idle, &TRenderProcess::Changed, this, [this](const std::string &p) {
+        auto it = fItems.find(p);
+        if (it != fItems.end() && it->second.St == State::Rendering) {
+          if (++it->second.Changes >= kMaxChanges)
+            Answer(p, State::Failed, QImage(),
+                   QStringLiteral("Le modèle a changé pendant que sa vignette était faite."));
+          else {
+            it->second.St = State::Queued;
+            fRenderScan = std::min(fRenderScan, it->second.Order);
+          }
+        }
+        Pump();
+      });
+    }
+    Item &item = fItems.at(path);
+    item.St = State::Rendering;
+    item.Force = false;
+    idle->Render(path);
+  }
+}
+
+void TThumbnailProvider::Answer(const std::string &path, State state, QImage picture,
+                                QString reason) {
+  auto it = fItems.find(path);
+  if (it == fItems.end()) return; // no longer listed
+  Item &item = it->second;
+  if (item.Again) { // changed while it was made: this answer is already old
+    item.Again = false;
+    item.St = State::Queued;
+    fRenderScan = std::min(fRenderScan, item.Order);
+    return;
+  }
+  item.St = state;
+  item.Picture = std::move(picture);
+  item.Reason = std::move(reason);
+  item.Emitted = false;
+  fOutbox.push_back(path);
+  if (!fDrainTimer.isActive()) fDrainTimer.start();
+}
+
+void TThumbnailProvider::Drain() {
+  QElapsedTimer clock;
+  clock.start();
+  const int before = fAnswered;
+  while (!fOutbox.empty() && clock.nsecsElapsed() < kDrainBudgetNs) {
+    const std::string path = std::move(fOutbox.front());
+    fOutbox.pop_front();
+    auto it = fItems.find(path);
+    if (it == fItems.end() || it->second.Emitted) continue;
+    Item &item = it->second;
+    if (item.St != State::Ready && item.St != State::Failed) continue;
+    item.Emitted = true;
+    ++fAnswered;
+    // Copies: a listener may change the list, and with it the item, while it is told.
+    if (item.St == State::Ready) {
+      const QImage picture = item.Picture;
+      emit thumbnailReady(path, picture);
+    } else {
+      const QString reason = item.Reason;
+      emit thumbnailFailed(path, reason);
+    }
+  }
+  if (fOutbox.empty()) fDrainTimer.stop();
+  if (fAnswered != before) emit progressChanged(fAnswered, total());
+}
+
+} // namespace plm

@@ -1,0 +1,88 @@
+#pragma once
+// The gallery's source of pictures: answers from the shared thumbnail cache when its
+// entry is current, and otherwise has the template made by the renderer processes
+// (visible templates first), which write the cache. Cached pictures are read and decoded
+// on worker threads, and answers reach the interface thread a few at a time, so it is
+// never held for long.
+#include "gallery/RenderProcess.h"
+#include "gallery/ThumbnailCache.h"
+#include "gallery/ThumbnailSource.h"
+
+#include <QThreadPool>
+#include <QTimer>
+
+#include <deque>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace plm {
+
+struct TThumbnailProviderOptions {
+  TRenderOptions Render;
+  int MaxProcesses = 0; // 0: as many as there are cores
+};
+
+class TThumbnailProvider : public TThumbnailSource {
+  Q_OBJECT
+public:
+  explicit TThumbnailProvider(TThumbnailProviderOptions options = {}, QObject *parent = nullptr);
+  ~TThumbnailProvider() override;
+
+  void setTemplates(const std::vector<std::string> &paths) override;
+  void setVisible(const std::vector<std::string> &paths) override;
+  void refresh(const std::string &path) override;
+  int answered() const override { return fAnswered; }
+  int total() const override { return int(fOrder.size()); }
+
+  const TThumbnailCache &Cache() const { return fCache; }
+  // Renderer processes running now (for the tests).
+  int RunningProcesses() const;
+
+private:
+  enum class State { Looking, Queued, Rendering, Ready, Failed };
+  struct Item {
+    State St = State::Looking;
+    bool Force = false;  // made again without looking at the cache
+    bool Emitted = false;
+    bool InFlight = false; // its cache lookup runs
+    bool Again = false;    // changed while being made: made once more
+    int Changes = 0;     // times it changed while being made
+    QImage Picture;
+    QString Reason;
+    size_t Order = 0;
+  };
+  struct LookupResult {
+    std::string Path;
+    bool Exists = false;
+    TThumbnailCache::Entry Entry;
+  };
+
+  void Pump();
+  void StartLookups();
+  void StartRenders();
+  std::string NextToRender();
+  void LookedUp(uint64_t generation, std::vector<LookupResult> results);
+  void Answer(const std::string &path, State state, QImage picture, QString reason);
+  void Drain();
+  void SetProgress();
+
+  TThumbnailProviderOptions fOptions;
+  TThumbnailCache fCache;
+  std::vector<std::string> fOrder;
+  std::unordered_map<std::string, Item> fItems;
+  std::vector<std::string> fVisible;
+  std::deque<std::string> fToLook;  // in list order
+  size_t fRenderScan = 0;           // where the search of the list for work resumes
+  std::deque<std::string> fOutbox;  // answers waiting to be emitted
+  int fLookupsRunning = 0;
+  int fAnswered = 0;
+  uint64_t fGeneration = 0;
+  std::vector<std::unique_ptr<TRenderProcess>> fProcesses;
+  QTimer fDrainTimer;
+  QTimer fPumpTimer;
+  QThreadPool fPool; // last: waited for before the rest goes
+};
+
+} // namespace plm

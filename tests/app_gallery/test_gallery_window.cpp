@@ -1,0 +1,347 @@
+// The gallery window with the main window: what it lists and in which order, its pictures
+// and failure tiles as a screen reader finds them, the selection both ways, the folder and
+// its changes on disk, and its place kept in the settings. Pictures come from a source of
+// the test's own, answering when the test says so.
+#include "../app_commands/CommandsFixture.h"
+#include "../app_commands/Templates.h"
+#include "app/GalleryLink.h"
+#include "app/UGallery.h"
+#include "app/Uglobalvar.h"
+#include "gallery/ThumbnailProvider.h"
+#include "gallery/ThumbnailSource.h"
+#include "platform/AppPaths.h"
+#include "platform/FileCopy.h"
+#include "platform/FileSys.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+using namespace plm;
+using namespace fixtures;
+
+namespace {
+
+class FakeSource : public TThumbnailSource {
+public:
+  std::vector<std::string> Templates, Visible, Refreshed;
+  std::map<std::string, QString> Failing; // path -> reason
+
+  void setTemplates(const std::vector<std::string> &paths) override {
+    Templates = paths;
+    fAnswered = 0;
+    emit progressChanged(fAnswered, total());
+  }
+  void setVisible(const std::vector<std::string> &paths) override { Visible = paths; }
+  void refresh(const std::string &path) override { Refreshed.push_back(path); }
+  int answered() const override { return fAnswered; }
+  int total() const override { return int(Templates.size()); }
+
+  // Answers every template asked: a picture 200 x 150 of its own colour, or its failure.
+  void AnswerAll() {
+    int hue = 0;
+    for (const auto &path : Templates) {
+      if (const auto f = Failing.find(path); f != Failing.end()) {
+        emit thumbnailFailed(path, f->second);
+      } else {
+        QImage picture(200, 150, QImage::Format_RGB32);
+        picture.fill(QColor::fromHsv(hue, 200, 200));
+        emit thumbnailReady(path, picture);
+      }
+      hue = (hue + 40) % 360;
+      emit progressChanged(++fAnswered, total());
+    }
+  }
+
+private:
+  int fAnswered = 0;
+};
+
+class GalleryWindow : public CommandsTest {
+protected:
+  // The main window on folder, with the gallery tied to it (not opened).
+  std::unique_ptr<TF_Main> Main(const std::string &folder) {
+    auto main = Open(folder);
+    // Modal for the whole application, as the program runs it: the gallery must not be
+    // blocked by it.
+    main->hide();
+    main->setWindowModality(Qt::ApplicationModal);
+    main->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    fLink = new TGalleryLink(*main, [this] {
+      auto source = std::make_unique<FakeSource>();
+      fSource = source.get();
+      return source;
+    });
+    return main;
+  }
+  TF_Gallery &OpenGallery() {
+    fLink->OpenAction->trigger();
+    EXPECT_NE(fLink->Window(), nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(fLink->Window()));
+    return *fLink->Window();
+  }
+  static std::vector<std::string> Rows(TF_Gallery &g) {
+    std::vector<std::string> rows;
+    for (int r = 0; r < g.Model().rowCount(); ++r)
+      rows.push_back(ExtractFileName(g.Model().PathAt(r)));
+    return rows;
+  }
+  static std::vector<std::string> ListItems(TF_Main &f) {
+    std::vector<std::string> items;
+    for (int i = 0; i < f.FileListBox->count(); ++i)
+      items.push_back(f.FileListBox->ItemText(i));
+    return items;
+  }
+  static int GridRow(TF_Gallery &g) { return g.Model().RowOf(g.SelectedPath()); }
+
+  TGalleryLink *fLink = nullptr;
+  FakeSource *fSource = nullptr;
+};
+
+TEST_F(GalleryWindow, OpensOnF4WithPlaceholdersThenPicturesAndNamedFailures) {
+  const std::string dir = Folder("modeles");
+  for (const char *name : {"b.plm", "A.plm", "c.plm"})
+    Template(dir, name, name);
+  WriteFileBytes(dir + "/notes.txt", "pas un modèle");
+  auto main = Main(dir);
+
+  ASSERT_TRUE(main->File1->actions().contains(fLink->OpenAction));
+  EXPECT_EQ(fLink->OpenAction->text(), QString::fromUtf8("Galerie des modèles"));
+  main->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+  QTest::keyClick(main.get(), Qt::Key_F4);
+  ASSERT_NE(fLink->Window(), nullptr);
+  TF_Gallery &g = *fLink->Window();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&g));
+  EXPECT_EQ(QApplication::activeModalWidget(), main.get());
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&g)); // a blocked window is never activated
+  EXPECT_EQ(g.windowTitle(), QString::fromUtf8("Galerie des modèles"));
+  EXPECT_FALSE(g.isModal());
+  QTRY_VERIFY(g.Grid->hasFocus());
+
+  // The file list's templates in its order; opening selects and previews nothing.
+  EXPECT_EQ(Rows(g), ListItems(*main));
+  EXPECT_EQ(Rows(g), (std::vector<std::string>{"A.plm", "b.plm", "c.plm"}));
+  ASSERT_EQ(fSource->Templates.size(), 3u);
+  EXPECT_EQ(fSource->Templates[0], dir + "/A.plm");
+  EXPECT_EQ(main->FileListBox->ItemIndex(), -1);
+  EXPECT_TRUE(g.SelectedPath().empty());
+  EXPECT_FALSE(PreviewBusy);
+  // Shown ones are asked first once the grid has settled.
+  QTRY_COMPARE(fSource->Visible, fSource->Templates);
+
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_EQ(g.Model().StateAt(r), TGalleryModel::State::Waiting);
+    EXPECT_FALSE(g.Model().index(r).data(Qt::DecorationRole).value<QPixmap>().isNull());
+  }
+  EXPECT_EQ(g.Progress->text(), QStringLiteral("Vignettes : 0 / 3"));
+
+  const QString reason = QString::fromUtf8("Le modèle est endommagé : archive illisible.");
+  fSource->Failing[dir + "/b.plm"] = reason;
+  fSource->AnswerAll();
+  emit fSource->thumbnailReady(dir + "/gone.plm", QImage(10, 10, QImage::Format_RGB32));
+  EXPECT_EQ(g.Model().rowCount(), 3);
+  EXPECT_EQ(g.Progress->text(), QStringLiteral("Vignettes : 3 / 3"));
+  EXPECT_EQ(g.Model().index(0).data(Qt::DecorationRole).value<QPixmap>().size(), QSize(200, 150));
+  EXPECT_EQ(g.Model().StateAt(1), TGalleryModel::State::Failed);
+  EXPECT_EQ(g.Model().index(1).data(Qt::ToolTipRole).toString(), reason);
+
+  // On the accessibility tree: a list of items named by file name, the failure described.
+  QAccessibleInterface *list = QAccessible::queryAccessibleInterface(g.Grid);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->role(), QAccessible::List);
+  EXPECT_FALSE(list->text(QAccessible::Name).isEmpty());
+  ASSERT_EQ(list->childCount(), 3);
+  const QStringList names = {"A.plm", "b.plm", "c.plm"};
+  for (int i = 0; i < 3; ++i) {
+    QAccessibleInterface *item = list->child(i);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->role(), QAccessible::ListItem);
+    EXPECT_EQ(item->text(QAccessible::Name), names[i]);
+  }
+  EXPECT_EQ(list->child(1)->text(QAccessible::Description), reason);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(g.Progress)->text(QAccessible::Name),
+            g.Progress->text());
+}
+
+// What is on screen is asked first, and scrolling moves the work there. A filter's entries
+// carry a second line under the name; the name alone stays what is read out.
+TEST(GalleryGrid, AsksForWhatIsShownFirst) {
+  FakeSource source;
+  TF_Gallery g(source, nullptr);
+  std::vector<TGalleryEntry> entries;
+  for (int i = 0; i < 60; ++i)
+    entries.push_back({"/modeles/m" + std::to_string(100 + i) + ".plm",
+                       i == 0 ? QStringLiteral("sous-dossier") : QString(), QString()});
+  g.ShowTemplates(entries);
+  g.resize(700, 500);
+  g.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&g));
+  EXPECT_EQ(source.Templates.size(), 60u);
+  QTRY_VERIFY(!source.Visible.empty());
+  EXPECT_EQ(source.Visible.front(), entries.front().Path);
+  EXPECT_LT(source.Visible.size(), 20u);
+  EXPECT_EQ(g.Model().index(0).data(Qt::DisplayRole).toString(),
+            QStringLiteral("m100.plm\nsous-dossier"));
+  EXPECT_EQ(g.Model().index(0).data(Qt::AccessibleTextRole).toString(), QStringLiteral("m100.plm"));
+
+  g.Grid->scrollToBottom();
+  QTRY_COMPARE(source.Visible.back(), entries.back().Path);
+  EXPECT_LT(source.Visible.size(), 20u);
+  EXPECT_NE(source.Visible.front(), entries.front().Path);
+}
+
+// Keys in the grid select in the main list and preview there, as a click in the list does.
+TEST_F(GalleryWindow, SelectionGoesBothWays) {
+  const std::string dir = Folder("modeles");
+  for (int i = 0; i < 5; ++i)
+    Template(dir, "m" + std::to_string(i) + ".plm", "Modèle " + std::to_string(i));
+  auto main = Main(dir);
+  TF_Gallery &g = OpenGallery();
+
+  struct Step {
+    Qt::Key key;
+    int row;
+  };
+  for (const Step s : {Step{Qt::Key_Right, 0}, Step{Qt::Key_Right, 1}, Step{Qt::Key_End, 4},
+                       Step{Qt::Key_Left, 3}, Step{Qt::Key_Home, 0}}) {
+    QSignalSpy previewed(main.get(), &TF_Main::DownloadComplete);
+    QTest::keyClick(g.Grid, s.key);
+    EXPECT_EQ(GridRow(g), s.row) << s.key;
+    EXPECT_EQ(main->FileListBox->ItemIndex(), s.row) << s.key;
+    ASSERT_TRUE(previewed.wait(30000)) << s.key;
+    EXPECT_EQ(main->LabDisplay->text(), QString::fromUtf8("Modèle %1").arg(s.row));
+  }
+  QTest::keyClick(g.Grid, Qt::Key_PageDown);
+  EXPECT_GT(GridRow(g), 0);
+  EXPECT_EQ(main->FileListBox->ItemIndex(), GridRow(g));
+  ASSERT_TRUE(WaitForPreview(*main));
+
+  // The main list's selection moves the grid's.
+  LeftClick(*main, 2);
+  EXPECT_EQ(GridRow(g), 2);
+  ASSERT_TRUE(WaitForPreview(*main));
+
+  // Enter and a double click choose the template and bring the main window forward.
+  g.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&g));
+  QTest::keyClick(g.Grid, Qt::Key_Right);
+  ASSERT_TRUE(WaitForPreview(*main));
+  QTest::keyClick(g.Grid, Qt::Key_Return);
+  EXPECT_EQ(main->FileListBox->ItemIndex(), 3);
+  QTRY_VERIFY(main->isActiveWindow());
+
+  g.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&g));
+  const QPoint at = g.Grid->visualRect(g.Model().index(1)).center();
+  QSignalSpy previewed(main.get(), &TF_Main::DownloadComplete);
+  QTest::mouseDClick(g.Grid->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(main->FileListBox->ItemIndex(), 1);
+  EXPECT_TRUE(previewed.wait(30000));
+  QTRY_VERIFY(main->isActiveWindow());
+}
+
+// The main window's folder and the folder's changes on disk reach the gallery.
+TEST_F(GalleryWindow, FollowsTheFolderAndItsChanges) {
+  const std::string first = Folder("un"), second = Folder("deux");
+  Template(first, "seul.plm", "Seul");
+  for (const char *name : {"a.plm", "c.plm"})
+    Template(second, name, name);
+  auto main = Main(first);
+  TF_Gallery &g = OpenGallery();
+  EXPECT_EQ(Rows(g), std::vector<std::string>{"seul.plm"});
+
+  main->setShellTreePath(second);
+  EXPECT_EQ(Rows(g), (std::vector<std::string>{"a.plm", "c.plm"}));
+  EXPECT_EQ(fSource->Templates.size(), 2u);
+  main->FileListBox->setItemIndex(1); // c.plm, kept through the changes below
+  fSource->AnswerAll();
+
+  Template(second, "b.plm", "B");
+  QTRY_COMPARE(Rows(g), (std::vector<std::string>{"a.plm", "b.plm", "c.plm"}));
+  EXPECT_EQ(ListItems(*main), Rows(g));
+  EXPECT_EQ(g.SelectedPath(), second + "/c.plm");
+  EXPECT_EQ(main->FileListBox->FileName(), second + "/c.plm");
+  // Pictures already made stay.
+  EXPECT_EQ(g.Model().StateAt(0), TGalleryModel::State::Shown);
+
+  ASSERT_EQ(std::rename((second + "/a.plm").c_str(), (second + "/d.plm").c_str()), 0);
+  QTRY_COMPARE(Rows(g), (std::vector<std::string>{"b.plm", "c.plm", "d.plm"}));
+  DeleteFile(second + "/b.plm");
+  QTRY_COMPARE(Rows(g), (std::vector<std::string>{"c.plm", "d.plm"}));
+
+  // Rewritten in place, under the same name: its picture is made again.
+  fSource->Refreshed.clear();
+  Template(second, "d.plm", "Autre");
+  QTRY_COMPARE(fSource->Refreshed, std::vector<std::string>{second + "/d.plm"});
+  EXPECT_EQ(g.Model().StateAt(1), TGalleryModel::State::Waiting);
+
+  // The folder deleted while shown: an empty gallery, nothing else.
+  std::system(("rm -rf '" + second + "'").c_str());
+  QTRY_COMPARE(g.Model().rowCount(), 0);
+}
+
+// Its size and place are kept in a section of their own; closing it stops the work.
+TEST_F(GalleryWindow, KeepsItsPlaceAndStopsWhenClosed) {
+  const std::string dir = Folder("modeles");
+  Template(dir, "a.plm", "A");
+  {
+    auto main = Main(dir);
+    TF_Gallery &g = OpenGallery();
+    g.resize(640, 480);
+    QTest::keyClick(g.Grid, Qt::Key_Escape);
+    QTRY_VERIFY(!g.isVisible());
+    EXPECT_TRUE(fSource->Templates.empty());
+    // Open again: the folder is asked for again.
+    OpenGallery();
+    EXPECT_EQ(fSource->Templates.size(), 1u);
+    main->close();
+    QTRY_VERIFY(!g.isVisible());
+  }
+  const TIniFile ini(SettingsFileName());
+  EXPECT_EQ(ini.ReadInteger("Gallery", "Width", 0), 640);
+  EXPECT_EQ(ini.ReadInteger("Gallery", "Height", 0), 480);
+  EXPECT_EQ(ini.ReadString("General", "LastFolder", ""), dir);
+
+  auto main = Main(dir);
+  TF_Gallery &g = OpenGallery();
+  EXPECT_EQ(g.size(), QSize(640, 480));
+}
+
+} // namespace
+
+namespace {
+// The window over the real provider: every template gets its picture or its failure.
+TEST_F(GalleryWindow, RealProviderFillsTheGrid) {
+  const std::string dir = Folder("modeles");
+  for (int i = 0; i < 4; ++i)
+    Template(dir, "m" + std::to_string(i) + ".plm", "Modèle " + std::to_string(i));
+  WriteFileBytes(dir + "/casse.plm", "pas une archive");
+  auto main = Open(dir);
+  plm::TThumbnailProviderOptions options;
+  options.Render.CacheRoot = fRoot + "/cache";
+  fLink =
+      new TGalleryLink(*main, [&] { return std::make_unique<plm::TThumbnailProvider>(options); });
+  TF_Gallery &g = OpenGallery();
+  QTRY_COMPARE_WITH_TIMEOUT(g.Progress->text(), QStringLiteral("Vignettes : 5 / 5"), 60000);
+  EXPECT_EQ(Rows(g), ListItems(*main));
+  EXPECT_EQ(g.Model().StateAt(0), TGalleryModel::State::Failed); // casse.plm
+  EXPECT_FALSE(g.Model().index(0).data(Qt::AccessibleDescriptionRole).toString().isEmpty());
+  for (int r = 1; r < 5; ++r) {
+    EXPECT_EQ(g.Model().StateAt(r), TGalleryModel::State::Shown) << r;
+    const QPixmap picture = g.Model().index(r).data(Qt::DecorationRole).value<QPixmap>();
+    EXPECT_TRUE(picture.width() == 256 || picture.height() == 256) << r;
+  }
+}
+} // namespace

@@ -1,0 +1,192 @@
+// The gallery's provider with the real renderer processes of the built plmtool-browser:
+// hostile folders, crashes and hangs, the order of work, answers again from the cache, and
+// `plmtool thumbnails` over the same cache.
+#include "GalleryFixtures.h"
+
+#include "gallery/ThumbnailProvider.h"
+#include "platform/FileCopy.h"
+#include "platform/FileSys.h"
+#include "samples/HostileCabinets.h"
+#include "platform/TempFolder.h"
+#include "tests/ScopedEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <map>
+
+using namespace plm;
+using namespace gallerytest;
+
+namespace {
+
+struct Answers {
+  std::vector<std::string> Order;
+  std::map<std::string, QImage> Pictures;
+  std::map<std::string, QString> Reasons;
+};
+
+class ProviderTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    // The renderer processes inherit it: whatever they leave behind shows up here.
+    env.Set("TMPDIR", fTemp.Path());
+    env.Set("XDG_RUNTIME_DIR", fRoot.Path()); // else Qt makes its own in TMPDIR
+  }
+  std::unique_ptr<TThumbnailProvider> MakeProvider(int processes = 2, int timeoutMs = 30000) {
+    TThumbnailProviderOptions o;
+    o.Render.Program = QString(PLM_BIN_DIR) + "/plmtool-browser";
+    o.Render.CacheRoot = fRoot.Path() + "/cache";
+    o.Render.TemplateTimeoutMs = timeoutMs;
+    o.MaxProcesses = processes;
+    auto p = std::make_unique<TThumbnailProvider>(o);
+    QObject::connect(p.get(), &TThumbnailSource::thumbnailReady,
+                     [this](const std::string &path, const QImage &picture) {
+                       answers.Order.push_back(path);
+                       answers.Pictures[path] = picture;
+                     });
+    QObject::connect(p.get(), &TThumbnailSource::thumbnailFailed,
+                     [this](const std::string &path, const QString &reason) {
+                       answers.Order.push_back(path);
+                       answers.Reasons[path] = reason;
+                     });
+    return p;
+  }
+  bool AllAnswered(const TThumbnailProvider &p, int ms = 90000) {
+    return QTest::qWaitFor([&] { return p.answered() == p.total(); }, ms);
+  }
+  std::string Put(const std::string &name) { return WriteTemplate(fRoot.Path() + "/" + name); }
+  bool TempFolderEmpty() {
+    const bool empty = QTest::qWaitFor([&] { return ListDirectory(fTemp.Path()).empty(); }, 10000);
+    for (const auto &n : ListDirectory(fTemp.Path())) ADD_FAILURE() << "left: " << n;
+    return empty;
+  }
+
+  TTempFolder fRoot{"plm-provider-"};
+  TTempFolder fTemp{"plm-provider-tmp-"};
+  plmtest::ScopedEnv env;
+  Answers answers;
+};
+
+TEST_F(ProviderTest, AHostileFolderCostsOnlyItsBadTemplatesAndIsThenServedFromTheCache) {
+  const std::vector<std::string> good = {Put("simple.plm"), Put("caf\xe9\xff.plm"),
+                                         WriteTemplate(fRoot.Path() + "/refresh.plm",
+                                                       Page("<META http-equiv=refresh content=0;url=http://127.0.0.1:9/>"))};
+  const std::string damaged = fRoot.Path() + "/damaged.plm", nopage = fRoot.Path() + "/nopage.plm";
+  ASSERT_EQ(WriteFileBytes(damaged, "MSCF and nothing more"), 0);
+  ASSERT_EQ(WriteFileBytes(nopage, samples::StoredCabinet({{"content.ini", "[General]\r\n"}})), 0);
+  const std::string bomb = WriteBomb(fRoot.Path() + "/bomb.plm");
+  std::vector<std::string> all = good;
+  all.insert(all.end(), {damaged, nopage, bomb, fRoot.Path() + "/gone.plm"});
+  {
+    auto provider = MakeProvider();
+    QSignalSpy progress(provider.get(), &TThumbnailSource::progressChanged);
+    provider->setTemplates(all);
+    EXPECT_EQ(provider->total(), int(all.size()));
+    ASSERT_TRUE(AllAnswered(*provider));
+    for (const auto &path : good) {
+      ASSERT_TRUE(answers.Pictures.count(path)) << path << ": " << answers.Reasons[path].toStdString();
+      EXPECT_TRUE(ShowsPage(answers.Pictures[path])) << path;
+      EXPECT_EQ(answers.Pictures[path].width(), 256);
+    }
+    EXPECT_EQ(answers.Reasons.size(), 4u);
+    EXPECT_TRUE(answers.Reasons[bomb].contains("256 Mo")) << answers.Reasons[bomb].toStdString();
+    for (const auto &[path, reason] : answers.Reasons)
+      EXPECT_FALSE(reason.isEmpty()) << path;
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_EQ(progress.last().at(0).toInt(), int(all.size()));
+  }
+  EXPECT_TRUE(TempFolderEmpty());
+
+  // A second gallery finds every picture and failure in the cache: no process starts.
+  answers = Answers();
+  auto again = MakeProvider();
+  again->setTemplates(all);
+  ASSERT_TRUE(AllAnswered(*again));
+  EXPECT_EQ(again->RunningProcesses(), 0);
+  EXPECT_EQ(answers.Pictures.size(), good.size());
+  EXPECT_TRUE(answers.Reasons[bomb].contains("256 Mo"));
+}
+
+struct FaultCase {
+  const char *Name;
+  const char *Fault;
+  int TimeoutMs;
+};
+
+class ProviderFaults : public ProviderTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(ProviderFaults, ARendererThatDiesOrHangsCostsOnePicture) {
+  env.Set("PLM_RENDER_TEST_FAULT", GetParam().Fault);
+  const std::vector<std::string> all = {Put("a.plm"), Put("victim.plm"), Put("b.plm"), Put("c.plm")};
+  {
+    auto provider = MakeProvider(1, GetParam().TimeoutMs);
+    provider->setTemplates(all);
+    ASSERT_TRUE(AllAnswered(*provider));
+    EXPECT_EQ(answers.Pictures.size(), 3u);
+    ASSERT_EQ(answers.Reasons.count(all[1]), 1u);
+    EXPECT_EQ(provider->Cache().Lookup(TThumbnailCache::Stamp(all[1])).Kind,
+              TThumbnailCache::Found::Failure); // not tried again until the file changes
+  }
+  EXPECT_TRUE(TempFolderEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ProviderFaults,
+                         ::testing::Values(FaultCase{"Crash", "crash=victim", 30000},
+                                           FaultCase{"Hang", "hang=victim", 4000}),
+                         [](const auto &info) { return std::string(info.param.Name); });
+
+TEST_F(ProviderTest, ShownTemplatesGoFirstAndKnownOnesAreAnsweredAgainFromTheEventLoop) {
+  std::vector<std::string> all;
+  for (int i = 0; i < 6; ++i)
+    all.push_back(Put("t" + std::to_string(i) + ".plm"));
+  auto provider = MakeProvider(1);
+  provider->setTemplates(all);
+  provider->setVisible({all[4], all[5]});
+  ASSERT_TRUE(AllAnswered(*provider));
+  ASSERT_EQ(answers.Order.size(), all.size());
+  EXPECT_EQ(std::vector<std::string>(answers.Order.begin(), answers.Order.begin() + 2),
+            (std::vector<std::string>{all[4], all[5]}));
+
+  // The same list again: answered anew, never from inside the call.
+  answers = Answers();
+  provider->setTemplates({all[1], all[0]});
+  EXPECT_TRUE(answers.Order.empty());
+  EXPECT_EQ(provider->answered(), 0);
+  ASSERT_TRUE(AllAnswered(*provider));
+  EXPECT_EQ(answers.Order, (std::vector<std::string>{all[1], all[0]}));
+
+  // The file is rewritten within the same second: refresh makes it again.
+  WriteTemplate(all[0], "<HTML><BODY bgColor=#2040e0>x</BODY></HTML>");
+  answers = Answers();
+  provider->refresh(all[0]);
+  EXPECT_EQ(provider->answered(), 1);
+  ASSERT_TRUE(AllAnswered(*provider));
+  ASSERT_EQ(answers.Pictures.count(all[0]), 1u);
+  const QImage redrawn = answers.Pictures[all[0]];
+  EXPECT_EQ(redrawn.pixelColor(redrawn.width() / 2, redrawn.height() / 2), QColor(0x20, 0x40, 0xe0));
+}
+
+TEST_F(ProviderTest, PlmtoolThumbnailsFillsTheSameCache) {
+  ASSERT_TRUE(ForceDirectories(fRoot.Path() + "/folder/sub"));
+  const std::string a = WriteTemplate(fRoot.Path() + "/folder/a.plm");
+  const std::string b = WriteTemplate(fRoot.Path() + "/folder/sub/b.plm");
+  ASSERT_EQ(WriteFileBytes(fRoot.Path() + "/folder/bad.plm", "not a cabinet"), 0);
+  const std::vector<std::string> cacheEnv = {"XDG_CACHE_HOME=" + fRoot.Path() + "/xdg"};
+
+  ToolRun r = RunPlmtool({"thumbnails", "--recursive", fRoot.Path() + "/folder"}, cacheEnv);
+  EXPECT_EQ(r.Code, 1) << r.Err;
+  EXPECT_NE(r.Out.find("2 made, 0 already there, 1 failed"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find(a + ": made"), std::string::npos) << r.Out;
+  r = RunPlmtool({"thumbnails", fRoot.Path() + "/folder"}, cacheEnv);
+  EXPECT_NE(r.Out.find("0 made, 1 already there, 1 failed"), std::string::npos) << r.Out;
+
+  // The gallery takes those pictures as they are.
+  const TThumbnailCache cache(fRoot.Path() + "/xdg/thumbnails");
+  EXPECT_TRUE(ShowsPage(cache.Lookup(TThumbnailCache::Stamp(b)).Picture));
+  EXPECT_EQ(RunPlmtool({"thumbnails"}).Code, 2);
+}
+
+} // namespace

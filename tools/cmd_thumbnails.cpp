@@ -1,0 +1,163 @@
+// plmtool thumbnails [--recursive] FOLDER...: fills the desktop's shared thumbnail cache
+// with the picture of every template found, made by the gallery's renderer (one process
+// for all of them). A progress bar on a terminal, a line a template otherwise; then how
+// many were made, already there, or failed. Exit 1 when any failed.
+#include "tools/Commands.h"
+
+#include "gallery/RenderProcess.h"
+#include "gallery/ThumbnailCache.h"
+#include "platform/FileSys.h"
+#include "platform/Paths.h"
+#include "platform/Process.h"
+#include "platform/Strings.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+
+namespace {
+
+const char kUsage[] = "usage: plmtool thumbnails [--recursive] FOLDER...\n";
+constexpr int kBarWidth = 30;
+constexpr int kMaxChanges = 3;
+
+bool IsTemplateName(const std::string &name) {
+  if (name.empty() || name[0] == '.' || name.size() < 5) return false;
+  std::string ext = name.substr(name.size() - 4);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return ext == ".plm";
+}
+
+// The templates of the folder in name order, then those of its sub-folders when asked
+// (links to folders are not followed: they could lead back up).
+void Collect(const std::string &folder, bool recursive, std::vector<std::string> &out) {
+  std::vector<std::string> names = plm::ListDirectory(folder);
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> folders;
+  for (const auto &name : names) {
+    const std::string path = plm::JoinPath({folder, name});
+    if (plm::DirectoryExists(path)) {
+      if (recursive && !plm::IsSymLink(path)) folders.push_back(path);
+    } else if (IsTemplateName(name) && plm::IsRegularFile(path)) {
+      out.push_back(path);
+    }
+  }
+  for (const auto &f : folders)
+    Collect(f, recursive, out);
+}
+
+class TProgress {
+public:
+  TProgress(size_t total) : fTotal(total), fBar(plm::IsTerminal(stdout)) {}
+  void Step(const std::string &path, const char *what) {
+    ++fDone;
+    if (!fBar) {
+      std::printf("%s: %s\n", plm::ToDisplayUtf8(path).c_str(), what);
+    } else {
+      const int filled = fTotal ? int(fDone * kBarWidth / fTotal) : kBarWidth;
+      std::printf("\r[%s%s] %zu / %zu", std::string(size_t(filled), '#').c_str(),
+                  std::string(size_t(kBarWidth - filled), ' ').c_str(), fDone, fTotal);
+      if (fDone == fTotal) std::printf("\n");
+    }
+    std::fflush(stdout);
+  }
+
+private:
+  size_t fTotal, fDone = 0;
+  bool fBar;
+};
+
+int Thumbnails(const std::vector<std::string> &args) {
+  bool recursive = false;
+  std::vector<std::string> folders;
+  for (const auto &a : args) {
+    if (a == "--recursive" || a == "-r") recursive = true;
+    else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "plmtool: unknown option %s\n%s", a.c_str(), kUsage);
+      return 2;
+    } else folders.push_back(a);
+  }
+  if (folders.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::vector<std::string> templates;
+  for (const auto &f : folders) {
+    if (!plm::DirectoryExists(f)) {
+      std::fprintf(stderr, "plmtool: %s is not a folder\n", plm::ToDisplayUtf8(f).c_str());
+      return 2;
+    }
+    Collect(f, recursive, templates);
+  }
+
+  static int argc = 1;
+  static char arg0[] = "plmtool";
+  static char *argv[] = {arg0, nullptr};
+  QCoreApplication app(argc, argv);
+  const plm::TThumbnailCache cache;
+  TProgress progress(templates.size());
+  size_t made = 0, already = 0, failed = 0;
+  std::deque<std::string> queue;
+  for (const auto &path : templates) {
+    const auto entry = cache.Lookup(plm::TThumbnailCache::Stamp(path));
+    if (entry.Kind == plm::TThumbnailCache::Found::Nothing) {
+      queue.push_back(path);
+    } else if (entry.Kind == plm::TThumbnailCache::Found::Picture) {
+      ++already;
+      progress.Step(path, "already there");
+    } else {
+      ++failed; // failed before, and the file has not changed since
+      progress.Step(path, "failed");
+    }
+  }
+
+  plm::TRenderOptions options;
+  options.CacheRoot = cache.Root();
+  plm::TRenderProcess renderer(options);
+  QEventLoop loop;
+  int changes = 0;
+  auto next = [&] {
+    if (queue.empty()) {
+      loop.quit();
+      return;
+    }
+    renderer.Render(queue.front());
+    queue.pop_front();
+  };
+  QObject::connect(&renderer, &plm::TRenderProcess::Rendered, [&](const std::string &path, const QImage &) {
+    ++made;
+    progress.Step(path, "made");
+    next();
+  });
+  QObject::connect(&renderer, &plm::TRenderProcess::Failed,
+                   [&](const std::string &path, const QString &reason, bool recorded) {
+                     if (!recorded) cache.StoreFailure(plm::TThumbnailCache::Stamp(path), reason);
+                     ++failed;
+                     progress.Step(path, "failed");
+                     std::fprintf(stderr, "plmtool: %s: %s\n", plm::ToDisplayUtf8(path).c_str(),
+                                  reason.toUtf8().constData());
+                     next();
+                   });
+  QObject::connect(&renderer, &plm::TRenderProcess::Changed, [&](const std::string &path) {
+    if (++changes <= kMaxChanges) queue.push_front(path);
+    else {
+      ++failed;
+      progress.Step(path, "failed");
+    }
+    next();
+  });
+  if (!queue.empty()) {
+    next();
+    loop.exec();
+  }
+  std::printf("%zu made, %zu already there, %zu failed\n", made, already, failed);
+  return failed ? 1 : 0;
+}
+
+} // namespace
+
+PLM_COMMAND("thumbnails", "thumbnails [--recursive] FOLDER...   fill the desktop's thumbnail cache",
+            Thumbnails);
