@@ -1,6 +1,8 @@
 #include "app/GalleryLink.h"
 
 #include "app/FileListBox.h"
+#include "app/GallerySearch.h"
+#include "catalogue/Catalogue.h"
 #include "app/UGallery.h"
 #include "app/UMain.h"
 #include "gallery/ThumbnailSource.h"
@@ -38,7 +40,8 @@ int RowOf(const TFileListBox &list, const std::string &name) {
 } // namespace
 
 TGalleryLink::TGalleryLink(TF_Main &main, TSourceMaker makeSource)
-    : QObject(&main), fMain(main), fMakeSource(std::move(makeSource)) {
+    : QObject(&main), fMain(main), fMakeSource(std::move(makeSource)),
+      fCatalogueFile(DefaultCatalogueFileName()) {
   OpenAction = new QAction(QString::fromUtf8("Galerie des modèles"), &main);
   OpenAction->setObjectName(QStringLiteral("Gallery1"));
   OpenAction->setShortcut(QKeySequence(Qt::Key_F4));
@@ -98,6 +101,10 @@ void TGalleryLink::Open() {
             Guarded([this](const std::string &path) { Pick(path, false); }, fWindow.data()));
     connect(fWindow, &TF_Gallery::TemplateActivated, this,
             Guarded([this](const std::string &path) { Pick(path, true); }, fWindow.data()));
+    fSearch = new TGallerySearch(*fWindow, fCatalogueFile);
+    // The field emptied: the folder as before.
+    connect(fSearch, &TGallerySearch::Cleared, this,
+            Guarded([this](auto &&...) { Reload(); }, fWindow.data()));
     fWindow->ReadGeometry();
   }
   if (!fWindow->isVisible()) Reload();
@@ -115,6 +122,15 @@ bool TGalleryLink::eventFilter(QObject *watched, QEvent *event) {
 
 void TGalleryLink::Reload() {
   const TFileListBox &list = *fMain.FileListBox;
+  if (fSearch && fSearch->Active()) {
+    // The results stay while the main window moves within the searched folder (a result
+    // picked in a subfolder opens it); elsewhere the search follows the main window.
+    if (!fSearch->Covers(list.Directory())) fSearch->SetFolder(list.Directory());
+    fWindow->SelectPath(list.FileName());
+    Watch();
+    return;
+  }
+  if (fSearch) fSearch->SetFolder(list.Directory());
   const std::string folder = AddBackslash(list.Directory());
   std::vector<TGalleryEntry> entries;
   entries.reserve(size_t(list.count()));
@@ -223,6 +239,7 @@ void TGalleryLink::Rescan() {
   }
   TFileListBox &list = *fMain.FileListBox;
   const std::string selected = list.ItemText(list.ItemIndex());
+  if (fSearch) fSearch->Invalidate();
   list.Update();
   const int row = selected.empty() ? -1 : RowOf(list, selected);
   if (row >= 0) list.setItemIndex(row);

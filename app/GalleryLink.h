@@ -21,6 +21,7 @@ class QFileSystemWatcher;
 class QTimer;
 class TF_Gallery;
 class TF_Main;
+class TGallerySearch;
 class TThumbnailSource;
 
 class TGalleryLink : public QObject {
@@ -39,6 +40,10 @@ public:
   void Open();
   // Null until the gallery has been opened once.
   TF_Gallery *Window() const;
+  // The search above the grid; null until the gallery has been opened once.
+  TGallerySearch *Search() const { return fSearch; }
+  // The catalogue the search uses (the user's cache by default); before the first Open.
+  void SetCatalogueFile(std::string file) { fCatalogueFile = std::move(file); }
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -68,4 +73,6 @@ private:
   // Each listed template's modification time and size when last listed.
   std::map<std::string, std::pair<std::time_t, long long>> fStamps;
   std::set<std::string> fWritten; // templates reported written since the last scan
+  std::string fCatalogueFile;
+  TGallerySearch *fSearch = nullptr;
 };

@@ -203,17 +203,22 @@ void TDCImageInfo::ClearInfo() {
 
 void TDCImageInfo::ReadInfo(const std::string &fileName) {
   ClearInfo();
+  std::unique_ptr<TFileStream> file;
   try {
-    std::unique_ptr<TFileStream> file;
-    try {
-      file = std::make_unique<TFileStream>(fileName, fmOpenRead);
-    } catch (...) {
-      return;
-    }
-    const int64_t size = file->Size();
+    file = std::make_unique<TFileStream>(fileName, fmOpenRead);
+  } catch (...) {
+    return;
+  }
+  ReadInfo(*file);
+}
+
+void TDCImageInfo::ReadInfo(TStream &stream) {
+  ClearInfo();
+  try {
+    const int64_t size = stream.Size();
     if (size < 0) return;
     FileSize = size;
-    PositionedReader r(*file, size);
+    PositionedReader r(stream, size);
     uint8_t b0, b1, b2;
     try {
       b0 = r.Byte(0);

@@ -7,6 +7,8 @@
 
 namespace plm {
 
+class TStream;
+
 // ImageType codes.
 enum : uint8_t {
   itUnknownCode = 0,
@@ -22,6 +24,9 @@ class TDCImageInfo {
 public:
   // Inspects the file and fills the fields; never raises.
   void ReadInfo(const std::string &fileName);
+  // The same over a stream from its start (a picture held in memory); FileSize is the
+  // stream's size.
+  void ReadInfo(TStream &stream);
   // ImageType, Width, Height and Depth to 0; FileSize is left alone.
   void ClearInfo();
 

@@ -188,4 +188,6 @@ std::string SysErrorMessage(int code) {
   return s ? std::string(s) : std::string();
 }
 
+bool IsTerminal(FileHandle h) { return h >= 0 && h <= INT32_MAX && ::isatty(int(h)) == 1; }
+
 } // namespace plm

@@ -47,6 +47,9 @@ bool FileSetModTimeHandle(FileHandle h, std::time_t t);
 // ("" with osError set on failure).
 std::string CreateUniqueFile(const std::string &prefix, int &osError);
 
+// Whether the handle is a terminal (standard error is handle 2).
+bool IsTerminal(FileHandle h);
+
 // The OS's own text for an error code.
 std::string SysErrorMessage(int code);
 

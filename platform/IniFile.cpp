@@ -44,10 +44,8 @@ IniLine ParseLine(std::string raw) {
   return l;
 }
 
-IniDoc Load(const std::string &file) {
+IniDoc Parse(std::string data) {
   IniDoc doc;
-  std::string data;
-  if (!ReadFileBytes(file, data)) return doc;
   if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     doc.bom = data.substr(0, 3);
     data.erase(0, 3);
@@ -59,6 +57,12 @@ IniDoc Load(const std::string &file) {
   for (const auto &l : lines.Lines())
     doc.lines.push_back(ParseLine(l));
   return doc;
+}
+
+IniDoc Load(const std::string &file) {
+  std::string data;
+  if (!ReadFileBytes(file, data)) return IniDoc{};
+  return Parse(std::move(data));
 }
 
 std::string Serialize(const IniDoc &doc) {
@@ -108,6 +112,13 @@ bool HoldsLineBreak(const std::string &s) {
 }
 
 } // namespace
+
+std::string IniTextValue(std::string_view text, const std::string &section,
+                         const std::string &ident, const std::string &Default) {
+  const IniDoc doc = Parse(std::string(text));
+  const size_t k = FindKey(doc, section, ident);
+  return k == npos ? Default : doc.lines[k].value;
+}
 
 TIniFile::TIniFile(std::string fileName) : fFileName(std::move(fileName)) {}
 

@@ -4,9 +4,14 @@
 // surrounding blanks, keys in file order, and every write on disk before the call
 // returns. Bytes are kept as written (no escaping, no quoting).
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plm {
+
+// TIniFile::ReadString's answer for the text of a settings file held in memory.
+std::string IniTextValue(std::string_view text, const std::string &section,
+                         const std::string &ident, const std::string &Default);
 
 class TIniFile {
 public:

@@ -5,6 +5,7 @@
 #include "../app_commands/CommandsFixture.h"
 #include "../app_commands/Templates.h"
 #include "app/GalleryLink.h"
+#include "app/GallerySearch.h"
 #include "app/UGallery.h"
 #include "app/Uglobalvar.h"
 #include "gallery/ThumbnailProvider.h"
@@ -18,6 +19,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QScrollBar>
@@ -353,5 +356,44 @@ TEST_F(GalleryWindow, RealProviderFillsTheGrid) {
     const QPixmap picture = g.Model().index(r).data(Qt::DecorationRole).value<QPixmap>();
     EXPECT_TRUE(picture.width() == 256 || picture.height() == 256) << r;
   }
+}
+TEST_F(GalleryWindow, SearchFiltersAsTheUserTypesAndOpensAResultsFolder) {
+  const std::string dir = Folder("modeles");
+  Template(dir, "noel.plm", "Bonhomme de neige");
+  Template(dir, "ete.plm", "Plage");
+  Template(dir + "/hiver", "sapin.plm", "Sapin de Noël");
+  auto main = Main(dir);
+  fLink->SetCatalogueFile(fRoot + "/cache/catalogue.sqlite");
+  TF_Gallery &g = OpenGallery();
+  TGallerySearch &search = *fLink->Search();
+  const auto name = [](QWidget *w) {
+    return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+  };
+  EXPECT_EQ(name(search.SearchEdit), QString::fromUtf8("Rechercher"));
+  EXPECT_EQ(name(search.SubfoldersCheck), QString::fromUtf8("Inclure les sous-dossiers"));
+  EXPECT_EQ(name(search.MissingFontCheck), QString::fromUtf8("Police non installée seulement"));
+
+  // Accents and case aside, by word prefix, as the user types.
+  QTest::keyClicks(search.SearchEdit, "NOË");
+  QTRY_COMPARE(Rows(g), (std::vector<std::string>{"noel.plm"}));
+  search.SubfoldersCheck->setChecked(true);
+  QTRY_COMPARE(Rows(g), (std::vector<std::string>{"sapin.plm", "noel.plm"}));
+  const int sapin = g.Model().RowOf(dir + "/hiver/sapin.plm");
+  EXPECT_EQ(g.Model().index(sapin).data(Qt::DisplayRole).toString(),
+            QString::fromUtf8("sapin.plm\nhiver"));
+
+  // A result in a subfolder: the main window opens that folder and previews it, and the
+  // results stay.
+  g.Grid->setFocus();
+  g.SelectPath(dir + "/noel.plm");
+  QTest::keyClick(g.Grid, Qt::Key_Home);
+  QTRY_COMPARE(main->FileListBox->Directory(), dir + "/hiver");
+  ASSERT_TRUE(WaitForPreview(*main));
+  EXPECT_EQ(main->LabDisplay->text(), QString::fromUtf8("Sapin de Noël"));
+  EXPECT_EQ(Rows(g), (std::vector<std::string>{"sapin.plm", "noel.plm"}));
+
+  // Emptied, the field gives the main window's folder back as before.
+  search.SearchEdit->clear();
+  QTRY_COMPARE(Rows(g), (std::vector<std::string>{"sapin.plm"}));
 }
 } // namespace

@@ -1,0 +1,81 @@
+#include "app/CatalogueSearch.h"
+
+#include "platform/InstalledFonts.h"
+
+TCatalogueSearch::TCatalogueSearch(std::string databaseFile, QObject *parent)
+    : QObject(parent), fDatabaseFile(std::move(databaseFile)) {
+  fWorker = std::thread([this] { Run(); });
+}
+
+TCatalogueSearch::~TCatalogueSearch() {
+  {
+    std::lock_guard lock(fMutex);
+    fStop = true;
+    fCancel = true;
+  }
+  fWake.notify_all();
+  fWorker.join();
+}
+
+quint64 TCatalogueSearch::Find(const plm::CatalogueQuery &query) {
+  std::lock_guard lock(fMutex);
+  fPending.emplace(++fLastRequest, query);
+  fCancel = true; // a cataloguing under way stops if it is of another folder (see Run)
+  fWake.notify_all();
+  return fLastRequest;
+}
+
+void TCatalogueSearch::Invalidate() {
+  std::lock_guard lock(fMutex);
+  fStale = true;
+}
+
+void TCatalogueSearch::Run() {
+  // fontconfig rather than the window framework's list: it is asked from this thread.
+  plm::TCatalogue catalogue(fDatabaseFile, plm::IsFontFamilyInstalled);
+  std::string doneFolder;
+  bool doneRecursive = false;
+  for (;;) {
+    std::pair<quint64, plm::CatalogueQuery> request;
+    bool stale;
+    {
+      std::unique_lock lock(fMutex);
+      fWake.wait(lock, [&] { return fStop || fPending.has_value(); });
+      if (fStop) return;
+      request = std::move(*fPending);
+      fPending.reset();
+      fCancel = false;
+      stale = fStale;
+      fStale = false;
+    }
+    const std::string folder = plm::CatalogueFolder(request.second.folder);
+    const bool recursive = request.second.recursive;
+    try {
+      if (stale || folder != doneFolder || (recursive && !doneRecursive)) {
+        const auto progress = [this](size_t done, size_t total) {
+          QMetaObject::invokeMethod(
+              this, [this, done, total] { emit Progress(int(done), int(total)); },
+              Qt::QueuedConnection);
+        };
+        catalogue.Update({folder}, recursive, progress, &fCancel);
+        if (fCancel) {
+          // Stopped for a newer request: this folder is not done.
+          std::lock_guard lock(fMutex);
+          fStale = true;
+          continue;
+        }
+        doneFolder = folder;
+        doneRecursive = recursive;
+      }
+      auto found = catalogue.Search(request.second);
+      QMetaObject::invokeMethod(
+          this,
+          [this, id = request.first, found = std::move(found)] {
+            if (id == fLastRequest) emit Found(id, found);
+          },
+          Qt::QueuedConnection);
+    } catch (const std::exception &) {
+      // The catalogue bypasses its own failures; anything else leaves this answer out.
+    }
+  }
+}

@@ -1,0 +1,48 @@
+#pragma once
+// TCatalogueSearch: the catalogue for the windows, off the interface thread. One worker
+// thread owns the catalogue; a search catalogues its folder first (with progress) when
+// that folder has not been since the last Invalidate, then answers with Found. Only the
+// newest request counts: a newer one replaces a request still waiting, and stops a
+// cataloguing of another folder between two templates.
+#include "catalogue/Catalogue.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TCatalogueSearch : public QObject {
+  Q_OBJECT
+public:
+  explicit TCatalogueSearch(std::string databaseFile = plm::DefaultCatalogueFileName(),
+                            QObject *parent = nullptr);
+  ~TCatalogueSearch() override;
+
+  // Returns the request's number, which Found gives back.
+  quint64 Find(const plm::CatalogueQuery &query);
+  // The files may have changed: the next search looks at its folder again.
+  void Invalidate();
+
+signals:
+  // Templates catalogued so far of those to read (total 0: nothing to read).
+  void Progress(int done, int total);
+  void Found(quint64 request, const std::vector<plm::TemplateRecord> &found);
+
+private:
+  void Run();
+
+  std::mutex fMutex;
+  std::condition_variable fWake;
+  std::optional<std::pair<quint64, plm::CatalogueQuery>> fPending;
+  quint64 fLastRequest = 0;
+  bool fStop = false;
+  bool fStale = true; // the folder last catalogued must be looked at again
+  std::atomic<bool> fCancel{false};
+  std::string fDatabaseFile;
+  std::thread fWorker;
+};

@@ -1,0 +1,57 @@
+#pragma once
+// TGallerySearch: the search above the gallery's grid. A field "Rechercher" and two check
+// boxes narrow the gallery to the catalogue's matching templates of the folder (and of
+// its subfolders when asked), as the user types; each result shows its folder relative to
+// the searched one under its name. Cataloguing the folder runs off the interface thread
+// and shows its progress. With the field empty and no font filter, the gallery shows the
+// folder as before (Cleared).
+#include <QObject>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/TemplateRecord.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QTimer;
+class TCatalogueSearch;
+class TF_Gallery;
+
+class TGallerySearch : public QObject {
+  Q_OBJECT
+public:
+  // Puts its controls into the gallery's filter bar; a child of the gallery.
+  TGallerySearch(TF_Gallery &gallery, const std::string &databaseFile);
+
+  QLineEdit *SearchEdit = nullptr;
+  QCheckBox *SubfoldersCheck = nullptr;
+  QCheckBox *MissingFontCheck = nullptr;
+  QLabel *Status = nullptr;
+
+  // Whether the gallery shows search results rather than the folder.
+  bool Active() const;
+  // The folder searched (the main window's); a search under way is asked again.
+  void SetFolder(const std::string &folder);
+  const std::string &Folder() const { return fFolder; }
+  // Whether a path lies in the searched folder or below it.
+  bool Covers(const std::string &folder) const;
+  // The folder's files changed: the next answer catalogues it again.
+  void Invalidate();
+
+signals:
+  void Cleared();
+
+private:
+  void Changed();
+  void Ask();
+  void Show(quint64 request, const std::vector<plm::TemplateRecord> &found);
+  void ShowProgress(int done, int total);
+
+  TF_Gallery &fGallery;
+  TCatalogueSearch *fSearch = nullptr;
+  QTimer *fDelay = nullptr;
+  std::string fFolder;
+  bool fWasActive = false;
+};

@@ -1,0 +1,310 @@
+#include "catalogue/Catalogue.h"
+
+#include "cabinet/CabIntf.h"
+#include "catalogue/CatalogueStore.h"
+#include "platform/AppPaths.h"
+#include "platform/DirScan.h"
+#include "platform/Paths.h"
+#include "platform/Strings.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_set>
+
+namespace plm {
+
+namespace {
+
+struct Candidate {
+  std::string path;
+  FileStamp stamp;
+};
+
+bool HasTemplateExtension(const std::string &name) {
+  return name.size() > 4 && SameText(std::string_view(name).substr(name.size() - 4), ".plm");
+}
+
+// Every template file of the folder (and of its subfolders), each folder once even when
+// links lead back to it. Folders are looked at by several threads: most of the time goes
+// to the system's lookups of each entry, which run side by side on every core.
+std::vector<Candidate> Walk(const std::string &root, bool recursive) {
+  std::mutex mutex;
+  std::condition_variable more;
+  std::vector<std::string> pending{root};
+  std::set<std::pair<uint64_t, uint64_t>> seen;
+  if (uint64_t dev = 0, ino = 0; FolderIdentity(root, dev, ino)) seen.insert({dev, ino});
+  size_t busy = 0;
+  std::vector<Candidate> found;
+
+  auto work = [&] {
+    std::vector<Candidate> mine;
+    std::unique_lock lock(mutex);
+    for (;;) {
+      more.wait(lock, [&] { return !pending.empty() || busy == 0; });
+      if (pending.empty()) break;
+      const std::string folder = std::move(pending.back());
+      pending.pop_back();
+      ++busy;
+      lock.unlock();
+      std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>> subfolders;
+      for (auto &e : ScanDirectory(folder)) {
+        std::string path = folder == "/" ? "/" + e.name : folder + "/" + e.name;
+        if (e.kind == DirEntryInfo::File && HasTemplateExtension(e.name))
+          mine.push_back({std::move(path), {e.size, e.mtimeNs}});
+        else if (e.kind == DirEntryInfo::Folder && recursive)
+          subfolders.push_back({std::move(path), {e.device, e.inode}});
+      }
+      lock.lock();
+      for (auto &[path, id] : subfolders)
+        if (seen.insert(id).second) pending.push_back(std::move(path));
+      --busy;
+      more.notify_all();
+    }
+    found.insert(found.end(), std::make_move_iterator(mine.begin()),
+                 std::make_move_iterator(mine.end()));
+  };
+  {
+    const unsigned threads = recursive ? std::clamp(std::thread::hardware_concurrency(), 1u, 4u) : 1;
+    std::vector<std::jthread> helpers;
+    for (unsigned t = 1; t < threads; ++t)
+      helpers.emplace_back(work);
+    work();
+  }
+  return found;
+}
+
+// Records read by the workers, handed to the one thread that writes them.
+class ResultQueue {
+public:
+  void Push(TemplateRecord r) {
+    {
+      std::lock_guard lock(fMutex);
+      fRecords.push_back(std::move(r));
+    }
+    fReady.notify_one();
+  }
+  void WorkerDone() {
+    {
+      std::lock_guard lock(fMutex);
+      ++fDoneWorkers;
+    }
+    fReady.notify_one();
+  }
+  // Waits for records; false once every worker is done and nothing is left.
+  bool Take(std::deque<TemplateRecord> &out, size_t workers) {
+    std::unique_lock lock(fMutex);
+    fReady.wait(lock, [&] { return !fRecords.empty() || fDoneWorkers == workers; });
+    if (fRecords.empty()) return false;
+    out.swap(fRecords);
+    return true;
+  }
+
+private:
+  std::mutex fMutex;
+  std::condition_variable fReady;
+  std::deque<TemplateRecord> fRecords;
+  size_t fDoneWorkers = 0;
+};
+
+constexpr size_t kRecordsPerTransaction = 512;
+
+} // namespace
+
+std::string DefaultCatalogueFileName() {
+  return JoinPath({UserCacheDir(), "plmlooker", "catalogue.sqlite"});
+}
+
+std::string CatalogueFolder(const std::string &folder) {
+  std::string f = ExpandFileName(folder.empty() ? "." : folder);
+  while (f.size() > 1 && f.back() == '/')
+    f.pop_back();
+  return f;
+}
+
+TCatalogue::TCatalogue(std::string fileName, FontCheck fontCheck)
+    : fFileName(std::move(fileName)), fFontCheck(std::move(fontCheck)),
+      fLockWaitMs(TCatalogueStore::kDefaultLockWaitMs) {}
+
+TCatalogue::~TCatalogue() = default;
+
+TCatalogueStore &TCatalogue::Store() {
+  if (!fStore) {
+    try {
+      fStore = std::make_unique<TCatalogueStore>(fInMemory ? ":memory:" : fFileName, fLockWaitMs);
+    } catch (const ECatalogueStore &e) {
+      Recover(e.Damaged);
+    }
+  }
+  return *fStore;
+}
+
+void TCatalogue::Recover(bool damaged) {
+  fStore.reset();
+  if (!fInMemory && damaged) {
+    TCatalogueStore::RemoveFiles(fFileName);
+    try {
+      fStore = std::make_unique<TCatalogueStore>(fFileName, fLockWaitMs);
+      return;
+    } catch (const ECatalogueStore &) {
+    }
+  }
+  fInMemory = true;
+  fStore = std::make_unique<TCatalogueStore>(":memory:");
+}
+
+template <class F> auto TCatalogue::WithRecovery(F &&f) -> decltype(f()) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return f();
+    } catch (const ECatalogueStore &e) {
+      if (fInMemory && attempt > 0) throw;
+      // A second failure of the file, whatever it was, gives up on the file.
+      Recover(e.Damaged && attempt == 0);
+    }
+  }
+}
+
+CatalogueSummary TCatalogue::Update(const std::vector<std::string> &folders, bool recursive,
+                                    const CatalogueProgress &progress,
+                                    const std::atomic<bool> *cancel) {
+  CatalogueSummary total;
+  for (const auto &folder : folders) {
+    const CatalogueSummary s = WithRecovery(
+        [&] { return UpdateFolder(CatalogueFolder(folder), recursive, progress, cancel); });
+    total.read += s.read;
+    total.unchanged += s.unchanged;
+    total.removed += s.removed;
+    total.unreadable += s.unreadable;
+  }
+  return total;
+}
+
+CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recursive,
+                                          const CatalogueProgress &progress,
+                                          const std::atomic<bool> *cancel) {
+  TCatalogueStore &store = Store();
+  CatalogueSummary summary;
+  std::vector<Candidate> files = Walk(folder, recursive);
+
+  // The files and the entries side by side, both in the order of the paths' bytes.
+  std::sort(files.begin(), files.end(),
+            [](const Candidate &a, const Candidate &b) { return a.path < b.path; });
+  std::vector<Candidate> toRead;
+  std::vector<std::string> gone;
+  size_t i = 0;
+  store.ForEachStamp(folder, recursive, [&](std::string_view path, FileStamp stamp) {
+    for (; i < files.size() && std::string_view(files[i].path) < path; ++i)
+      toRead.push_back(std::move(files[i]));
+    if (i < files.size() && files[i].path == path) {
+      if (files[i].stamp.size == stamp.size && files[i].stamp.mtimeNs == stamp.mtimeNs)
+        ++summary.unchanged;
+      else
+        toRead.push_back(std::move(files[i]));
+      ++i;
+    } else {
+      gone.emplace_back(path);
+    }
+  });
+  for (; i < files.size(); ++i)
+    toRead.push_back(std::move(files[i]));
+  if (progress) progress(0, toRead.size());
+  if (toRead.empty() && gone.empty()) return summary;
+
+  // Loaded here, once: the readers would race to load it.
+  if (!toRead.empty() && !CabIntf::LibraryLoaded()) {
+    try {
+      CabIntf::LoadCabinetLibrary();
+    } catch (const Exception &) {
+      // Each template then records why it could not be read.
+    }
+  }
+
+  // Readers on every core; this thread alone writes.
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  ResultQueue queue;
+  const size_t workers = std::max<size_t>(
+      1, std::min<size_t>(toRead.size(), std::max(1u, std::thread::hardware_concurrency())));
+  std::vector<std::jthread> pool;
+  struct StopPool {
+    std::atomic<bool> &stop;
+    std::vector<std::jthread> &pool;
+    ~StopPool() {
+      stop = true;
+      pool.clear(); // joins
+    }
+  } stopPool{stop, pool};
+  if (!toRead.empty())
+    for (size_t w = 0; w < workers; ++w)
+      pool.emplace_back([&] {
+        TTemplateReader reader;
+        for (;;) {
+          const size_t i = next++;
+          if (i >= toRead.size() || stop || (cancel && *cancel)) break;
+          TemplateRecord r;
+          r.path = toRead[i].path;
+          r.size = toRead[i].stamp.size;
+          r.mtimeNs = toRead[i].stamp.mtimeNs;
+          try {
+            reader.Read(r.path, r, fFontCheck);
+          } catch (const Exception &e) {
+            r.failure = e.message();
+          } catch (const std::exception &e) {
+            r.failure = e.what();
+          }
+          queue.Push(std::move(r));
+        }
+        queue.WorkerDone();
+      });
+
+  store.Begin();
+  try {
+    for (const auto &path : gone) {
+      store.Remove(path);
+      ++summary.removed;
+    }
+    size_t inTransaction = 0, done = 0;
+    std::deque<TemplateRecord> batch;
+    while (!toRead.empty() && queue.Take(batch, workers)) {
+      for (auto &r : batch) {
+        store.Put(r);
+        ++(r.failure.empty() ? summary.read : summary.unreadable);
+        ++done;
+        if (++inTransaction >= kRecordsPerTransaction) {
+          store.Commit();
+          store.Begin();
+          inTransaction = 0;
+        }
+      }
+      batch.clear();
+      if (progress) progress(done, toRead.size());
+    }
+    store.Commit();
+  } catch (...) {
+    store.Rollback();
+    throw;
+  }
+  return summary;
+}
+
+std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
+  const std::string fts = FtsQueryFor(query.text);
+  // Typed text with no letter or digit in it names nothing a template holds.
+  if (fts.empty() && !Trim(query.text).empty()) return {};
+  const std::string folder = CatalogueFolder(query.folder);
+  bool inMemory = fInMemory;
+  return WithRecovery([&] {
+    if (fInMemory && !inMemory) {
+      // The file was given up on the way: the memory learns the folder first.
+      UpdateFolder(folder, query.recursive, {}, nullptr);
+      inMemory = true;
+    }
+    return Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures);
+  });
+}
+
+} // namespace plm

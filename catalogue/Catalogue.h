@@ -1,0 +1,84 @@
+#pragma once
+// The catalogue of templates: kept current folder by folder (a template is read again
+// when its size or time changed, dropped when its file is gone), and searched by words.
+// It is a cache: a database file that is damaged, foreign or of another version is
+// rebuilt; one that cannot be used (locked too long, unwritable) is bypassed for a
+// database in memory. Neither shows the user more than a slower answer.
+#include "catalogue/TemplateReader.h"
+#include "catalogue/TemplateRecord.h"
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace plm {
+
+class TCatalogueStore;
+
+// $XDG_CACHE_HOME/plmlooker/catalogue.sqlite (~/.cache when unset).
+std::string DefaultCatalogueFileName();
+
+struct CatalogueSummary {
+  size_t read = 0, unchanged = 0, removed = 0, unreadable = 0;
+};
+
+// Templates done so far of those to look at; called on the thread that updates.
+using CatalogueProgress = std::function<void(size_t done, size_t total)>;
+
+struct CatalogueQuery {
+  // Words as the user typed them, each matched as a word prefix in some field, without
+  // regard to case or accents; blank finds every template, punctuation alone none.
+  std::string text;
+  std::string folder;
+  bool recursive = false;
+  bool missingFontOnly = false;
+  bool withPictures = false;
+};
+
+class TCatalogue {
+public:
+  explicit TCatalogue(std::string fileName = DefaultCatalogueFileName(),
+                      FontCheck fontCheck = {});
+  ~TCatalogue();
+  TCatalogue(const TCatalogue &) = delete;
+  TCatalogue &operator=(const TCatalogue &) = delete;
+
+  // Brings the entries of the folders (and their subfolders) up to date, reading the
+  // templates on every core. cancel, when given and set, stops between templates
+  // (what was read is kept).
+  CatalogueSummary Update(const std::vector<std::string> &folders, bool recursive,
+                          const CatalogueProgress &progress = {},
+                          const std::atomic<bool> *cancel = nullptr);
+  // The matching entries, by path; the entries are not updated first.
+  std::vector<TemplateRecord> Search(const CatalogueQuery &query);
+
+  // How long a write waits for another program's write before the file is bypassed.
+  void SetLockWait(int ms) { fLockWaitMs = ms; }
+
+  // Whether the database is the private one in memory (the file could not be used).
+  bool InMemory() const { return fInMemory; }
+  const std::string &FileName() const { return fFileName; }
+
+private:
+  TCatalogueStore &Store();
+  // After a failure of the store: the file rebuilt when damaged, else the memory.
+  void Recover(bool damaged);
+  template <class F> auto WithRecovery(F &&f) -> decltype(f());
+  CatalogueSummary UpdateFolder(const std::string &folder, bool recursive,
+                                const CatalogueProgress &progress,
+                                const std::atomic<bool> *cancel);
+
+  std::string fFileName;
+  FontCheck fFontCheck;
+  std::unique_ptr<TCatalogueStore> fStore;
+  bool fInMemory = false;
+  int fLockWaitMs;
+};
+
+// A folder as the catalogue keys it: absolute, without "." or "..", no trailing "/".
+std::string CatalogueFolder(const std::string &folder);
+
+} // namespace plm

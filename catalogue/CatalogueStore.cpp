@@ -1,0 +1,345 @@
+#include "catalogue/CatalogueStore.h"
+
+#include "platform/FileSys.h"
+#include "platform/Paths.h"
+#include "platform/Strings.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+
+namespace plm {
+
+namespace {
+
+// Marks the file as this program's catalogue; the version changes with the schema.
+constexpr int kApplicationId = 0x504C4D43; // "PLMC"
+constexpr int kSchemaVersion = 1;
+
+const char *const kSchema = R"sql(
+CREATE TABLE templates(
+  id INTEGER PRIMARY KEY,
+  path BLOB NOT NULL UNIQUE,
+  folder BLOB NOT NULL,
+  size INTEGER NOT NULL,
+  mtime INTEGER NOT NULL,
+  collection TEXT, display TEXT, trademark TEXT,
+  font TEXT, font_installed INTEGER NOT NULL DEFAULT 0,
+  title TEXT,
+  failure TEXT);
+CREATE INDEX templates_folder ON templates(folder);
+CREATE INDEX templates_stamp ON templates(path, size, mtime);
+CREATE TABLE pictures(
+  template INTEGER NOT NULL,
+  name TEXT, type TEXT, bytes INTEGER, width INTEGER, height INTEGER);
+CREATE INDEX pictures_template ON pictures(template);
+CREATE VIRTUAL TABLE search USING fts5(
+  name, collection, display, trademark, font, title, pictures,
+  tokenize = "unicode61 remove_diacritics 2");
+)sql";
+
+bool DamagedCode(int rc) {
+  const int primary = rc & 0xFF;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_SCHEMA ||
+         primary == SQLITE_FORMAT;
+}
+
+// A prepared statement, finalized with its owner.
+class Stmt {
+public:
+  Stmt(sqlite3 *db, const char *sql) : fDb(db) {
+    if (const int rc = sqlite3_prepare_v2(db, sql, -1, &fStmt, nullptr); rc != SQLITE_OK)
+      Throw(rc);
+  }
+  ~Stmt() { sqlite3_finalize(fStmt); }
+  Stmt(const Stmt &) = delete;
+  Stmt &operator=(const Stmt &) = delete;
+
+  Stmt &Blob(int i, const std::string &s) {
+    Check(sqlite3_bind_blob(fStmt, i, s.data(), int(s.size()), SQLITE_TRANSIENT));
+    return *this;
+  }
+  Stmt &Text(int i, const std::string &s) {
+    Check(sqlite3_bind_text(fStmt, i, s.data(), int(s.size()), SQLITE_TRANSIENT));
+    return *this;
+  }
+  Stmt &Int(int i, int64_t v) {
+    Check(sqlite3_bind_int64(fStmt, i, v));
+    return *this;
+  }
+  Stmt &Null(int i) {
+    Check(sqlite3_bind_null(fStmt, i));
+    return *this;
+  }
+  // True while there is a row.
+  bool Step() {
+    const int rc = sqlite3_step(fStmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) Throw(rc);
+    return false;
+  }
+  void Run() {
+    while (Step()) {
+    }
+  }
+  void Reset() { sqlite3_reset(fStmt); }
+  std::string Bytes(int col) const {
+    const void *p = sqlite3_column_blob(fStmt, col);
+    const int n = sqlite3_column_bytes(fStmt, col);
+    return p ? std::string(static_cast<const char *>(p), size_t(n)) : std::string();
+  }
+  std::string_view View(int col) const {
+    const void *p = sqlite3_column_blob(fStmt, col);
+    const int n = sqlite3_column_bytes(fStmt, col);
+    return p ? std::string_view(static_cast<const char *>(p), size_t(n)) : std::string_view();
+  }
+  int64_t Int(int col) const { return sqlite3_column_int64(fStmt, col); }
+  bool IsNull(int col) const { return sqlite3_column_type(fStmt, col) == SQLITE_NULL; }
+
+private:
+  void Check(int rc) {
+    if (rc != SQLITE_OK) Throw(rc);
+  }
+  [[noreturn]] void Throw(int rc) {
+    throw ECatalogueStore(std::string("Catalogue : ") + sqlite3_errmsg(fDb), DamagedCode(rc));
+  }
+  sqlite3 *fDb;
+  sqlite3_stmt *fStmt = nullptr;
+};
+
+std::string FolderOf(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string PicturesText(const std::vector<CataloguePicture> &pictures) {
+  std::string s;
+  for (const auto &p : pictures)
+    s += (s.empty() ? "" : " ") + p.name;
+  return s;
+}
+
+// The condition on the column "folder" for a folder and, when recursive, its subfolders;
+// parameters ?1 to ?3, bound by BindFolder.
+const char *FolderCondition(const std::string &folder, bool recursive) {
+  if (!recursive) return "t.folder = ?1";
+  if (folder == "/") return "1";
+  // Below the folder: after "folder/" and before "folder0" ("0" follows "/").
+  return "(t.folder = ?1 OR (t.folder >= ?2 AND t.folder < ?3))";
+}
+
+void BindFolder(Stmt &s, const std::string &folder, bool recursive) {
+  if (!recursive)
+    s.Blob(1, folder);
+  else if (folder != "/")
+    s.Blob(1, folder).Blob(2, folder + "/").Blob(3, folder + "0");
+}
+
+} // namespace
+
+std::string FtsQueryFor(const std::string &userText) {
+  std::string query;
+  size_t i = 0;
+  while (i < userText.size()) {
+    while (i < userText.size() && std::isspace(static_cast<unsigned char>(userText[i])))
+      ++i;
+    size_t end = i;
+    bool searchable = false;
+    while (end < userText.size() && !std::isspace(static_cast<unsigned char>(userText[end]))) {
+      const unsigned char c = static_cast<unsigned char>(userText[end]);
+      if (c >= 0x80 || std::isalnum(c)) searchable = true;
+      ++end;
+    }
+    if (searchable) {
+      // A string to the query language: its quotes doubled, nothing in it is syntax.
+      std::string word = "\"";
+      for (size_t k = i; k < end; ++k) {
+        if (userText[k] == '"') word += '"';
+        word += userText[k];
+      }
+      query += (query.empty() ? "" : " AND ") + word + "\"*";
+    }
+    i = end;
+  }
+  return query;
+}
+
+TCatalogueStore::TCatalogueStore(const std::string &fileName, int lockWaitMs) {
+  const bool memory = fileName == ":memory:";
+  if (!memory) ForceDirectories(ExtractFilePath(fileName));
+  // A connection is given even when the opening fails; the destructor won't run then.
+  try {
+    const int rc = sqlite3_open_v2(fileName.c_str(), &fDb,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                       SQLITE_OPEN_NOMUTEX, // one thread at a time
+                                   nullptr);
+    if (rc != SQLITE_OK) Fail("ouverture");
+    sqlite3_busy_timeout(fDb, lockWaitMs);
+    Prepare();
+  } catch (...) {
+    sqlite3_close_v2(fDb);
+    throw;
+  }
+}
+
+TCatalogueStore::~TCatalogueStore() { sqlite3_close_v2(fDb); }
+
+void TCatalogueStore::RemoveFiles(const std::string &fileName) {
+  for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+    DeleteFile(fileName + suffix);
+}
+
+void TCatalogueStore::Fail(const char *what) {
+  const int rc = fDb ? sqlite3_extended_errcode(fDb) : SQLITE_CANTOPEN;
+  throw ECatalogueStore(std::string("Catalogue (") + what + ") : " +
+                            (fDb ? sqlite3_errmsg(fDb) : "mémoire épuisée"),
+                        DamagedCode(rc));
+}
+
+void TCatalogueStore::Exec(const char *sql) {
+  if (sqlite3_exec(fDb, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail("requête");
+}
+
+void TCatalogueStore::Prepare() {
+  auto pragma = [&](const char *sql) {
+    Stmt s(fDb, sql);
+    return s.Step() ? s.Int(0) : 0;
+  };
+  // Read before anything is written: a file that is not a database fails here.
+  if (pragma("PRAGMA application_id") == kApplicationId &&
+      pragma("PRAGMA user_version") == kSchemaVersion) {
+    // The file keeps its journal mode (WAL, set when it was made).
+    Exec("PRAGMA synchronous=NORMAL");
+    return;
+  }
+  Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+  Begin();
+  try {
+    // Checked again under the write lock: another program may have made it meanwhile.
+    const int64_t id = pragma("PRAGMA application_id");
+    const int64_t version = pragma("PRAGMA user_version");
+    if (id == kApplicationId && version == kSchemaVersion) {
+      Commit();
+      return;
+    }
+    if (id != 0 || version != 0 || pragma("SELECT count(*) FROM sqlite_master") != 0)
+      throw ECatalogueStore("Catalogue : le fichier n'est pas un catalogue de cette version.",
+                            true);
+    Exec(kSchema);
+    Exec(("PRAGMA application_id=" + std::to_string(kApplicationId) +
+          "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
+             .c_str());
+    Commit();
+  } catch (...) {
+    Rollback();
+    throw;
+  }
+}
+
+void TCatalogueStore::ForEachStamp(const std::string &folder, bool recursive,
+                                   const std::function<void(std::string_view, FileStamp)> &fn) {
+  // Below a folder, by the path's own index: its paths are those after "folder/" and
+  // before "folder0", already in order.
+  const char *sql = !recursive      ? "SELECT path, size, mtime FROM templates WHERE folder = ?1 "
+                                      "ORDER BY path"
+                    : folder == "/" ? "SELECT path, size, mtime FROM templates ORDER BY path"
+                                    : "SELECT path, size, mtime FROM templates "
+                                      "WHERE path >= ?2 AND path < ?3 ORDER BY path";
+  Stmt s(fDb, sql);
+  BindFolder(s, folder, recursive);
+  while (s.Step())
+    fn(s.View(0), FileStamp{s.Int(1), s.Int(2)});
+}
+
+void TCatalogueStore::Begin() { Exec("BEGIN IMMEDIATE"); }
+void TCatalogueStore::Commit() { Exec("COMMIT"); }
+void TCatalogueStore::Rollback() noexcept {
+  if (!sqlite3_get_autocommit(fDb)) sqlite3_exec(fDb, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void TCatalogueStore::Remove(const std::string &path) {
+  Stmt find(fDb, "SELECT id FROM templates WHERE path = ?1");
+  find.Blob(1, path);
+  if (!find.Step()) return;
+  const int64_t id = find.Int(0);
+  Stmt(fDb, "DELETE FROM search WHERE rowid = ?1").Int(1, id).Run();
+  Stmt(fDb, "DELETE FROM pictures WHERE template = ?1").Int(1, id).Run();
+  Stmt(fDb, "DELETE FROM templates WHERE id = ?1").Int(1, id).Run();
+}
+
+void TCatalogueStore::Put(const TemplateRecord &r) {
+  Remove(r.path);
+  Stmt ins(fDb, "INSERT INTO templates(path, folder, size, mtime, collection, display, "
+                "trademark, font, font_installed, title, failure) "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+  ins.Blob(1, r.path).Blob(2, FolderOf(r.path)).Int(3, r.size).Int(4, r.mtimeNs);
+  ins.Text(5, r.collection).Text(6, r.display).Text(7, r.trademark).Text(8, r.font);
+  ins.Int(9, r.fontInstalled ? 1 : 0).Text(10, r.title);
+  if (r.failure.empty())
+    ins.Null(11);
+  else
+    ins.Text(11, r.failure);
+  ins.Run();
+  const int64_t id = sqlite3_last_insert_rowid(fDb);
+  for (const auto &p : r.pictures)
+    Stmt(fDb, "INSERT INTO pictures VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
+        .Int(1, id)
+        .Text(2, p.name)
+        .Text(3, p.type)
+        .Int(4, p.bytes)
+        .Int(5, p.width)
+        .Int(6, p.height)
+        .Run();
+  Stmt fts(fDb, "INSERT INTO search(rowid, name, collection, display, trademark, font, title, "
+                "pictures) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  fts.Int(1, id).Text(2, ToDisplayUtf8(ExtractFileName(r.path)));
+  fts.Text(3, r.collection).Text(4, r.display).Text(5, r.trademark).Text(6, r.font);
+  fts.Text(7, r.title).Text(8, PicturesText(r.pictures)).Run();
+}
+
+std::vector<TemplateRecord> TCatalogueStore::Find(const std::string &ftsQuery,
+                                                  const std::string &folder, bool recursive,
+                                                  bool missingFontOnly, bool withPictures) {
+  std::string sql = "SELECT t.id, t.path, t.size, t.mtime, t.collection, t.display, "
+                    "t.trademark, t.font, t.font_installed, t.title, t.failure "
+                    "FROM templates t WHERE ";
+  sql += FolderCondition(folder, recursive);
+  if (!ftsQuery.empty()) sql += " AND t.id IN (SELECT rowid FROM search WHERE search MATCH ?4)";
+  if (missingFontOnly) sql += " AND t.failure IS NULL AND t.font <> '' AND t.font_installed = 0";
+  sql += " ORDER BY t.path";
+  Stmt s(fDb, sql.c_str());
+  BindFolder(s, folder, recursive);
+  if (!ftsQuery.empty()) s.Text(4, ftsQuery);
+  std::vector<TemplateRecord> found;
+  std::vector<int64_t> ids;
+  while (s.Step()) {
+    TemplateRecord r;
+    ids.push_back(s.Int(0));
+    r.path = s.Bytes(1);
+    r.size = s.Int(2);
+    r.mtimeNs = s.Int(3);
+    r.collection = s.Bytes(4);
+    r.display = s.Bytes(5);
+    r.trademark = s.Bytes(6);
+    r.font = s.Bytes(7);
+    r.fontInstalled = s.Int(8) != 0;
+    r.title = s.Bytes(9);
+    r.failure = s.Bytes(10);
+    found.push_back(std::move(r));
+  }
+  if (withPictures) {
+    Stmt q(fDb, "SELECT name, type, bytes, width, height FROM pictures WHERE template = ?1 "
+                "ORDER BY rowid");
+    for (size_t i = 0; i < found.size(); ++i) {
+      q.Reset();
+      q.Int(1, ids[i]);
+      while (q.Step())
+        found[i].pictures.push_back({q.Bytes(0), q.Bytes(1), q.Int(2), int32_t(q.Int(3)),
+                                     int32_t(q.Int(4))});
+    }
+  }
+  return found;
+}
+
+} // namespace plm

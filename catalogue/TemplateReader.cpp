@@ -1,0 +1,238 @@
+#include "catalogue/TemplateReader.h"
+
+#include "cabinet/CabIntf.h"
+#include "cabinet/CabSTComps.h"
+#include "imaging/DCImageInfo.h"
+#include "platform/FileIO.h"
+#include "platform/FileSys.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/Strings.h"
+#include "platform/graphics/Streams.h"
+#include "preview/TemplatePreview.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+namespace plm {
+
+namespace {
+
+// Of a picture, only this much is kept: the header inspector finds what it needs there.
+constexpr size_t kPictureHeadBytes = 256 << 10;
+// Handles of the buffers stand far above any file descriptor.
+constexpr CABHANDLE kMemoryHandleBase = CABHANDLE(1) << 40;
+
+enum class Role { Ini, Page, Picture };
+
+struct Output {
+  Role role;
+  std::string name; // stored name, UTF-8, "/" between folders
+  int64_t bytes = 0;
+  std::string data; // the whole file for the description and the page, a head otherwise
+};
+
+std::string Megabytes(uint64_t bytes) { return std::to_string(bytes >> 20) + " Mo"; }
+
+const char *TypeName(uint8_t code) {
+  static const char *const kNames[] = {"", "GIF", "JPEG", "PNG", "BMP", "PCX", "TIFF"};
+  return code < std::size(kNames) ? kNames[code] : "";
+}
+
+struct ReadJob {
+  std::vector<Output> outputs;
+  std::string refusal;
+  std::string nextCabinet;
+  uint64_t bytes = 0;
+  size_t files = 0;
+  int osError = 0;
+};
+
+thread_local ReadJob *tJob = nullptr;
+
+Output *OutputOf(CABHANDLE hf) {
+  if (!tJob || hf < kMemoryHandleBase) return nullptr;
+  const size_t i = size_t(hf - kMemoryHandleBase);
+  return i < tJob->outputs.size() ? &tJob->outputs[i] : nullptr;
+}
+
+void *CabAlloc(uint32_t cb) { return std::malloc(cb ? cb : 1); }
+void CabFree(void *p) { std::free(p); }
+
+// The library opens only the cabinets for reading: the files it extracts come from the
+// copy-file notification below.
+CABHANDLE CabOpen(char *name, int, int) {
+  FileOpenHints hints;
+  hints.sequentialScan = true;
+  int e = 0;
+  const FileHandle h =
+      FileOpenHandle(name ? name : "", FileAccess::Read, FileDisposition::OpenExisting, hints, e);
+  if (h == INVALID_FILE_HANDLE && tJob) tJob->osError = e;
+  return h == INVALID_FILE_HANDLE ? -1 : CABHANDLE(h);
+}
+
+uint32_t CabRead(CABHANDLE hf, void *pv, uint32_t cb) {
+  int e = 0;
+  const int64_t n = FileReadHandle(hf, pv, cb, e);
+  return n < 0 ? uint32_t(-1) : uint32_t(n);
+}
+
+uint32_t CabWrite(CABHANDLE hf, void *pv, uint32_t cb) {
+  Output *o = OutputOf(hf);
+  if (!o) return uint32_t(-1);
+  // The page is within its limit already; a description beyond it is not read further.
+  const size_t keep = o->role == Role::Picture ? kPictureHeadBytes : size_t(kMaxPageBytes);
+  const size_t room = o->data.size() < keep ? keep - o->data.size() : 0;
+  o->data.append(static_cast<const char *>(pv), std::min<size_t>(cb, room));
+  return cb;
+}
+
+int CabClose(CABHANDLE hf) {
+  if (hf >= kMemoryHandleBase) return 0;
+  int e = 0;
+  return FileCloseHandle(hf, e) ? 0 : -1;
+}
+
+int32_t CabSeek(CABHANDLE hf, int32_t dist, int seektype) {
+  if (hf >= kMemoryHandleBase) return -1;
+  int e = 0;
+  const int64_t r = FileSeekHandle(hf, dist, seektype, e);
+  return r >= 0 && r <= INT32_MAX ? int32_t(r) : -1;
+}
+
+CABHANDLE Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n) {
+  ReadJob *job = tJob;
+  if (!job || !n) return -1;
+  switch (type) {
+  case fdintCABINET_INFO: {
+    const std::string next = n->psz1 ? n->psz1 : "";
+    job->nextCabinet = IsPlainCabinetName(next) ? JoinPath({n->psz3 ? n->psz3 : "", next}) : "";
+    return 0;
+  }
+  case fdintCOPY_FILE: {
+    // Weighed by the stored size before a byte is expanded, as the preview does.
+    const uint64_t size = uint32_t(n->cb);
+    job->bytes += size;
+    std::string name = n->psz1 ? n->psz1 : "";
+    name = (n->attribs & _A_NAME_IS_UTF) ? name : Cp1252ToUtf8(name);
+    for (char &c : name)
+      if (c == '\\') c = '/';
+    const bool page = SameText(name, "Flavor.htm");
+    if (++job->files > kMaxTemplateFiles)
+      job->refusal = "il contient plus de " + std::to_string(kMaxTemplateFiles) + " fichiers.";
+    else if (job->bytes > kMaxTemplateBytes)
+      job->refusal =
+          "ses fichiers dépassent " + Megabytes(kMaxTemplateBytes) + " une fois décompressés.";
+    else if (page && size > kMaxPageBytes)
+      job->refusal = "sa page dépasse " + Megabytes(kMaxPageBytes) + ".";
+    if (!job->refusal.empty()) return -1;
+    Output o;
+    o.role = page ? Role::Page : SameText(name, "content.ini") ? Role::Ini : Role::Picture;
+    o.name = std::move(name);
+    o.bytes = int64_t(size);
+    if (o.role != Role::Picture) o.data.reserve(std::min<size_t>(size, kMaxPageBytes));
+    job->outputs.push_back(std::move(o));
+    return kMemoryHandleBase + CABHANDLE(job->outputs.size() - 1);
+  }
+  case fdintCLOSE_FILE_INFO:
+    return 1;
+  case fdintNEXT_CABINET:
+    return n->fdie == FDIERROR_NONE ? 0 : -1;
+  default:
+    return 0;
+  }
+}
+
+// Text read from a template: UTF-8 when it is valid UTF-8, Windows-1252 otherwise.
+std::string Text(std::string_view s) { return ToDisplayUtf8(s); }
+
+} // namespace
+
+std::string PageTitle(std::string_view page) {
+  const std::string lower = LowerCase(page.substr(0, std::min<size_t>(page.size(), 1 << 20)));
+  const size_t open = lower.find("<title");
+  if (open == std::string::npos) return {};
+  const size_t start = lower.find('>', open);
+  if (start == std::string::npos) return {};
+  const size_t end = lower.find("</title", start);
+  if (end == std::string::npos) return {};
+  std::string t = Trim(page.substr(start + 1, end - start - 1));
+  for (char &c : t)
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  return t;
+}
+
+TTemplateReader::TTemplateReader() = default;
+
+TTemplateReader::~TTemplateReader() {
+  if (fContext && CabIntf::FDIDestroy) CabIntf::FDIDestroy(fContext);
+}
+
+void TTemplateReader::Read(const std::string &templatePath, TemplateRecord &record,
+                           const FontCheck &fontCheck) {
+  if (!CabIntf::LibraryLoaded()) CabIntf::LoadCabinetLibrary();
+  if (!fContext) {
+    fError = ERF{};
+    fContext =
+        CabIntf::FDICreate(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek,
+                                  cpuUNKNOWN, &fError);
+    if (!fContext) throw ESTCabinet(fError, false);
+  }
+  ReadJob job;
+  tJob = &job;
+  struct Reset {
+    ~Reset() { tJob = nullptr; }
+  } reset;
+
+  // The cabinets of the set, each once, as the cabinet reader follows them.
+  std::set<std::string> done;
+  std::string current = ExpandFileName(templatePath);
+  while (!current.empty()) {
+    done.insert(current);
+    job.nextCabinet.clear();
+    std::string name = ExtractFileName(current), folder = ExtractFilePath(current);
+    fError = ERF{};
+    const CABBOOL ok = CabIntf::FDICopy(fContext, name.data(), folder.data(), 0, Notify, nullptr,
+                                        nullptr);
+    if (!ok) {
+      if (!job.refusal.empty())
+        throw ETemplateTooLarge("Le modèle \"" + ExtractFileName(templatePath) +
+                                "\" est refusé : " + job.refusal);
+      if (!fError.erfType) fError.erfType = job.osError;
+      throw ESTCabinet(fError, false);
+    }
+    current = job.nextCabinet.empty() ? std::string() : ExpandFileName(job.nextCabinet);
+    if (!current.empty() && (!IsRegularFile(current) || done.count(current))) current.clear();
+  }
+
+  const Output *ini = nullptr, *page = nullptr;
+  for (const Output &o : job.outputs) {
+    if (o.role == Role::Ini && !ini) ini = &o;
+    if (o.role == Role::Page && !page) page = &o;
+  }
+  const std::string iniText = ini ? ini->data : std::string();
+  record.collection = Text(IniTextValue(iniText, "General", "Collection", kUnknowed));
+  record.display = Text(IniTextValue(iniText, "General", "Display", kUnknowed));
+  record.trademark = Text(IniTextValue(iniText, "TradeMark", "TradeMark", kUnknowed));
+  record.pictures.clear();
+  for (const Output &o : job.outputs) {
+    if (o.role != Role::Picture) continue;
+    TMemoryStream head(std::vector<uint8_t>(o.data.begin(), o.data.end()));
+    TDCImageInfo info;
+    info.ReadInfo(head);
+    record.pictures.push_back({o.name, TypeName(info.ImageType), o.bytes, info.Width, info.Height});
+  }
+  if (!page) {
+    record.font.clear();
+    record.fontInstalled = false;
+    record.title.clear();
+    throw Exception("Le modèle \"" + ExtractFileName(templatePath) +
+                    "\" n'a pas de page \"Flavor.htm\".");
+  }
+  record.font = Text(TemplateFontName(page->data));
+  record.fontInstalled = !record.font.empty() && fontCheck && fontCheck(record.font);
+  record.title = Text(PageTitle(page->data));
+}
+
+} // namespace plm

@@ -1,0 +1,38 @@
+#pragma once
+// Reads what the catalogue keeps of one template straight from its cabinet, in memory:
+// "content.ini" and the page are decompressed into buffers, the pictures only as far as
+// their headers go, and nothing is written to disk. The limits of the preview hold: a
+// template whose file list goes beyond them is refused before anything is expanded.
+#include "catalogue/TemplateRecord.h"
+#include "platform/plmcab/fdi_fci.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace plm {
+
+// Whether a font family (UTF-8) is installed.
+using FontCheck = std::function<bool(std::string_view family)>;
+
+class TTemplateReader {
+public:
+  TTemplateReader();
+  ~TTemplateReader();
+  TTemplateReader(const TTemplateReader &) = delete;
+  TTemplateReader &operator=(const TTemplateReader &) = delete;
+
+  // Fills every field but path, size and time. Raises the cabinet reader's ESTCabinet for
+  // an archive it cannot read, ETemplateTooLarge for a template beyond the limits, and
+  // Exception when the template holds no page.
+  void Read(const std::string &templatePath, TemplateRecord &record, const FontCheck &fontCheck);
+
+private:
+  HFDI fContext = nullptr; // the cabinet library's decompression context
+  ERF fError{};            // where the context reports its failures
+};
+
+// The text between the page's first <TITLE> and </TITLE> (any case), blanks trimmed.
+std::string PageTitle(std::string_view page);
+
+} // namespace plm
