@@ -18,7 +18,7 @@
 #include "platform/GraphicsStart.h"
 #include "platform/LineList.h"
 #include "platform/TempDir.h"
-#include "samples/SampleArt.h"
+#include "bench/support/TwentyPictures.h"
 
 #include <benchmark/benchmark.h>
 
@@ -53,36 +53,7 @@ void MakeData() {
   ::setenv("XDG_CONFIG_HOME", (gRoot + "/config").c_str(), 1);
   plm::SetSettingsFileOverride(gRoot + "/plmlooker.ini");
 
-  std::vector<std::pair<std::string, std::string>> files;
-  std::string images;
-  auto add = [&](const std::string &name, const std::string &bytes) {
-    const std::string path = gRoot + "/stage/" + name;
-    plm::samples::WriteFile(path, bytes);
-    files.emplace_back(path, name);
-  };
-  for (int i = 0; i < 20; ++i) {
-    std::string name, bytes;
-    if (i % 3 == 0) {
-      name = "photo" + std::to_string(i) + ".jpg";
-      bytes =
-          plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 170, 140, i), "jpeg", 80);
-    } else if (i % 3 == 1) {
-      name = "tile" + std::to_string(i) + ".png";
-      bytes = plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 72, 72, i), "png");
-    } else {
-      name = "flower" + std::to_string(i) + ".gif";
-      bytes = plm::samples::EncodeGif({plm::samples::PaintPicture("noise", 90, 90, i)});
-    }
-    add(name, bytes);
-    images += "<IMG src=\"" + name + "\">";
-  }
-  add("content.ini", "[General]\r\nCollection=Banc d'essai\r\nDisplay=Vingt images\r\n"
-                     "[TradeMark]\r\nTradeMark=Plumora\r\n");
-  add("Flavor.htm", "<HTML><BODY><TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: "
-                    "Liberation Sans; FONT-SIZE: 12pt\">x</TD></TR><TR><TD>" +
-                        images + "</TD></TR></TABLE></BODY></HTML>");
-  for (const char *n : {"a.plm", "b.plm"})
-    plm::samples::PackTemplate(gLetters + "/" + n, files);
+  plmbench::WriteTwentyPictureTemplate(gRoot + "/stage", {gLetters + "/a.plm", gLetters + "/b.plm"});
   gTemplateBytes = plm::FileSize(gLetters + "/a.plm");
 }
 

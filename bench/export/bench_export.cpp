@@ -4,7 +4,7 @@
 // export at most twice the preview.
 //
 // The template is bench_app's: about 300 KB, 20 pictures (JPEG, PNG and GIF), all used.
-#include "samples/SampleArt.h"
+#include "bench/support/TwentyPictures.h"
 
 #include <benchmark/benchmark.h>
 
@@ -30,37 +30,8 @@ std::string gRoot;
 std::string gTemplate;
 
 void MakeTemplate() {
-  fs::create_directories(gRoot + "/stage");
-  std::vector<std::pair<std::string, std::string>> files;
-  std::string images;
-  const auto add = [&](const std::string &name, const std::string &bytes) {
-    const std::string path = gRoot + "/stage/" + name;
-    plm::samples::WriteFile(path, bytes);
-    files.emplace_back(path, name);
-  };
-  for (int i = 0; i < 20; ++i) {
-    std::string name, bytes;
-    if (i % 3 == 0) {
-      name = "photo" + std::to_string(i) + ".jpg";
-      bytes =
-          plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 170, 140, i), "jpeg", 80);
-    } else if (i % 3 == 1) {
-      name = "tile" + std::to_string(i) + ".png";
-      bytes = plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 72, 72, i), "png");
-    } else {
-      name = "flower" + std::to_string(i) + ".gif";
-      bytes = plm::samples::EncodeGif({plm::samples::PaintPicture("noise", 90, 90, i)});
-    }
-    add(name, bytes);
-    images += "<IMG src=\"" + name + "\">";
-  }
-  add("content.ini", "[General]\r\nCollection=Banc d'essai\r\nDisplay=Vingt images\r\n"
-                     "[TradeMark]\r\nTradeMark=Plumora\r\n");
-  add("Flavor.htm", "<HTML><BODY><TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: "
-                    "Liberation Sans; FONT-SIZE: 12pt\">x</TD></TR><TR><TD>" +
-                        images + "</TD></TR></TABLE></BODY></HTML>");
   gTemplate = gRoot + "/Vingt.plm";
-  plm::samples::PackTemplate(gTemplate, files);
+  plmbench::WriteTwentyPictureTemplate(gRoot + "/stage", {gTemplate});
 }
 
 bool Run(const std::string &command) {

@@ -9,11 +9,11 @@
 //   Targets: at most 2 x the peer and at most 500 ms.
 // Both report the longest hold of the interface thread meanwhile (target <= 50 ms).
 #include "bench/support/HeldInterface.h"
+#include "bench/support/TwentyPictures.h"
 #include "gallery/ThumbnailProvider.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSys.h"
 #include "platform/TempFolder.h"
-#include "samples/SampleArt.h"
 
 #include <benchmark/benchmark.h>
 
@@ -40,36 +40,9 @@ std::string gWarmCache;
 double gColdPerTemplate = 0, gPeerPerTemplate = 0, gWarmMs = 0, gReadMs = 0;
 double gColdHold = 0, gWarmHold = 0, gIdleHold = 0;
 
-// The template of bench_app: 20 pictures (JPEG, PNG, GIF) shown by its page, about 300 KB.
+// The template of bench_app without its trade mark.
 void WriteBigTemplate(const std::string &path) {
-  const std::string stage = gRoot->Path() + "/stage";
-  plm::ForceDirectories(stage);
-  std::vector<std::pair<std::string, std::string>> files;
-  std::string images;
-  auto add = [&](const std::string &name, const std::string &bytes) {
-    plm::samples::WriteFile(stage + "/" + name, bytes);
-    files.emplace_back(stage + "/" + name, name);
-  };
-  for (int i = 0; i < 20; ++i) {
-    std::string name, bytes;
-    if (i % 3 == 0) {
-      name = "photo" + std::to_string(i) + ".jpg";
-      bytes = plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 170, 140, i), "jpeg", 80);
-    } else if (i % 3 == 1) {
-      name = "tile" + std::to_string(i) + ".png";
-      bytes = plm::samples::EncodePicture(plm::samples::PaintPicture("noise", 72, 72, i), "png");
-    } else {
-      name = "flower" + std::to_string(i) + ".gif";
-      bytes = plm::samples::EncodeGif({plm::samples::PaintPicture("noise", 90, 90, i)});
-    }
-    add(name, bytes);
-    images += "<IMG src=\"" + name + "\">";
-  }
-  add("content.ini", "[General]\r\nCollection=Banc d'essai\r\nDisplay=Vingt images\r\n");
-  add("Flavor.htm", "<HTML><BODY><TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: "
-                    "Liberation Sans; FONT-SIZE: 12pt\">x</TD></TR><TR><TD>" +
-                        images + "</TD></TR></TABLE></BODY></HTML>");
-  plm::samples::PackTemplate(path, files);
+  plmbench::WriteTwentyPictureTemplate(gRoot->Path() + "/stage", {path}, false);
 }
 
 bool MakeData() {
