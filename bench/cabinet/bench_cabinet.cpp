@@ -7,6 +7,8 @@
 // at start and removed at the end.
 #include "cabinet/CabSTComps.h"
 
+#include "bench/support/Interleaved.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -340,14 +342,7 @@ int main(int argc, char **argv) {
   add("BM_gcab", BM_gcab, 1);
   add("BM_plmtool_list", BM_plmtool_list, 20);
   add("BM_cabextract_list", BM_cabextract_list, 20);
-  // The repetitions of the benchmarks run in a random order, so that the state the machine
-  // is in at one moment (another program's work, the write-back of earlier runs) weighs
-  // on every benchmark alike instead of on the one that happens to run then.
-  std::vector<char *> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int count = int(args.size());
-  benchmark::Initialize(&count, args.data());
+  plmbench::InitializeInterleaved(argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char *a, const char *b) {

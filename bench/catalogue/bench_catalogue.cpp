@@ -12,6 +12,8 @@
 #include "catalogue/CatalogueStore.h"
 #include "platform/InstalledFonts.h"
 
+#include "bench/support/Interleaved.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -261,11 +263,7 @@ int main(int argc, char **argv) {
   add("BM_find", BM_find, 5, 5);
   add("BM_plmtool_search", BM_plmtool_search, 5, 5);
   add("BM_search_one_word", BM_search_one_word, 1, 41);
-  std::vector<char *> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int count = int(args.size());
-  benchmark::Initialize(&count, args.data());
+  plmbench::InitializeInterleaved(argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const char *a, const char *b, const char *target) {

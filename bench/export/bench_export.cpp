@@ -4,6 +4,7 @@
 // export at most twice the preview.
 //
 // The template is bench_app's: about 300 KB, 20 pictures (JPEG, PNG and GIF), all used.
+#include "bench/support/Interleaved.h"
 #include "bench/support/TwentyPictures.h"
 
 #include <benchmark/benchmark.h>
@@ -104,11 +105,7 @@ int main(int argc, char **argv) {
   add("BM_plmtool_export_eml", BM_plmtool_export_eml);
   add("BM_plmtool_export_html", BM_plmtool_export_html);
   add("BM_plmtool_preview", BM_plmtool_preview);
-  std::vector<char *> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int count = int(args.size());
-  benchmark::Initialize(&count, args.data());
+  plmbench::InitializeInterleaved(argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (const char *a : {"BM_plmtool_export_eml", "BM_plmtool_export_html"}) {
