@@ -6,6 +6,7 @@
 #include "platform/InstalledFonts.h"
 #include "platform/Strings.h"
 #include "tools/Commands.h"
+#include "tools/ProgressBar.h"
 
 #include <cstdio>
 #include <string>
@@ -29,10 +30,8 @@ plm::CatalogueProgress ProgressOnStandardError() {
   return [terminal, last = size_t(0)](size_t done, size_t total) mutable {
     if (total == 0) return;
     if (terminal) {
-      constexpr size_t kWidth = 40;
-      const size_t filled = done * kWidth / total;
-      std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
-                   std::string(kWidth - filled, ' ').c_str(), done, total);
+      std::fprintf(stderr, "\r%s %zu/%zu", plmtool::ProgressBar(done, total, 40).c_str(), done,
+                   total);
       if (done == total) std::fputc('\n', stderr);
     } else if (done == total || done >= last + 1000 || done == 0) {
       std::fprintf(stderr, "%zu/%zu\n", done, total);

@@ -3,6 +3,7 @@
 // for all of them). A progress bar on a terminal, a line a template otherwise; then how
 // many were made, already there, or failed. Exit 1 when any failed.
 #include "tools/Commands.h"
+#include "tools/ProgressBar.h"
 
 #include "gallery/RenderProcess.h"
 #include "gallery/ThumbnailCache.h"
@@ -22,7 +23,7 @@
 namespace {
 
 const char kUsage[] = "usage: plmtool thumbnails [--recursive] FOLDER...\n";
-constexpr int kBarWidth = 30;
+constexpr size_t kBarWidth = 30;
 constexpr int kMaxChanges = 3;
 
 bool IsTemplateName(const std::string &name) {
@@ -58,9 +59,8 @@ public:
     if (!fBar) {
       std::printf("%s: %s\n", plm::ToDisplayUtf8(path).c_str(), what);
     } else {
-      const int filled = fTotal ? int(fDone * kBarWidth / fTotal) : kBarWidth;
-      std::printf("\r[%s%s] %zu / %zu", std::string(size_t(filled), '#').c_str(),
-                  std::string(size_t(kBarWidth - filled), ' ').c_str(), fDone, fTotal);
+      std::printf("\r%s %zu / %zu", plmtool::ProgressBar(fDone, fTotal, kBarWidth).c_str(), fDone,
+                  fTotal);
       if (fDone == fTotal) std::printf("\n");
     }
     std::fflush(stdout);
