@@ -8,6 +8,7 @@
 #include "cabinet/CabSTComps.h"
 
 #include "bench/support/Interleaved.h"
+#include "bench/support/XorShift.h"
 
 #include <benchmark/benchmark.h>
 
@@ -58,13 +59,7 @@ void MakeData() {
   fs::create_directories(gRoot + "/src");
   static const char *words[] = {"lettre ",  "papier ", "fleur ",   "couleur ", "<td>",
                                 "</p>\r\n", "image ",  "bordure ", "fond ",    "texte "};
-  uint32_t x = 2463534242u;
-  auto next = [&] {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return x;
-  };
+  plmbench::TXorShift32 next{2463534242u};
   std::string buf;
   for (int i = 0; i < kFiles; ++i) {
     buf.clear();
@@ -263,13 +258,7 @@ bool MakeShmCabinet() {
   if (!::mkdtemp(tmpl)) return false;
   gShm = tmpl;
   fs::create_directories(gShm + "/src");
-  uint32_t x = 88172645u;
-  auto next = [&] {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return x;
-  };
+  plmbench::TXorShift32 next{88172645u};
   std::string cmd = "cd " + Quote(gShm + "/src") + " && gcab -c -z ../g.cab";
   std::string buf;
   for (int i = 0; i < 400; ++i) {

@@ -13,6 +13,7 @@
 #include "platform/InstalledFonts.h"
 
 #include "bench/support/Interleaved.h"
+#include "bench/support/XorShift.h"
 
 #include <benchmark/benchmark.h>
 
@@ -76,13 +77,7 @@ void MakeTree() {
   const std::string src = gTree + ".src";
   fs::create_directories(src);
   std::vector<std::string> variants;
-  uint32_t x = 2463534242u;
-  auto next = [&] {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return x;
-  };
+  plmbench::TXorShift32 next{2463534242u};
   for (int v = 0; v < kVariants; ++v) {
     const std::string collection = kCollections[v % std::size(kCollections)];
     const std::string display = std::string(kWords[v % std::size(kWords)]) + " " +
