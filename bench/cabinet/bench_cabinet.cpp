@@ -7,7 +7,7 @@
 // at start and removed at the end.
 #include "cabinet/CabSTComps.h"
 
-#include "bench/support/Interleaved.h"
+#include "bench/support/BenchRuns.h"
 #include "bench/support/XorShift.h"
 
 #include <benchmark/benchmark.h>
@@ -308,15 +308,11 @@ int main(int argc, char **argv) {
   // counts.
   const auto add = [](const char *name, void (*fn)(benchmark::State &), int iterations,
                       int repetitions = 7) {
-    benchmark::RegisterBenchmark(name, fn)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->Iterations(iterations)
-        ->Repetitions(repetitions)
-        ->ComputeStatistics(
-            "min",
-            [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); })
-        ->ReportAggregatesOnly(true);
+    plmbench::ReportBest(benchmark::RegisterBenchmark(name, fn)
+                             ->Unit(benchmark::kMillisecond)
+                             ->UseRealTime()
+                             ->Iterations(iterations)
+                             ->Repetitions(repetitions));
   };
   add("BM_TSTCabReader", BM_TSTCabReader, 1);
   add("BM_cabextract", BM_cabextract, 1);

@@ -12,7 +12,7 @@
 #include "catalogue/CatalogueStore.h"
 #include "platform/InstalledFonts.h"
 
-#include "bench/support/Interleaved.h"
+#include "bench/support/BenchRuns.h"
 #include "bench/support/XorShift.h"
 
 #include <benchmark/benchmark.h>
@@ -238,15 +238,10 @@ int main(int argc, char **argv) {
 
   const auto add = [](const char *name, void (*fn)(benchmark::State &), int iterations,
                       int repetitions, bool manual = false) {
-    auto *b = benchmark::RegisterBenchmark(name, fn)
-                  ->Unit(benchmark::kMillisecond)
-                  ->Iterations(iterations)
-                  ->Repetitions(repetitions)
-                  ->ComputeStatistics("min",
-                                      [](const std::vector<double> &v) {
-                                        return *std::min_element(v.begin(), v.end());
-                                      })
-                  ->ReportAggregatesOnly(true);
+    auto *b = plmbench::ReportBest(benchmark::RegisterBenchmark(name, fn)
+                                       ->Unit(benchmark::kMillisecond)
+                                       ->Iterations(iterations)
+                                       ->Repetitions(repetitions));
     if (manual)
       b->UseManualTime();
     else

@@ -4,7 +4,7 @@
 // export at most twice the preview.
 //
 // The template is bench_app's: about 300 KB, 20 pictures (JPEG, PNG and GIF), all used.
-#include "bench/support/Interleaved.h"
+#include "bench/support/BenchRuns.h"
 #include "bench/support/TwentyPictures.h"
 
 #include <benchmark/benchmark.h>
@@ -92,15 +92,11 @@ int main(int argc, char **argv) {
   std::printf("template: %.0f KB\n", double(fs::file_size(gTemplate)) / 1024);
 
   const auto add = [](const char *name, void (*fn)(benchmark::State &)) {
-    benchmark::RegisterBenchmark(name, fn)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->Iterations(5)
-        ->Repetitions(5)
-        ->ComputeStatistics(
-            "min",
-            [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); })
-        ->ReportAggregatesOnly(true);
+    plmbench::ReportBest(benchmark::RegisterBenchmark(name, fn)
+                             ->Unit(benchmark::kMillisecond)
+                             ->UseRealTime()
+                             ->Iterations(5)
+                             ->Repetitions(5));
   };
   add("BM_plmtool_export_eml", BM_plmtool_export_eml);
   add("BM_plmtool_export_html", BM_plmtool_export_html);
