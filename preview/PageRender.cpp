@@ -16,6 +16,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <new>
 
 namespace plm {
@@ -27,12 +28,28 @@ namespace {
 constexpr int kSettleMs = 3000;
 constexpr int kSettleStepMs = 5;
 constexpr int kStableMs = 30;
+// Under load the first frame can come long after the end of loading, the view showing
+// what it showed before (the previous page) or an empty area meanwhile: such a picture is
+// only taken once it has stayed this long (the same page again, or a page of one colour).
+constexpr int kUnpaintedMs = 2000;
 
 // Runs the events for about ms milliseconds.
 void RunEventsFor(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// Whether every pixel of the picture has the same colour.
+bool OneColour(const QImage &picture) {
+  const QImage p = picture.depth() == 32 ? picture : picture.convertToFormat(QImage::Format_RGB32);
+  if (p.isNull()) return true;
+  const QRgb first = p.pixel(0, 0);
+  for (int y = 0; y < p.height(); ++y) {
+    const auto *line = reinterpret_cast<const QRgb *>(p.constScanLine(y));
+    if (std::any_of(line, line + p.width(), [first](QRgb c) { return c != first; })) return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -114,6 +131,7 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     loop.quit();
   });
   limit.start(timeoutMs);
+  const QImage before = fView->grab().toImage();
   fView->load(target);
   if (outcome == Outcome::Waiting) loop.exec();
   switch (outcome) {
@@ -128,6 +146,7 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   // The first frame follows the end of loading: the picture is taken once it stops
   // changing.
   QImage shot, previous;
+  int unpainted = -1; // whether the picture that stays is unpainted, once known (0 or 1)
   QElapsedTimer clock, stable;
   clock.start();
   stable.start();
@@ -136,8 +155,14 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     if (outcome == Outcome::Crashed)
       throw EPageNotShown("Le moteur du navigateur s'est arrêté en affichant la page.");
     shot = fView->grab().toImage();
-    if (previous.isNull() || shot != previous) stable.restart();
-    else if (stable.elapsed() >= kStableMs) break;
+    if (previous.isNull() || shot != previous) {
+      stable.restart();
+    } else if (stable.elapsed() >= kStableMs) {
+      if (stable.elapsed() >= kUnpaintedMs) break;
+      if (unpainted < 0) unpainted = shot == before || OneColour(shot);
+      if (!unpainted) break;
+    }
+    if (stable.elapsed() < kStableMs) unpainted = -1;
     previous = shot;
   }
   if (shot.isNull()) throw EPageNotShown("La page n'a pas pu être dessinée.");
