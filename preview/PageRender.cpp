@@ -1,5 +1,6 @@
 #include "preview/PageRender.h"
 
+#include "cabinet/CabSTComps.h"
 #include "preview/PreviewGuard.h"
 #include "preview/PreviewPage.h"
 #include "preview/Snapshot.h"
@@ -15,6 +16,9 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
+#include <new>
+
 namespace plm {
 
 namespace {
@@ -24,12 +28,28 @@ namespace {
 constexpr int kSettleMs = 3000;
 constexpr int kSettleStepMs = 5;
 constexpr int kStableMs = 30;
+// Under load the first frame can come long after the end of loading, the view showing
+// what it showed before (the previous page) or an empty area meanwhile: such a picture is
+// only taken once it has stayed this long (the same page again, or a page of one colour).
+constexpr int kUnpaintedMs = 2000;
 
 // Runs the events for about ms milliseconds.
 void RunEventsFor(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// Whether every pixel of the picture has the same colour.
+bool OneColour(const QImage &picture) {
+  const QImage p = picture.depth() == 32 ? picture : picture.convertToFormat(QImage::Format_RGB32);
+  if (p.isNull()) return true;
+  const QRgb first = p.pixel(0, 0);
+  for (int y = 0; y < p.height(); ++y) {
+    const auto *line = reinterpret_cast<const QRgb *>(p.constScanLine(y));
+    if (std::any_of(line, line + p.width(), [first](QRgb c) { return c != first; })) return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -57,6 +77,8 @@ QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeou
   const std::string folder = JoinPath({work.Path(), "~plmlook"});
   TTemplatePreview preview(folder);
   preview.Extract(templatePath);
+  if (FindEntryNoCase(preview.Folder(), "Flavor.htm").empty())
+    throw EPageNotShown("Ce modèle n'a pas de page à afficher (Flavor.htm manque).");
   preview.LoadPage();
   preview.RewritePage();
   preview.SavePage();
@@ -109,6 +131,7 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     loop.quit();
   });
   limit.start(timeoutMs);
+  const QImage before = fView->grab().toImage();
   fView->load(target);
   if (outcome == Outcome::Waiting) loop.exec();
   switch (outcome) {
@@ -123,6 +146,7 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   // The first frame follows the end of loading: the picture is taken once it stops
   // changing.
   QImage shot, previous;
+  int unpainted = -1; // whether the picture that stays is unpainted, once known (0 or 1)
   QElapsedTimer clock, stable;
   clock.start();
   stable.start();
@@ -131,12 +155,38 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     if (outcome == Outcome::Crashed)
       throw EPageNotShown("Le moteur du navigateur s'est arrêté en affichant la page.");
     shot = fView->grab().toImage();
-    if (previous.isNull() || shot != previous) stable.restart();
-    else if (stable.elapsed() >= kStableMs) break;
+    if (previous.isNull() || shot != previous) {
+      stable.restart();
+    } else if (stable.elapsed() >= kStableMs) {
+      if (stable.elapsed() >= kUnpaintedMs) break;
+      if (unpainted < 0) unpainted = shot == before || OneColour(shot);
+      if (!unpainted) break;
+    }
+    if (stable.elapsed() < kStableMs) unpainted = -1;
     previous = shot;
   }
   if (shot.isNull()) throw EPageNotShown("La page n'a pas pu être dessinée.");
   return shot;
+}
+
+std::string TemplateFailureReason(const std::exception &e) {
+  if (const auto *cab = dynamic_cast<const ESTCabinet *>(&e)) {
+    switch (cab->ErrorCode) {
+    case FDIERROR_CABINET_NOT_FOUND: return "Le fichier du modèle n'a pas pu être ouvert.";
+    case FDIERROR_NOT_A_CABINET:
+      return "Ce fichier n'est pas un modèle : ce n'est pas une archive cabinet.";
+    case FDIERROR_ALLOC_FAIL: return "La mémoire a manqué pour décompresser ce modèle.";
+    case FDIERROR_TARGET_FILE:
+      return "Les fichiers du modèle n'ont pas pu être écrits dans le dossier temporaire.";
+    case FDIERROR_BAD_COMPR_TYPE:
+      return "L'archive du modèle utilise une compression qui n'est pas prise en charge.";
+    default: return "L'archive du modèle est endommagée ou incomplète.";
+    }
+  }
+  if (dynamic_cast<const std::bad_alloc *>(&e))
+    return "La mémoire a manqué pour afficher ce modèle.";
+  if (dynamic_cast<const Exception *>(&e)) return e.what(); // the program's own messages
+  return "Ce modèle ne peut pas être affiché.";
 }
 
 QImage RenderTemplatePage(const std::string &templatePath) {

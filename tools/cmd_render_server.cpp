@@ -101,7 +101,7 @@ std::string RenderOne(plm::TPageRenderer &renderer, const plm::TThumbnailCache &
     picture = plm::ThumbnailPicture(renderer.RenderTemplate(path, timeoutMs));
     PauseForTest(path);
   } catch (const std::exception &e) {
-    reason = QString::fromStdString(plm::ToDisplayUtf8(e.what()));
+    reason = QString::fromStdString(plm::ToDisplayUtf8(plm::TemplateFailureReason(e)));
   }
   if (!SameState(before, plm::TThumbnailCache::Stamp(path)))
     return std::string(1, plm::render::kChanged);
