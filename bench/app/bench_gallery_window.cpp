@@ -200,6 +200,7 @@ void BM_TemplateAdded(benchmark::State &state) {
   Window &w = TheWindow();
   w.Link->Open();
   TGalleryModel &model = w.Link->Window()->Model();
+  QTest::qWait(1000); // the files' watches are set up a batch per turn
   int n = 0;
   for (auto _ : state) {
     const std::string path = gLetters + "/added" + std::to_string(n++) + ".plm";
