@@ -70,8 +70,7 @@ void TGalleryModel::setEntries(std::vector<TGalleryEntry> entries) {
                  [](const auto &a, const auto &b) { return a.Path == b.Path; })) {
     // The same templates (a rewrite, a change to another file): the view keeps its place,
     // and the source keeps its work.
-    fEntries = std::move(entries);
-    if (!fEntries.empty()) emit dataChanged(index(0), index(rowCount() - 1));
+    Take(std::move(entries));
     return;
   }
   if (!Merge(entries)) {
@@ -81,8 +80,7 @@ void TGalleryModel::setEntries(std::vector<TGalleryEntry> entries) {
     Reindex();
     endResetModel();
   } else {
-    fEntries = std::move(entries);
-    if (!fEntries.empty()) emit dataChanged(index(0), index(rowCount() - 1));
+    Take(std::move(entries));
   }
   std::erase_if(fAnswers, [this](const auto &a) { return !fRows.count(a.first); });
   std::vector<std::string> paths;
@@ -136,6 +134,18 @@ bool TGalleryModel::Merge(const std::vector<TGalleryEntry> &entries) {
     i = end;
   }
   return true;
+}
+
+void TGalleryModel::Take(std::vector<TGalleryEntry> entries) {
+  // Only the rows whose text changed: the grid measures each changed row again.
+  int first = -1, last = -1;
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].Detail != fEntries[i].Detail || entries[i].Description != fEntries[i].Description) {
+      if (first < 0) first = int(i);
+      last = int(i);
+    }
+  fEntries = std::move(entries);
+  if (first >= 0) emit dataChanged(index(first), index(last));
 }
 
 void TGalleryModel::Reindex() {

@@ -62,6 +62,8 @@ private:
   // reordered or mostly new (nothing is changed then).
   bool Merge(const std::vector<TGalleryEntry> &entries);
   void Reindex();
+  // Entries of the same paths, in the same order, as the rows.
+  void Take(std::vector<TGalleryEntry> entries);
 
   TThumbnailSource &fSource;
   std::vector<TGalleryEntry> fEntries;
