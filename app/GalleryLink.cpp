@@ -151,6 +151,7 @@ void TGalleryLink::Reload() {
   fStamps = std::move(stamps);
   fWritten.clear();
   fWindow->SelectPath(list.FileName());
+  if (fSearch) fSearch->Describe();
   Watch();
 }
 

@@ -62,26 +62,96 @@ TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
 }
 
 void TGalleryModel::setEntries(std::vector<TGalleryEntry> entries) {
+  // A description read by the catalogue stays with its template when the new list has none.
+  for (auto &e : entries)
+    if (e.Description.isEmpty())
+      if (const int row = RowOf(e.Path); row >= 0) e.Description = fEntries[size_t(row)].Description;
   if (std::equal(entries.begin(), entries.end(), fEntries.begin(), fEntries.end(),
                  [](const auto &a, const auto &b) { return a.Path == b.Path; })) {
-    // The same templates (a rewrite, a change to another file): no reset, so the view
-    // keeps its place, and the source keeps its work.
-    fEntries = std::move(entries);
-    if (!fEntries.empty()) emit dataChanged(index(0), index(rowCount() - 1));
+    // The same templates (a rewrite, a change to another file): the view keeps its place,
+    // and the source keeps its work.
+    Take(std::move(entries));
     return;
   }
-  beginResetModel();
-  fEntries = std::move(entries);
-  fRows.clear();
-  std::vector<std::string> paths;
-  paths.reserve(fEntries.size());
-  for (size_t i = 0; i < fEntries.size(); ++i) {
-    fRows.emplace(fEntries[i].Path, int(i));
-    paths.push_back(fEntries[i].Path);
+  if (!Merge(entries)) {
+    // Another folder or another order: everything anew.
+    beginResetModel();
+    fEntries = std::move(entries);
+    Reindex();
+    endResetModel();
+  } else {
+    Take(std::move(entries));
   }
   std::erase_if(fAnswers, [this](const auto &a) { return !fRows.count(a.first); });
-  endResetModel();
+  std::vector<std::string> paths;
+  paths.reserve(fEntries.size());
+  for (const auto &e : fEntries) paths.push_back(e.Path);
   fSource.setTemplates(paths);
+}
+
+bool TGalleryModel::Merge(const std::vector<TGalleryEntry> &entries) {
+  // Templates added or removed among the same ones kept in the same order: rows are
+  // removed and inserted in runs, so the view keeps its place and its selection.
+  std::unordered_map<std::string, int> wanted;
+  wanted.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) wanted.emplace(entries[i].Path, int(i));
+  size_t kept = 0;
+  int last = -1;
+  for (const auto &e : fEntries) {
+    const auto it = wanted.find(e.Path);
+    if (it == wanted.end()) continue;
+    if (it->second <= last) return false; // reordered
+    last = it->second;
+    ++kept;
+  }
+  // Mostly new rows: one reset is cheaper than many small moves.
+  if (kept * 2 < fEntries.size() || kept * 2 < entries.size()) return false;
+  for (size_t end = fEntries.size(); end > 0;) {
+    if (wanted.count(fEntries[end - 1].Path)) {
+      --end;
+      continue;
+    }
+    size_t begin = end - 1;
+    while (begin > 0 && !wanted.count(fEntries[begin - 1].Path)) --begin;
+    beginRemoveRows({}, int(begin), int(end) - 1);
+    fEntries.erase(fEntries.begin() + std::ptrdiff_t(begin), fEntries.begin() + std::ptrdiff_t(end));
+    Reindex();
+    endRemoveRows();
+    end = begin;
+  }
+  for (size_t i = 0; i < entries.size();) {
+    if (i < fEntries.size() && fEntries[i].Path == entries[i].Path) {
+      ++i;
+      continue;
+    }
+    size_t end = i + 1;
+    while (end < entries.size() && !fRows.count(entries[end].Path)) ++end;
+    beginInsertRows({}, int(i), int(end) - 1);
+    fEntries.insert(fEntries.begin() + std::ptrdiff_t(i), entries.begin() + std::ptrdiff_t(i),
+                    entries.begin() + std::ptrdiff_t(end));
+    Reindex();
+    endInsertRows();
+    i = end;
+  }
+  return true;
+}
+
+void TGalleryModel::Take(std::vector<TGalleryEntry> entries) {
+  // Only the rows whose text changed: the grid measures each changed row again.
+  int first = -1, last = -1;
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].Detail != fEntries[i].Detail || entries[i].Description != fEntries[i].Description) {
+      if (first < 0) first = int(i);
+      last = int(i);
+    }
+  fEntries = std::move(entries);
+  if (first >= 0) emit dataChanged(index(first), index(last));
+}
+
+void TGalleryModel::Reindex() {
+  fRows.clear();
+  fRows.reserve(fEntries.size());
+  for (size_t i = 0; i < fEntries.size(); ++i) fRows.emplace(fEntries[i].Path, int(i));
 }
 
 int TGalleryModel::RowOf(const std::string &path) const {
@@ -107,12 +177,16 @@ void TGalleryModel::Refresh(const std::string &path) {
   fSource.refresh(path);
 }
 
-void TGalleryModel::SetDescription(const std::string &path, const QString &description) {
-  const int row = RowOf(path);
-  if (row < 0) return;
-  fEntries[size_t(row)].Description = description;
-  const QModelIndex i = index(row);
-  emit dataChanged(i, i, {Qt::AccessibleDescriptionRole});
+void TGalleryModel::SetDescriptions(const std::vector<std::pair<std::string, QString>> &descriptions) {
+  int first = rowCount(), last = -1;
+  for (const auto &[path, description] : descriptions) {
+    const int row = RowOf(path);
+    if (row < 0 || fEntries[size_t(row)].Description == description) continue;
+    fEntries[size_t(row)].Description = description;
+    first = std::min(first, row);
+    last = std::max(last, row);
+  }
+  if (last >= 0) emit dataChanged(index(first), index(last), {Qt::AccessibleDescriptionRole});
 }
 
 void TGalleryModel::SetVisibleRows(int first, int last) {

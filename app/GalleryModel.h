@@ -10,6 +10,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class TThumbnailSource;
@@ -43,7 +44,7 @@ public:
   void Refresh(const std::string &path);
   // What assistive technologies read after the template's name (its display name and
   // collection, once something has read them).
-  void SetDescription(const std::string &path, const QString &description);
+  void SetDescriptions(const std::vector<std::pair<std::string, QString>> &descriptions);
   // The rows shown on screen, asked before the others.
   void SetVisibleRows(int first, int last);
 
@@ -57,6 +58,12 @@ private:
     QString reason;
   };
   void Answer(const std::string &path, TAnswer answer);
+  // Moves the rows to the entries by removing and inserting runs; false when they are
+  // reordered or mostly new (nothing is changed then).
+  bool Merge(const std::vector<TGalleryEntry> &entries);
+  void Reindex();
+  // Entries of the same paths, in the same order, as the rows.
+  void Take(std::vector<TGalleryEntry> entries);
 
   TThumbnailSource &fSource;
   std::vector<TGalleryEntry> fEntries;

@@ -1,6 +1,7 @@
 #include "app/GallerySearch.h"
 
 #include "app/CatalogueSearch.h"
+#include "app/GalleryModel.h"
 #include "app/UGallery.h"
 #include "catalogue/Catalogue.h"
 
@@ -17,6 +18,13 @@ namespace {
 constexpr int kTypingPauseMs = 40;
 
 QString Decoded(const std::string &bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+// What assistive technologies read after a template's name: its display name and
+// collection, or why it could not be read.
+QString DescriptionOf(const plm::TemplateRecord &r) {
+  if (!r.failure.empty()) return QString::fromStdString(r.failure);
+  return QString::fromStdString(r.display) + QStringLiteral(", ") + QString::fromStdString(r.collection);
+}
 
 } // namespace
 
@@ -98,6 +106,7 @@ void TGallerySearch::Changed() {
 
 void TGallerySearch::Ask() {
   if (!Active() || fFolder.empty()) return;
+  fDescribing = 0;
   plm::CatalogueQuery q;
   q.text = SearchEdit->text().toStdString();
   q.folder = fFolder;
@@ -113,7 +122,23 @@ void TGallerySearch::ShowProgress(int done, int total) {
                       : QString());
 }
 
-void TGallerySearch::Show(quint64, const std::vector<plm::TemplateRecord> &found) {
+void TGallerySearch::Describe() {
+  if (Active() || fFolder.empty()) return;
+  plm::CatalogueQuery q; // no words: every template of the folder
+  q.folder = fFolder;
+  fDescribing = fSearch->Find(q);
+}
+
+void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord> &found) {
+  if (request == fDescribing) {
+    fDescribing = 0;
+    if (Active()) return;
+    std::vector<std::pair<std::string, QString>> descriptions;
+    descriptions.reserve(found.size());
+    for (const auto &r : found) descriptions.emplace_back(r.path, DescriptionOf(r));
+    fGallery.Model().SetDescriptions(descriptions);
+    return;
+  }
   if (!Active()) return;
   const std::string searched = plm::CatalogueFolder(fFolder);
   std::vector<TGalleryEntry> entries;
@@ -128,10 +153,7 @@ void TGallerySearch::Show(quint64, const std::vector<plm::TemplateRecord> &found
     const size_t skip = searched == "/" ? 1 : searched.size() + 1;
     if (folder != searched && folder.size() > skip) relative = folder.substr(skip);
     e.Detail = Decoded(relative);
-    e.Description = r.failure.empty()
-                        ? QString::fromStdString(r.display) + QStringLiteral(", ") +
-                              QString::fromStdString(r.collection)
-                        : QString::fromStdString(r.failure);
+    e.Description = DescriptionOf(r);
     entries.push_back(std::move(e));
   }
   Status->setText(found.empty() ? QString::fromUtf8("Aucun modèle trouvé")

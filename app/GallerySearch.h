@@ -39,6 +39,9 @@ public:
   bool Covers(const std::string &folder) const;
   // The folder's files changed: the next answer catalogues it again.
   void Invalidate();
+  // Gives the gallery's templates of the folder their display name and collection as their
+  // description, once the catalogue has read them (off the interface thread).
+  void Describe();
 
 signals:
   void Cleared();
@@ -54,4 +57,5 @@ private:
   QTimer *fDelay = nullptr;
   std::string fFolder;
   bool fWasActive = false;
+  quint64 fDescribing = 0; // the request of Describe, while it is the newest
 };

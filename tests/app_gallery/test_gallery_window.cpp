@@ -87,6 +87,7 @@ protected:
       fSource = source.get();
       return source;
     });
+    fLink->SetCatalogueFile(fRoot + "/cache/catalogue.sqlite");
     return main;
   }
   TF_Gallery &OpenGallery() {
@@ -161,7 +162,8 @@ TEST_F(GalleryWindow, OpensOnF4WithPlaceholdersThenPicturesAndNamedFailures) {
   EXPECT_EQ(g.Model().StateAt(1), TGalleryModel::State::Failed);
   EXPECT_EQ(g.Model().index(1).data(Qt::ToolTipRole).toString(), reason);
 
-  // On the accessibility tree: a list of items named by file name, the failure described.
+  // On the accessibility tree: a list of items named by file name, described by their
+  // display name and collection once the catalogue has read them, the failure by its reason.
   QAccessibleInterface *list = QAccessible::queryAccessibleInterface(g.Grid);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->role(), QAccessible::List);
@@ -174,6 +176,8 @@ TEST_F(GalleryWindow, OpensOnF4WithPlaceholdersThenPicturesAndNamedFailures) {
     EXPECT_EQ(item->role(), QAccessible::ListItem);
     EXPECT_EQ(item->text(QAccessible::Name), names[i]);
   }
+  QTRY_COMPARE(list->child(0)->text(QAccessible::Description), QStringLiteral("A.plm, Essais"));
+  QTRY_COMPARE(list->child(2)->text(QAccessible::Description), QStringLiteral("c.plm, Essais"));
   EXPECT_EQ(list->child(1)->text(QAccessible::Description), reason);
   EXPECT_EQ(QAccessible::queryAccessibleInterface(g.Progress)->text(QAccessible::Name),
             g.Progress->text());
@@ -281,8 +285,18 @@ TEST_F(GalleryWindow, FollowsTheFolderAndItsChanges) {
   main->FileListBox->setItemIndex(1); // c.plm, kept through the changes below
   fSource->AnswerAll();
 
+  // Added and removed templates come and go as rows, never by a reset of the whole grid
+  // (which would throw the user's scrolling away), and get their descriptions.
+  QSignalSpy resets(&g.Model(), &QAbstractItemModel::modelReset);
+  QSignalSpy inserted(&g.Model(), &QAbstractItemModel::rowsInserted);
+  QSignalSpy removed(&g.Model(), &QAbstractItemModel::rowsRemoved);
   Template(second, "b.plm", "B");
   QTRY_COMPARE(Rows(g), (std::vector<std::string>{"a.plm", "b.plm", "c.plm"}));
+  ASSERT_EQ(inserted.count(), 1);
+  EXPECT_EQ(inserted[0][1].toInt(), 1);
+  EXPECT_EQ(inserted[0][2].toInt(), 1);
+  QTRY_COMPARE(g.Model().index(1).data(Qt::AccessibleDescriptionRole).toString(),
+               QStringLiteral("B, Essais"));
   EXPECT_EQ(ListItems(*main), Rows(g));
   EXPECT_EQ(g.SelectedPath(), second + "/c.plm");
   EXPECT_EQ(main->FileListBox->FileName(), second + "/c.plm");
@@ -293,6 +307,9 @@ TEST_F(GalleryWindow, FollowsTheFolderAndItsChanges) {
   QTRY_COMPARE(Rows(g), (std::vector<std::string>{"b.plm", "c.plm", "d.plm"}));
   DeleteFile(second + "/b.plm");
   QTRY_COMPARE(Rows(g), (std::vector<std::string>{"c.plm", "d.plm"}));
+  EXPECT_EQ(resets.count(), 0);
+  EXPECT_EQ(removed.count(), 2);
+  EXPECT_EQ(g.SelectedPath(), second + "/c.plm");
 
   // Rewritten in place, under the same name: its picture is made again.
   fSource->Refreshed.clear();
