@@ -19,6 +19,7 @@
 #include "platform/LineList.h"
 #include "platform/TempDir.h"
 #include "bench/support/TwentyPictures.h"
+#include "bench/support/ViewerSandbox.h"
 
 #include <benchmark/benchmark.h>
 
@@ -43,15 +44,8 @@ double gWarmMs = 0; // the warm preview's mean wall time
 constexpr const char *kPeerRun = "PLM_BENCH_OPENGL_PEER";
 
 void MakeData() {
-  char tmpl[] = "/tmp/plm-bench-app-XXXXXX";
-  gRoot = ::mkdtemp(tmpl);
+  gRoot = plmbench::MakeViewerSandbox("/tmp/plm-bench-app-XXXXXX");
   gLetters = gRoot + "/letters";
-  plm::ForceDirectories(gLetters);
-  plm::ForceDirectories(gRoot + "/temp", 0700);
-  plm::ForceDirectories(gRoot + "/stage");
-  plm::TempPath = gRoot + "/temp/";
-  ::setenv("XDG_CONFIG_HOME", (gRoot + "/config").c_str(), 1);
-  plm::SetSettingsFileOverride(gRoot + "/plmlooker.ini");
 
   plmbench::WriteTwentyPictureTemplate(gRoot + "/stage", {gLetters + "/a.plm", gLetters + "/b.plm"});
   gTemplateBytes = plm::FileSize(gLetters + "/a.plm");

@@ -23,6 +23,7 @@
 #include "platform/FileSys.h"
 #include "platform/GraphicsStart.h"
 #include "samples/SampleArt.h"
+#include "bench/support/ViewerSandbox.h"
 
 #include <benchmark/benchmark.h>
 
@@ -119,17 +120,10 @@ Hold LongestHold(const std::function<void(std::function<void()>)> &start) {
 }
 
 void MakeData() {
-  char tmpl[] = "/tmp/plm-bench-gallery-window-XXXXXX";
-  gRoot = ::mkdtemp(tmpl);
+  gRoot = plmbench::MakeViewerSandbox("/tmp/plm-bench-gallery-window-XXXXXX");
   gLetters = gRoot + "/letters";
-  plm::ForceDirectories(gLetters);
-  plm::ForceDirectories(gRoot + "/temp", 0700);
-  plm::ForceDirectories(gRoot + "/stage");
-  plm::TempPath = gRoot + "/temp/";
-  ::setenv("XDG_CONFIG_HOME", (gRoot + "/config").c_str(), 1);
   ::setenv("XDG_CACHE_HOME", (gRoot + "/cache").c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", (gRoot + "/temp").c_str(), 1);
-  plm::SetSettingsFileOverride(gRoot + "/plmlooker.ini");
   std::vector<std::pair<std::string, std::string>> files;
   const auto add = [&](const std::string &name, const std::string &bytes) {
     plm::samples::WriteFile(gRoot + "/stage/" + name, bytes);
