@@ -43,6 +43,21 @@ struct Reference {
   const char *found; // relative to the template's folder; empty: refused
 };
 
+// Rows are named by the reference, bytes outside printable ASCII escaped, so that test
+// names stay the same from one build to the next.
+void PrintTo(const Reference &r, std::ostream *os) {
+  *os << '"';
+  for (const unsigned char c : std::string(r.name)) {
+    if (c >= 0x20 && c < 0x7F) {
+      *os << c;
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      *os << "\\x" << kHex[c >> 4] << kHex[c & 15];
+    }
+  }
+  *os << '"';
+}
+
 class FindTemplateFileCase : public testing::TestWithParam<Reference> {};
 
 TEST_P(FindTemplateFileCase, FindsTheStoredNameOrRefuses) {
