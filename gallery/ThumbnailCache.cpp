@@ -1,5 +1,7 @@
 #include "gallery/ThumbnailCache.h"
 
+#include "gallery/ThumbnailPng.h"
+
 #include "platform/AppPaths.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSys.h"
@@ -40,11 +42,23 @@ QImage WithKeys(QImage image, const TTemplateStamp &stamp) {
 }
 
 // The entry's picture when its keys name this state of the template; null otherwise.
-// The keys are read from the decoded picture: the reader's own text query splits keys at
-// their first ":", which the standard's "Thumb::" names hold.
+// Entries as the cache writes them take the quick reader; others the general one, whose
+// keys are read from the decoded picture: its own text query splits keys at their first
+// ":", which the standard's "Thumb::" names hold.
 QImage ReadMatching(const std::string &path, const TTemplateStamp &stamp) {
-  QImageReader reader(QString::fromStdString(path), "png");
-  QImage image = reader.read();
+  std::string bytes;
+  if (!ReadFileBytes(path, bytes)) return QImage();
+  QImage image;
+  switch (ReadThumbnailPng(bytes.data(), bytes.size(), image)) {
+  case PngRead::Done: break;
+  case PngRead::Damaged: return QImage();
+  case PngRead::Unsupported: {
+    QByteArray data = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
+    QBuffer buffer(&data);
+    image = QImageReader(&buffer, "png").read();
+    break;
+  }
+  }
   if (image.isNull() ||
       image.text(QString::fromLatin1(kUriKey)) != QString::fromStdString(stamp.Uri) ||
       image.text(QString::fromLatin1(kMTimeKey)) != QString::number(stamp.MTime))
