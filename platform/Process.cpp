@@ -15,6 +15,10 @@ extern char **environ;
 
 namespace plm {
 
+namespace {
+constexpr int kBackgroundNiceness = 10;
+}
+
 uint64_t OpenFileLimit() {
   rlimit r{};
   if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return 1024;
@@ -86,6 +90,14 @@ bool StartDetached(const std::vector<std::string> &args) {
   // ECHILD: children are reaped by the system here (SIGCHLD ignored); the shell started.
   if (r < 0) return errno == ECHILD;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int RunInBackground() {
+  errno = 0;
+  const int now = ::getpriority(PRIO_PROCESS, 0);
+  if (now == -1 && errno) return errno;
+  if (now >= kBackgroundNiceness) return 0; // started lower already: left so
+  return ::setpriority(PRIO_PROCESS, 0, kBackgroundNiceness) == 0 ? 0 : errno;
 }
 
 } // namespace plm

@@ -38,4 +38,9 @@ uint64_t OpenFileLimit();
 // folder it shows, far beyond the usual default of 1,024 in a large folder.
 uint64_t RaiseOpenFileLimit();
 
+// Makes this process, and the processes it starts from now on, background work: the
+// scheduler gives the processor to the user's other programs first (a niceness of 10).
+// Returns 0 or the OS error code.
+int RunInBackground();
+
 } // namespace plm

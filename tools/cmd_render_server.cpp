@@ -129,6 +129,9 @@ int RenderServer(const std::vector<std::string> &args) {
   }
   std::FILE *out = plm::TakeStandardOutput();
   if (!out) throw plm::Exception("cannot keep the standard output");
+  // Pictures are background work: the interface of the program waiting for them, on the
+  // same processors, comes first. The browser's own processes, started below, inherit it.
+  plm::RunInBackground();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   const auto app = plmtool::MakeOffscreenApp<QApplication>();
   const plm::TThumbnailCache cache(root);

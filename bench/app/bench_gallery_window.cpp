@@ -23,6 +23,7 @@
 #include "platform/FileSys.h"
 #include "platform/GraphicsStart.h"
 #include "samples/SampleArt.h"
+#include "bench/support/HeldInterface.h"
 #include "bench/support/ViewerSandbox.h"
 
 #include <benchmark/benchmark.h>
@@ -68,12 +69,6 @@ private:
   int fTotal = 0;
 };
 
-double ThreadCpuMs() {
-  timespec t{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
 struct Hold {
   double cpuMs = -1;  // the interface thread's own work between two turns
   double wallMs = -1; // the same on the clock, the machine's other work included
@@ -91,7 +86,7 @@ Hold LongestHold(const std::function<void(std::function<void()>)> &start) {
   double lastCpu = 0;
   const auto sample = [&] {
     const qint64 now = clock.nsecsElapsed();
-    const double cpu = ThreadCpuMs();
+    const double cpu = plmbench::ThreadCpuMs();
     longest.wallMs = std::max(longest.wallMs, double(now - last) / 1e6);
     longest.cpuMs = std::max(longest.cpuMs, cpu - lastCpu);
     last = now;
@@ -104,7 +99,7 @@ Hold LongestHold(const std::function<void(std::function<void()>)> &start) {
   bool done = false;
   QTimer::singleShot(0, [&] {
     clock.start();
-    lastCpu = ThreadCpuMs();
+    lastCpu = plmbench::ThreadCpuMs();
     tick.start();
     start([&] {
       if (done) return;
@@ -239,9 +234,9 @@ void BM_FileListUpdate(benchmark::State &state) {
   Window &w = TheWindow();
   double total = 0;
   for (auto _ : state) {
-    const double start = ThreadCpuMs();
+    const double start = plmbench::ThreadCpuMs();
     w.Main->FileListBox->Update();
-    const double ms = ThreadCpuMs() - start;
+    const double ms = plmbench::ThreadCpuMs() - start;
     state.SetIterationTime(ms / 1e3);
     total += ms;
   }

@@ -7,7 +7,8 @@
 //   Warm: a folder of 1,000 templates whose pictures are all cached, filled by the provider
 //   after it opens, against reading and decoding those 1,000 PNG files one after another.
 //   Targets: at most 2 x the peer and at most 500 ms.
-// Both report the longest hold of the interface thread meanwhile (target <= 50 ms).
+// Both report the longest hold of the interface thread meanwhile (target <= 50 ms), on the
+// clock and in the thread's own processor time.
 #include "bench/support/HeldInterface.h"
 #include "bench/support/TwentyPictures.h"
 #include "gallery/ThumbnailProvider.h"
@@ -40,6 +41,7 @@ std::vector<std::string> gCold, gWarm;
 std::string gWarmCache;
 double gColdPerTemplate = 0, gPeerPerTemplate = 0, gWarmMs = 0, gReadMs = 0;
 double gColdHold = 0, gWarmHold = 0, gIdleHold = 0;
+double gColdBusy = 0, gWarmBusy = 0; // the same holds in the interface thread's own time
 double gColdShownMs = 0, gWarmShownMs = 0; // until the first screenful was filled
 
 // The template of bench_app without its trade mark.
@@ -112,10 +114,12 @@ void BM_GalleryCold(benchmark::State &state) {
     state.SetIterationTime(r.ElapsedMs / 1000.0);
     gColdPerTemplate = r.ElapsedMs / double(gCold.size());
     gColdHold = r.LongestGapMs;
+    gColdBusy = r.LongestBusyMs;
   }
   state.counters["templates"] = double(gCold.size());
   state.counters["ms_per_template"] = gColdPerTemplate;
   state.counters["longest_hold_ms"] = gColdHold;
+  state.counters["longest_busy_ms"] = gColdBusy;
   state.counters["shown_filled_ms"] = gColdShownMs;
 }
 BENCHMARK(BM_GalleryCold)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -179,8 +183,10 @@ void BM_GalleryWarm(benchmark::State &state) {
     state.SetIterationTime(r.ElapsedMs / 1000.0);
     gWarmMs = r.ElapsedMs;
     gWarmHold = std::max(gWarmHold, r.LongestGapMs);
+    gWarmBusy = std::max(gWarmBusy, r.LongestBusyMs);
   }
   state.counters["longest_hold_ms"] = gWarmHold;
+  state.counters["longest_busy_ms"] = gWarmBusy;
   state.counters["shown_filled_ms"] = gWarmShownMs;
 }
 BENCHMARK(BM_GalleryWarm)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -234,13 +240,14 @@ int main(int argc, char **argv) {
   benchmark::Shutdown();
   if (gColdPerTemplate > 0 && gPeerPerTemplate > 0)
     std::printf("cold: %.1f ms a template, %.3f of plmtool thumbnail's %.1f ms (target <= 0.125); "
-                "longest hold %.1f ms; the first 20 shown in %.0f ms\n",
+                "longest hold %.1f ms (%.1f ms of its own work); the first 20 shown in %.0f ms\n",
                 gColdPerTemplate, gColdPerTemplate / gPeerPerTemplate, gPeerPerTemplate, gColdHold,
-                gColdShownMs);
+                gColdBusy, gColdShownMs);
   if (gWarmMs > 0 && gReadMs > 0)
     std::printf("warm: %.0f ms for %d templates, %.2f x reading their PNGs (%.0f ms) (targets <= 2 "
-                "and <= 500 ms); longest hold %.1f ms; the first 20 shown in %.0f ms\n",
-                gWarmMs, kWarmTemplates, gWarmMs / gReadMs, gReadMs, gWarmHold, gWarmShownMs);
+                "and <= 500 ms); longest hold %.1f ms (%.1f ms of its own work); the first 20 shown in "
+                "%.0f ms\n",
+                gWarmMs, kWarmTemplates, gWarmMs / gReadMs, gReadMs, gWarmHold, gWarmBusy, gWarmShownMs);
   std::printf("idle interface thread, longest hold %.1f ms (the machine's own floor)\n", gIdleHold);
   gRoot.reset();
   return 0;

@@ -1,7 +1,8 @@
 #pragma once
-// What the folder tree benchmarks measure while the event loop runs: how long the
+// What the benchmarks of the interface measure while the event loop runs: how long the
 // interface thread was held at a stretch (the longest gap between the ticks of a 1 ms
-// timer on that thread), and when the monitors of a folder's children all watch.
+// timer on that thread), on the clock and in the thread's own processor time, and when
+// the monitors of a folder's children all watch.
 #include "shelltree/DiscMonitor.h"
 #include "shelltree/ShellTree.h"
 
@@ -12,11 +13,23 @@
 #include <algorithm>
 #include <functional>
 
+#include <time.h>
+
 namespace plmbench {
+
+// The processor time the calling thread has used, in milliseconds.
+inline double ThreadCpuMs() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 struct TLoopRun {
   double ElapsedMs = 0;    // until the condition held
   double LongestGapMs = 0; // the longest time the thread was held meanwhile
+  // The longest work of the thread itself between two ticks: the gap above without the
+  // time that other processes took the processor (on a busy machine, the renderers').
+  double LongestBusyMs = 0;
   bool Done = false;
 };
 
@@ -25,11 +38,15 @@ inline TLoopRun RunUntil(const std::function<bool()> &done, int limitMs = 60000)
   TLoopRun run;
   QEventLoop loop;
   QElapsedTimer clock, sinceTick;
+  double cpuAtTick = ThreadCpuMs();
   QTimer tick;
   tick.setTimerType(Qt::PreciseTimer);
   tick.setInterval(1);
   QObject::connect(&tick, &QTimer::timeout, [&] {
     run.LongestGapMs = std::max(run.LongestGapMs, sinceTick.nsecsElapsed() / 1e6);
+    const double cpu = ThreadCpuMs();
+    run.LongestBusyMs = std::max(run.LongestBusyMs, cpu - cpuAtTick);
+    cpuAtTick = cpu;
     sinceTick.restart();
     if (done()) {
       run.Done = true;
