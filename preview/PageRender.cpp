@@ -10,6 +10,8 @@
 #include "platform/TempFolder.h"
 
 #include <QElapsedTimer>
+#include <QEvent>
+#include <QPointer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
@@ -29,8 +31,10 @@ constexpr int kSettleMs = 3000;
 constexpr int kSettleStepMs = 5;
 constexpr int kStableMs = 30;
 // Under load the first frame can come long after the end of loading, the view showing
-// what it showed before (the previous page) or an empty area meanwhile: such a picture is
-// only taken once it has stayed this long (the same page again, or a page of one colour).
+// what it showed before (the previous page) or an empty area meanwhile. Once the engine has
+// handed the view a frame after the load, the picture is the page's; before that, a picture
+// that looks unpainted (the previous one, or one colour) is only taken once it has stayed
+// this long.
 constexpr int kUnpaintedMs = 2000;
 
 // Runs the events for about ms milliseconds.
@@ -54,19 +58,56 @@ bool OneColour(const QImage &picture) {
 
 } // namespace
 
+// Counts the frames that the engine hands the view: paints of the widget that shows the
+// page, other than those that the renderer's own grabs cause.
+class TPageRenderer::TFrameCounter : public QObject {
+public:
+  // Follows the widget that shows the page (a new one comes after a renderer crash).
+  void Watch(QWidget *surface) {
+    if (surface == fSurface) return;
+    if (fSurface) fSurface->removeEventFilter(this);
+    fSurface = surface;
+    if (fSurface) fSurface->installEventFilter(this);
+    ++fFrames; // another widget: whatever was known of the old one is void
+  }
+  uint64_t Frames() const { return fFrames; }
+  bool Grabbing = false;
+
+protected:
+  bool eventFilter(QObject *, QEvent *event) override {
+    if (event->type() == QEvent::Paint && !Grabbing) ++fFrames;
+    return false;
+  }
+
+private:
+  QPointer<QWidget> fSurface;
+  uint64_t fFrames = 0;
+};
+
 struct TPageRenderer::Browser {
   QObject Owner;
   TTemplateBrowser Parts;
 };
 
 TPageRenderer::TPageRenderer()
-    : fView(std::make_unique<QWebEngineView>()), fBrowser(std::make_unique<Browser>()) {
+    : fView(std::make_unique<QWebEngineView>()), fBrowser(std::make_unique<Browser>()),
+      fFrames(std::make_unique<TFrameCounter>()) {
   fBrowser->Parts = SetUpTemplateBrowser(fView.get(), &fBrowser->Owner);
   fView->resize(BrowserDesignWidth, BrowserDesignHeight);
   fView->show();
 }
 
-TPageRenderer::~TPageRenderer() { TearDownTemplateBrowser(fView.get(), fBrowser->Parts); }
+TPageRenderer::~TPageRenderer() {
+  fFrames->Watch(nullptr);
+  TearDownTemplateBrowser(fView.get(), fBrowser->Parts);
+}
+
+QImage TPageRenderer::Grab() {
+  fFrames->Grabbing = true;
+  QImage shot = fView->grab().toImage();
+  fFrames->Grabbing = false;
+  return shot;
+}
 
 void TPageRenderer::EnableScriptsForTests() {
   fBrowser->Parts.Page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
@@ -131,7 +172,11 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     loop.quit();
   });
   limit.start(timeoutMs);
-  const QImage before = fView->grab().toImage();
+  // What the view shows now: the last page's picture, unless a frame came since.
+  fFrames->Watch(fView->focusProxy());
+  const uint64_t framesBefore = fFrames->Frames();
+  const QImage before = !fLastShot.isNull() && fLastShotFrames == framesBefore ? fLastShot : Grab();
+  fLastShot = QImage();
   fView->load(target);
   if (outcome == Outcome::Waiting) loop.exec();
   switch (outcome) {
@@ -145,6 +190,8 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
 
   // The first frame follows the end of loading: the picture is taken once it stops
   // changing.
+  fFrames->Watch(fView->focusProxy());
+  const uint64_t framesLoaded = fFrames->Frames();
   QImage shot, previous;
   int unpainted = -1; // whether the picture that stays is unpainted, once known (0 or 1)
   QElapsedTimer clock, stable;
@@ -154,11 +201,11 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     RunEventsFor(kSettleStepMs);
     if (outcome == Outcome::Crashed)
       throw EPageNotShown("Le moteur du navigateur s'est arrêté en affichant la page.");
-    shot = fView->grab().toImage();
+    shot = Grab();
     if (previous.isNull() || shot != previous) {
       stable.restart();
     } else if (stable.elapsed() >= kStableMs) {
-      if (stable.elapsed() >= kUnpaintedMs) break;
+      if (stable.elapsed() >= kUnpaintedMs || fFrames->Frames() != framesLoaded) break;
       if (unpainted < 0) unpainted = shot == before || OneColour(shot);
       if (!unpainted) break;
     }
@@ -166,6 +213,8 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     previous = shot;
   }
   if (shot.isNull()) throw EPageNotShown("La page n'a pas pu être dessinée.");
+  fLastShot = shot;
+  fLastShotFrames = fFrames->Frames();
   return shot;
 }
 

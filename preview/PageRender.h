@@ -9,6 +9,8 @@
 
 #include <QImage>
 
+#include <cstdint>
+
 #include <memory>
 #include <string>
 
@@ -39,10 +41,17 @@ public:
 
 private:
   QImage RenderPage(const std::string &pagePath, const std::string &folder, int timeoutMs);
+  QImage Grab();
 
   std::unique_ptr<QWebEngineView> fView;
   struct Browser;
   std::unique_ptr<Browser> fBrowser;
+  class TFrameCounter;
+  std::unique_ptr<TFrameCounter> fFrames;
+  // The view's picture after the last page, and the frames counted then: what it still
+  // shows while no frame came since.
+  QImage fLastShot;
+  uint64_t fLastShotFrames = 0;
 };
 
 class EPageNotShown : public Exception {
