@@ -5,6 +5,7 @@
 #include "platform/FileSys.h"
 #include "platform/LineList.h"
 #include "platform/Paths.h"
+#include "platform/Strings.h"
 #include "platform/TempDir.h"
 
 #include <fcntl.h>
@@ -34,18 +35,12 @@ std::string Escape(const std::string &s, const char *set) {
   return r;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string Unescape(const std::string &s) {
   std::string r;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
-      r += char(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+    if (s[i] == '%' && i + 2 < s.size() && HexDigitValue(s[i + 1]) >= 0 &&
+        HexDigitValue(s[i + 2]) >= 0) {
+      r += char(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
       i += 2;
     } else {
       r += s[i];
@@ -165,7 +160,7 @@ int32_t TRegistry::ReadInteger(const std::string &name) const {
     throw ERegistryException("Type de données incorrect pour '" + name + "'");
   uint32_t v = 0;
   for (size_t i = prefix.size(); i < data->size(); ++i) {
-    const int d = HexDigit((*data)[i]);
+    const int d = HexDigitValue((*data)[i]);
     if (d < 0) throw ERegistryException("Type de données incorrect pour '" + name + "'");
     v = v * 16 + uint32_t(d);
   }

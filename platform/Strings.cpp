@@ -119,4 +119,11 @@ std::string TrimRight(std::string_view s) {
 
 std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 } // namespace plm

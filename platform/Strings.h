@@ -21,6 +21,9 @@ std::string UpperCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);
 int CompareText(std::string_view a, std::string_view b);
 
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
+
 // Blanks and control characters (code 32 or below) removed at either end.
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);

@@ -21,13 +21,6 @@ namespace {
 
 bool IsOctal(char c) { return c >= '0' && c <= '7'; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string RealPath(const std::string &path) {
   char buf[PATH_MAX];
   if (::realpath(path.c_str(), buf) == nullptr) return {};
@@ -113,8 +106,8 @@ std::string DecodeDevDiskName(std::string_view name) {
   out.reserve(name.size());
   for (size_t i = 0; i < name.size(); ++i) {
     if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
-        HexValue(name[i + 2]) >= 0 && HexValue(name[i + 3]) >= 0) {
-      out += static_cast<char>(HexValue(name[i + 2]) * 16 + HexValue(name[i + 3]));
+        HexDigitValue(name[i + 2]) >= 0 && HexDigitValue(name[i + 3]) >= 0) {
+      out += static_cast<char>(HexDigitValue(name[i + 2]) * 16 + HexDigitValue(name[i + 3]));
       i += 3;
     } else {
       out += name[i];
@@ -170,7 +163,7 @@ bool SerialFromUuid(std::string_view uuid, uint32_t &serial) {
   std::string digits;
   for (char c : uuid) {
     if (c == '-') continue;
-    if (HexValue(c) < 0) return false;
+    if (HexDigitValue(c) < 0) return false;
     digits += c;
   }
   if (digits.size() < 8) return false;
@@ -178,7 +171,7 @@ bool SerialFromUuid(std::string_view uuid, uint32_t &serial) {
                                                     : std::string_view(digits).substr(0, 8);
   uint32_t v = 0;
   for (char c : pick)
-    v = (v << 4) | static_cast<uint32_t>(HexValue(c));
+    v = (v << 4) | static_cast<uint32_t>(HexDigitValue(c));
   serial = v;
   return true;
 }
