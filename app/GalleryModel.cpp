@@ -13,8 +13,8 @@ namespace {
 constexpr int kTile = 256;
 
 // A tile of the pictures' size: a frame, and a mark for what it stands for.
-QPixmap Tile(const QColor &ink, bool crossed) {
-  QPixmap tile(kTile / 2, kTile / 2);
+QImage Tile(const QColor &ink, bool crossed) {
+  QImage tile(kTile / 2, kTile / 2, QImage::Format_ARGB32_Premultiplied);
   tile.fill(Qt::transparent);
   QPainter p(&tile);
   p.setRenderHint(QPainter::Antialiasing);
@@ -49,7 +49,9 @@ TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
                 picture.width() > kTile || picture.height() > kTile
                     ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio, Qt::SmoothTransformation)
                     : picture;
-            a.picture = QPixmap::fromImage(fit);
+            // Kept as it came: the source's copy is shared, not doubled (a big folder's
+            // pictures take some hundreds of megabytes).
+            a.picture = fit;
             Answer(path, std::move(a));
           });
   connect(&fSource, &TThumbnailSource::thumbnailFailed, this,

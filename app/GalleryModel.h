@@ -5,7 +5,6 @@
 // dropped.
 #include <QAbstractListModel>
 #include <QImage>
-#include <QPixmap>
 #include <QString>
 
 #include <string>
@@ -54,7 +53,7 @@ public:
 private:
   struct TAnswer {
     State state = State::Waiting;
-    QPixmap picture;
+    QImage picture;
     QString reason;
   };
   void Answer(const std::string &path, TAnswer answer);
@@ -70,6 +69,6 @@ private:
   std::unordered_map<std::string, int> fRows;
   std::unordered_map<std::string, TAnswer> fAnswers;
   // The tiles shown while a picture is made and when it cannot be.
-  QPixmap fWaitingTile;
-  QPixmap fFailedTile;
+  QImage fWaitingTile;
+  QImage fFailedTile;
 };
