@@ -159,6 +159,13 @@ TEST_F(GalleryWindow, OpensOnF4WithPlaceholdersThenPicturesAndNamedFailures) {
   EXPECT_EQ(g.Model().rowCount(), 3);
   EXPECT_EQ(g.Progress->text(), QStringLiteral("Vignettes : 3 / 3"));
   EXPECT_EQ(g.Model().index(0).data(Qt::DecorationRole).value<QImage>().size(), QSize(200, 150));
+  // Drawn in the grid: the middle of each shown tile's picture is its colour.
+  const QImage grid = g.Grid->viewport()->grab().toImage();
+  for (const int r : {0, 2}) {
+    const QRect tile = g.Grid->visualRect(g.Model().index(r));
+    const QColor colour = grid.pixelColor(tile.center().x(), tile.top() + tile.height() / 3);
+    EXPECT_EQ(colour.rgb(), QColor::fromHsv(40 * r, 200, 200).rgb()) << r;
+  }
   EXPECT_EQ(g.Model().StateAt(1), TGalleryModel::State::Failed);
   EXPECT_EQ(g.Model().index(1).data(Qt::ToolTipRole).toString(), reason);
 
