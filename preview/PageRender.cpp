@@ -7,12 +7,13 @@
 #include "preview/TemplateBrowser.h"
 #include "preview/TemplatePreview.h"
 #include "platform/Paths.h"
+#include "platform/TempDir.h"
 #include "platform/TempFolder.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QPointer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
@@ -114,8 +115,19 @@ void TPageRenderer::EnableScriptsForTests() {
 }
 
 QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeoutMs) {
-  TTempFolder work("plmtool-");
-  const std::string folder = JoinPath({work.Path(), "~plmlook"});
+  // One temporary folder, and one watcher process, for all the renderer's templates: a
+  // watcher forked from a process that holds a browser engine costs more than the page
+  // itself. Each template has a folder of its own in it, a new name each time (the engine
+  // must not take a file of the last template for one of this), removed once it is drawn
+  // or refused.
+  if (!fScratch) fScratch = std::make_unique<TTempFolder>("plmtool-");
+  const std::string own = JoinPath({fScratch->Path(), std::to_string(++fTemplates)});
+  struct TRemoved {
+    const std::string &Folder;
+    ~TRemoved() { DeleteEntryNoFollow(Folder); }
+  } removed{own};
+  MakePrivateFolder(own);
+  const std::string folder = JoinPath({own, "~plmlook"});
   TTemplatePreview preview(folder);
   preview.Extract(templatePath);
   if (FindEntryNoCase(preview.Folder(), "Flavor.htm").empty())

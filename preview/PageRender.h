@@ -18,6 +18,8 @@ class QWebEngineView;
 
 namespace plm {
 
+class TTempFolder;
+
 // The largest side of a thumbnail, as the desktop's "large" thumbnails are.
 constexpr int ThumbnailSize = 256;
 
@@ -52,6 +54,8 @@ private:
   // shows while no frame came since.
   QImage fLastShot;
   uint64_t fLastShotFrames = 0;
+  std::unique_ptr<TTempFolder> fScratch; // the templates' folders, made at the first
+  uint64_t fTemplates = 0;
 };
 
 class EPageNotShown : public Exception {

@@ -104,7 +104,8 @@ TEST_F(SnapshotCleanup, CtrlCAndSigtermLeaveNothing) {
       const bool working = QTest::qWaitFor(
           [&] {
             for (const auto &n : ToolFolders())
-              if (plm::FileExists(fTmpDir + "/" + n + "/~plmlook/" + kBadName)) return true;
+              for (const auto &t : plm::ListDirectory(fTmpDir + "/" + n)) // one a template
+                if (plm::FileExists(fTmpDir + "/" + n + "/" + t + "/~plmlook/" + kBadName)) return true;
             return p.state() == QProcess::NotRunning;
           },
           60000);
