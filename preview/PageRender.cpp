@@ -16,10 +16,13 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <new>
 
 namespace plm {
@@ -31,12 +34,44 @@ namespace {
 constexpr int kSettleMs = 3000;
 constexpr int kSettleStepMs = 5;
 constexpr int kStableMs = 30;
+// Once the page's pictures are decoded and drawn and a frame has come since the load, the
+// picture needs to stay the same only this long.
+constexpr int kDrawnStableMs = 15;
 // Under load the first frame can come long after the end of loading, the view showing
 // what it showed before (the previous page) or an empty area meanwhile. Once the engine has
 // handed the view a frame after the load, the picture is the page's; before that, a picture
 // that looks unpainted (the previous one, or one colour) is only taken once it has stayed
 // this long.
 constexpr int kUnpaintedMs = 2000;
+
+// The longest wait for the page's pictures to be decoded and drawn.
+constexpr int kDecodeMs = 3000;
+
+// Decodes every picture of the page (its images and the backgrounds of its elements),
+// then lets the engine draw two frames, then sets plmDrawn. It runs in a world of the
+// renderer's own: the page's scripts stay off and cannot see it or its variable.
+const char kDecodeScript[] = R"js((function () {
+  window.plmDrawn = false;
+  var waits = [], backgrounds = {};
+  var all = document.getElementsByTagName('*');
+  for (var i = 0; i < all.length; ++i) {
+    var element = all[i];
+    if (element.tagName === 'IMG' && element.src) waits.push(element.decode().catch(function () {}));
+    var re = /url\("([^"]*)"\)/g, found;
+    while ((found = re.exec(getComputedStyle(element).backgroundImage)) !== null)
+      backgrounds[found[1]] = true;
+  }
+  Object.keys(backgrounds).forEach(function (url) {
+    var image = new Image();
+    image.src = url;
+    waits.push(image.decode().catch(function () {}));
+  });
+  Promise.all(waits).then(function () {
+    requestAnimationFrame(function () {
+      requestAnimationFrame(function () { window.plmDrawn = true; });
+    });
+  });
+})())js";
 
 // Runs the events for about ms milliseconds.
 void RunEventsFor(int ms) {
@@ -55,6 +90,34 @@ bool OneColour(const QImage &picture) {
     if (std::any_of(line, line + p.width(), [first](QRgb c) { return c != first; })) return false;
   }
   return true;
+}
+
+// The engine draws a picture that is not decoded yet as if it were missing, and then the
+// page again once it is; under load, much later. Returns once every picture of the page
+// is decoded and drawn (true), stopped() holds, or kDecodeMs have passed.
+bool WaitForPicturesDecoded(QWebEnginePage *page, const std::function<bool()> &stopped) {
+  // The answers come through the event loop, possibly after this returns: they write to
+  // shared state, never to this frame.
+  struct TState {
+    bool Drawn = false;
+    bool Waiting = false;
+  };
+  const auto state = std::make_shared<TState>();
+  page->runJavaScript(QString::fromLatin1(kDecodeScript), QWebEngineScript::ApplicationWorld);
+  QElapsedTimer clock;
+  clock.start();
+  while (!state->Drawn && !stopped() && clock.elapsed() < kDecodeMs) {
+    if (!state->Waiting) {
+      state->Waiting = true;
+      page->runJavaScript(QStringLiteral("window.plmDrawn === true"),
+                          QWebEngineScript::ApplicationWorld, [state](const QVariant &drawn) {
+                            state->Drawn = drawn.toBool();
+                            state->Waiting = false;
+                          });
+    }
+    RunEventsFor(1);
+  }
+  return state->Drawn;
 }
 
 } // namespace
@@ -200,10 +263,11 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   default: throw EPageNotShown("La page n'a pas pu être chargée.");
   }
 
-  // The first frame follows the end of loading: the picture is taken once it stops
-  // changing.
   fFrames->Watch(fView->focusProxy());
   const uint64_t framesLoaded = fFrames->Frames();
+  const bool decoded = WaitForPicturesDecoded(page, [&] { return outcome == Outcome::Crashed; });
+  // The first frame follows the end of loading: the picture is taken once it stops
+  // changing.
   QImage shot, previous;
   int unpainted = -1; // whether the picture that stays is unpainted, once known (0 or 1)
   QElapsedTimer clock, stable;
@@ -214,10 +278,12 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
     if (outcome == Outcome::Crashed)
       throw EPageNotShown("Le moteur du navigateur s'est arrêté en affichant la page.");
     shot = Grab();
+    const bool framed = fFrames->Frames() != framesLoaded;
+    const int needed = framed && decoded && shot != before ? kDrawnStableMs : kStableMs;
     if (previous.isNull() || shot != previous) {
       stable.restart();
-    } else if (stable.elapsed() >= kStableMs) {
-      if (stable.elapsed() >= kUnpaintedMs || fFrames->Frames() != framesLoaded) break;
+    } else if (stable.elapsed() >= needed) {
+      if (stable.elapsed() >= kUnpaintedMs || framed) break;
       if (unpainted < 0) unpainted = shot == before || OneColour(shot);
       if (!unpainted) break;
     }

@@ -90,6 +90,28 @@ TEST_F(PlmtoolSnapshot, RefusesBadArgumentsAndReportsBadTemplates) {
   EXPECT_FALSE(fs::exists(dir + "/my_snap.jpg"));
 }
 
+// Large pictures take the engine a while to decode, and it draws the page without them
+// meanwhile: the snapshot waits for them.
+TEST_F(PlmtoolSnapshot, ShowsLargePicturesOnceDecoded) {
+  const std::string page =
+      "<HTML><BODY style=\"margin:0\" bgColor=#ffffff background=fond.jpg>\r\n"
+      "<IMG src=\"photo.png\" style=\"position:absolute;left:300px;top:0;width:200px;height:200px\">"
+      "<TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: DejaVu Sans\">x</TD></TR>"
+      "</TABLE></BODY></HTML>\r\n";
+  WriteTemplate(dir + "/grandes.plm", {Text("content.ini", TemplateContent("Grandes")),
+                                       Text("Flavor.htm", page),
+                                       {"fond.jpg", Jpeg(3000, 3000, QColor(200, 30, 30))},
+                                       {"photo.png", Png(3000, 3000, QColor(30, 30, 200))}});
+  const ToolRun r = Plmtool({Q(dir + "/grandes.plm"), Q(dir + "/grandes.jpg")});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const QImage shot(Q(dir + "/grandes.jpg"));
+  ASSERT_FALSE(shot.isNull());
+  const QColor fond = shot.pixelColor(100, 300), photo = shot.pixelColor(400, 100);
+  EXPECT_TRUE(fond.red() > 150 && fond.green() < 90 && fond.blue() < 90) << fond.name().toStdString();
+  EXPECT_TRUE(photo.blue() > 150 && photo.red() < 90 && photo.green() < 90)
+      << photo.name().toStdString();
+}
+
 // The page names its pictures in another letter case than the template stores them, as
 // templates made where file names ignore case do: the snapshot shows the pictures.
 TEST_F(PlmtoolSnapshot, ShowsPicturesNamedInAnotherCase) {
