@@ -3,7 +3,8 @@
 // one offscreen renderer of the program (plmtool's snapshot and thumbnail, the gallery's
 // renderer processes). Each template is unpacked and rewritten in a private temporary
 // folder, removed afterwards on every path (Ctrl-C, SIGTERM and a crash included), then
-// loaded at the browser's design size with the viewer's browser set-up and lock-down.
+// loaded at the browser's design size with the viewer's browser set-up and lock-down, and
+// taken once its pictures are decoded and drawn and it has stopped changing.
 // Needs a QApplication.
 #include "platform/Exceptions.h"
 
