@@ -54,7 +54,9 @@ const char kDecodeScript[] = R"js((function () {
   window.plmDrawn = false;
   var waits = [], backgrounds = {};
   var all = document.getElementsByTagName('*');
-  for (var i = 0; i < all.length; ++i) {
+  // A letter's page holds some hundreds of elements; a hostile one is not looked at
+  // beyond these.
+  for (var i = 0; i < all.length && i < 20000; ++i) {
     var element = all[i];
     if (element.tagName === 'IMG' && element.src) waits.push(element.decode().catch(function () {}));
     var re = /url\("([^"]*)"\)/g, found;
