@@ -90,49 +90,63 @@ TEST_F(PlmtoolSnapshot, RefusesBadArgumentsAndReportsBadTemplates) {
   EXPECT_FALSE(fs::exists(dir + "/my_snap.jpg"));
 }
 
-// Large pictures take the engine a while to decode, and it draws the page without them
-// meanwhile: the snapshot waits for them.
-TEST_F(PlmtoolSnapshot, ShowsLargePicturesOnceDecoded) {
-  const std::string page =
-      "<HTML><BODY style=\"margin:0\" bgColor=#ffffff background=fond.jpg>\r\n"
-      "<IMG src=\"photo.png\" style=\"position:absolute;left:300px;top:0;width:200px;height:200px\">"
-      "<TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: DejaVu Sans\">x</TD></TR>"
-      "</TABLE></BODY></HTML>\r\n";
-  WriteTemplate(dir + "/grandes.plm", {Text("content.ini", TemplateContent("Grandes")),
-                                       Text("Flavor.htm", page),
-                                       {"fond.jpg", Jpeg(3000, 3000, QColor(200, 30, 30))},
-                                       {"photo.png", Png(3000, 3000, QColor(30, 30, 200))}});
-  const ToolRun r = Plmtool({Q(dir + "/grandes.plm"), Q(dir + "/grandes.jpg")});
+// A page with two pictures, and where the snapshot must show each.
+struct PicturePage {
+  const char *Name;
+  std::string Page;
+  std::vector<TemplateEntry> Pictures;
+  QPoint First, Second; // where the snapshot shows the first picture, and the second
+};
+
+void PrintTo(const PicturePage &c, std::ostream *os) { *os << c.Name; }
+
+const std::string kPageEnd = "<TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: DejaVu Sans\">x"
+                             "</TD></TR></TABLE></BODY></HTML>\r\n";
+
+class PlmtoolSnapshotPictures : public PlmtoolSnapshot,
+                                public ::testing::WithParamInterface<PicturePage> {};
+
+TEST_P(PlmtoolSnapshotPictures, AreShown) {
+  const PicturePage &c = GetParam();
+  std::vector<TemplateEntry> entries = {Text("content.ini", TemplateContent("Images")),
+                                        Text("Flavor.htm", c.Page)};
+  entries.insert(entries.end(), c.Pictures.begin(), c.Pictures.end());
+  WriteTemplate(dir + "/images.plm", entries);
+  const ToolRun r = Plmtool({Q(dir + "/images.plm"), Q(dir + "/images.jpg")});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  const QImage shot(Q(dir + "/grandes.jpg"));
+  const QImage shot(Q(dir + "/images.jpg"));
   ASSERT_FALSE(shot.isNull());
-  const QColor fond = shot.pixelColor(100, 300), photo = shot.pixelColor(400, 100);
-  EXPECT_TRUE(fond.red() > 150 && fond.green() < 90 && fond.blue() < 90) << fond.name().toStdString();
-  EXPECT_TRUE(photo.blue() > 150 && photo.red() < 90 && photo.green() < 90)
-      << photo.name().toStdString();
+  const QColor first = shot.pixelColor(c.First), second = shot.pixelColor(c.Second);
+  EXPECT_TRUE(first.green() > 150 && first.red() < 90 && first.blue() < 90)
+      << first.name().toStdString();
+  EXPECT_TRUE(second.blue() > 150 && second.red() < 90 && second.green() < 90)
+      << second.name().toStdString();
 }
 
-// The page names its pictures in another letter case than the template stores them, as
-// templates made where file names ignore case do: the snapshot shows the pictures.
-TEST_F(PlmtoolSnapshot, ShowsPicturesNamedInAnotherCase) {
-  const std::string page =
-      "<HTML><BODY style=\"margin:0\" bgColor=#ffffff>\r\n"
-      "<IMG src=\"FOND.PNG\" style=\"position:absolute;left:0;top:0;width:200px;height:200px\">"
-      "<DIV style=\"position:absolute;left:300px;top:0;width:200px;height:200px;"
-      "background-image:url(IMAGES/etoile.png)\"></DIV>\r\n"
-      "<TABLE><TR><TD id=PLUMORATEXTREGION style=\"FONT-FAMILY: DejaVu Sans\">x</TD></TR>"
-      "</TABLE></BODY></HTML>\r\n";
-  WriteTemplate(dir + "/case.plm", {Text("content.ini", TemplateContent("Casse")),
-                                    Text("Flavor.htm", page),
-                                    {"fond.png", Png(200, 200, QColor(30, 200, 30))},
-                                    {"Images\\Etoile.PNG", Png(200, 200, QColor(30, 30, 200))}});
-  const ToolRun r = Plmtool({Q(dir + "/case.plm"), Q(dir + "/case.jpg")});
-  ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  const QImage shot(Q(dir + "/case.jpg"));
-  ASSERT_FALSE(shot.isNull());
-  const QColor fond = shot.pixelColor(100, 100), etoile = shot.pixelColor(400, 100);
-  EXPECT_TRUE(fond.green() > 150 && fond.red() < 90 && fond.blue() < 90)
-      << fond.name().toStdString();
-  EXPECT_TRUE(etoile.blue() > 150 && etoile.red() < 90 && etoile.green() < 90)
-      << etoile.name().toStdString();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Pages, PlmtoolSnapshotPictures,
+    ::testing::Values(
+        // The page names its pictures in another letter case than the template stores
+        // them, as templates made where file names ignore case do.
+        PicturePage{"NamedInAnotherCase",
+                    "<HTML><BODY style=\"margin:0\" bgColor=#ffffff>\r\n"
+                    "<IMG src=\"FOND.PNG\" style=\"position:absolute;left:0;top:0;width:200px;"
+                    "height:200px\"><DIV style=\"position:absolute;left:300px;top:0;width:200px;"
+                    "height:200px;background-image:url(IMAGES/etoile.png)\"></DIV>\r\n" +
+                        kPageEnd,
+                    {{"fond.png", Png(200, 200, QColor(30, 200, 30))},
+                     {"Images\\Etoile.PNG", Png(200, 200, QColor(30, 30, 200))}},
+                    {100, 100},
+                    {400, 100}},
+        // Large pictures take the engine a while to decode, and it draws the page without
+        // them meanwhile.
+        PicturePage{"LargeOnesOnceDecoded",
+                    "<HTML><BODY style=\"margin:0\" bgColor=#ffffff background=fond.jpg>\r\n"
+                    "<IMG src=\"photo.png\" style=\"position:absolute;left:300px;top:0;"
+                    "width:200px;height:200px\">" +
+                        kPageEnd,
+                    {{"fond.jpg", Jpeg(3000, 3000, QColor(30, 200, 30))},
+                     {"photo.png", Png(3000, 3000, QColor(30, 30, 200))}},
+                    {100, 300},
+                    {400, 100}}),
+    [](const auto &info) { return std::string(info.param.Name); });
