@@ -174,15 +174,14 @@ PngRead ReadThumbnailPng(const char *data, size_t size, QImage &picture) {
   const std::vector<unsigned char> zeros(rowBytes, 0);
   const unsigned char *prev = zeros.data();
   for (uint32_t y = 0; y < height; ++y) {
-    unsigned char *row = raw.data() + size_t(y) * (rowBytes + 1);
-    if (!Unfilter(row[0], row + 1, prev, rowBytes, bpp)) return PngRead::Damaged;
-    ++row;
+    unsigned char *row = raw.data() + size_t(y) * (rowBytes + 1) + 1; // after its filter byte
+    if (!Unfilter(row[-1], row, prev, rowBytes, bpp)) return PngRead::Damaged;
     auto *out = reinterpret_cast<QRgb *>(image.scanLine(int(y)));
-    if (alpha)
-      for (uint32_t x = 0; x < width; ++x, row += 4) out[x] = qRgba(row[0], row[1], row[2], row[3]);
-    else
-      for (uint32_t x = 0; x < width; ++x, row += 3) out[x] = qRgb(row[0], row[1], row[2]);
-    prev = raw.data() + size_t(y) * (rowBytes + 1) + 1;
+    for (uint32_t x = 0; x < width; ++x) {
+      const unsigned char *px = row + size_t(x) * bpp;
+      out[x] = qRgba(px[0], px[1], px[2], alpha ? px[3] : 255);
+    }
+    prev = row;
   }
   for (const auto &[key, value] : keys) image.setText(key, value);
   picture = std::move(image);

@@ -14,6 +14,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineScript>
@@ -187,10 +188,7 @@ QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeou
   // or refused.
   if (!fScratch) fScratch = std::make_unique<TTempFolder>("plmtool-");
   const std::string own = JoinPath({fScratch->Path(), std::to_string(++fTemplates)});
-  struct TRemoved {
-    const std::string &Folder;
-    ~TRemoved() { DeleteEntryNoFollow(Folder); }
-  } removed{own};
+  const auto removed = qScopeGuard([&own] { DeleteEntryNoFollow(own); });
   MakePrivateFolder(own);
   const std::string folder = JoinPath({own, "~plmlook"});
   TTemplatePreview preview(folder);

@@ -16,7 +16,6 @@
 #include <QEventLoop>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <deque>
 
@@ -27,10 +26,8 @@ constexpr size_t kBarWidth = 30;
 constexpr int kMaxChanges = 3;
 
 bool IsTemplateName(const std::string &name) {
-  if (name.empty() || name[0] == '.' || name.size() < 5) return false;
-  std::string ext = name.substr(name.size() - 4);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return ext == ".plm";
+  return name.size() > 4 && name[0] != '.' &&
+         plm::SameText(std::string_view(name).substr(name.size() - 4), ".plm");
 }
 
 // The templates of the folder in name order, then those of its sub-folders when asked
