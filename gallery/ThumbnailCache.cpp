@@ -27,7 +27,7 @@ constexpr unsigned kFileMode = 0600;
 const char kUriKey[] = "Thumb::URI";
 const char kMTimeKey[] = "Thumb::MTime";
 const char kSizeKey[] = "Thumb::Size";
-const char kMimeKey[] = "Thumb::Mime";
+const char kMimeKey[] = "Thumb::Mimetype";
 const char kSoftwareKey[] = "Software";
 // Ours, beside the standard's keys: why the template cannot be shown.
 const char kReasonKey[] = "X-Plmlooker::Reason";

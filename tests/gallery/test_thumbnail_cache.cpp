@@ -80,7 +80,7 @@ TEST_F(ThumbnailCacheFiles, APictureIsKeptWithTheStandardKeysInPrivateFiles) {
   EXPECT_EQ(stored.text("Thumb::URI").toStdString(), stamp.Uri);
   EXPECT_EQ(stored.text("Thumb::MTime").toLongLong(), FileModTime(tpl));
   EXPECT_EQ(stored.text("Thumb::Size").toLongLong(), FileSize(tpl));
-  EXPECT_EQ(stored.text("Thumb::Mime"), "application/x-plumora-template");
+  EXPECT_EQ(stored.text("Thumb::Mimetype"), "application/x-plumora-template");
   EXPECT_EQ(Mode(file), 0600u);
   EXPECT_EQ(Mode(cache.Root()), 0700u);
   EXPECT_EQ(Mode(cache.Root() + "/large"), 0700u);
