@@ -14,6 +14,7 @@
 #include "platform/FileSys.h"
 #include "platform/GraphicsStart.h"
 #include "platform/IniFile.h"
+#include "platform/InstalledFonts.h"
 #include "platform/Launcher.h"
 #include "platform/LineList.h"
 #include "platform/LocalChannel.h"
@@ -25,7 +26,6 @@
 #include "platform/gui/Cursors.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/ErrorReport.h"
-#include "platform/gui/Fonts.h"
 #include "platform/gui/Hints.h"
 #include "platform/gui/KeyPreview.h"
 #include "preview/PreviewGuard.h"
@@ -401,7 +401,7 @@ void TF_Main::selectedfile() {
     LabFont->setText(ToDisplay(font));
     QPalette pal = LabFont->palette();
     pal.setColor(QPalette::WindowText,
-                 IsFontInstalled(font) ? QColor(0, 128, 0) : QColor(255, 0, 0));
+                 IsFontFamilyInstalled(ToDisplayUtf8(font)) ? QColor(0, 128, 0) : QColor(255, 0, 0));
     LabFont->setPalette(pal);
 
     preview.RewritePage();

@@ -4,11 +4,11 @@
 #include "preview/TemplatePreview.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
+#include "platform/InstalledFonts.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "platform/TempDir.h"
 #include "platform/TempFolder.h"
-#include "platform/gui/Fonts.h"
 #include "tools/Commands.h"
 #include "tools/OffscreenApp.h"
 
@@ -50,7 +50,7 @@ int Preview(const std::vector<std::string> &args) {
     Line("Identification", fields.Display);
     Line("Marque de fabrique", fields.TradeMark);
     Line("Police de caractère",
-         font + (plm::IsFontInstalled(font) ? " (installée)" : " (non installée)"));
+         font + (plm::IsFontFamilyInstalled(plm::ToDisplayUtf8(font)) ? " (installée)" : " (non installée)"));
     std::string list;
     for (const auto &p : pictures)
       list += (list.empty() ? "" : ", ") + p;

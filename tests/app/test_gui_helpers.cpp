@@ -10,7 +10,6 @@
 #include "platform/gui/Cursors.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/ErrorReport.h"
-#include "platform/gui/Fonts.h"
 #include "platform/gui/Hints.h"
 #include "platform/gui/KeyPreview.h"
 
@@ -95,14 +94,6 @@ TEST_F(AppTest, ScreenCursorIsOneValueForTheWholeApplication) {
   SetScreenCursor(TScreenCursor::crDefault);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(ScreenCursor(), TScreenCursor::crDefault);
-}
-
-TEST_F(AppTest, InstalledFontsAreMatchedWithoutRegardToCase) {
-  EXPECT_TRUE(IsFontInstalled("DejaVu Sans"));
-  EXPECT_TRUE(IsFontInstalled("dejavu SANS"));
-  EXPECT_FALSE(IsFontInstalled("DejaVu Sans ")); // a trailing blank is part of the name
-  EXPECT_FALSE(IsFontInstalled("No Such Font Family"));
-  EXPECT_FALSE(IsFontInstalled(""));
 }
 
 TEST_F(AppTest, SettingsLoadDoublesTheHintTime) {
