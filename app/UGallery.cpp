@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -51,6 +52,20 @@ protected:
     // Focus alone puts no cursor on an item: the first arrow key selects the first one.
     if (selectionModel() && !selectionModel()->hasSelection() && currentIndex().isValid())
       selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+  // From no current item Qt sends every key to the first row; End and Page Down go where
+  // they say, from the top of the grid.
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    if (currentIndex().isValid() || rows == 0) return QListView::moveCursor(action, modifiers);
+    if (action == MoveEnd) return model()->index(rows - 1, modelColumn(), rootIndex());
+    if (action != MovePageDown) return QListView::moveCursor(action, modifiers);
+    const QSignalBlocker quiet(selectionModel());
+    selectionModel()->setCurrentIndex(model()->index(0, modelColumn(), rootIndex()),
+                                      QItemSelectionModel::NoUpdate);
+    const QModelIndex to = QListView::moveCursor(action, modifiers);
+    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    return to;
   }
   void keyPressEvent(QKeyEvent *e) override {
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && OnEnter) {

@@ -276,6 +276,43 @@ TEST_F(GalleryWindow, SelectionGoesBothWays) {
   QTRY_VERIFY(main->isActiveWindow());
 }
 
+// A folder handed over while the gallery is open leaves no current item in the grid: each
+// key then goes where it says, End to the last template, not to the first.
+TEST_F(GalleryWindow, KeysFromNoCurrentItemGoWhereTheySay) {
+  const std::string first = Folder("un"), second = Folder("saisons");
+  Template(first, "seul.plm", "Seul");
+  for (const char *name : {"\xC3\x89t\xC3\xA9", "hiver", "Mer", "montagne", "No\xC3\xABl", "printemps"})
+    Template(second, std::string(name) + ".plm", name);
+  auto main = Main(first);
+  TF_Gallery &g = OpenGallery();
+  main->setShellTreePath(second);
+  ASSERT_EQ(g.Model().rowCount(), 6);
+  fSource->AnswerAll();
+  const std::vector<std::string> rows = Rows(g);
+
+  struct Step {
+    Qt::Key key;
+    int row; // -1: below the first row
+  };
+  // Each step moves the main window's selection, so that each gives a preview to wait for.
+  for (const Step s : {Step{Qt::Key_End, 5}, Step{Qt::Key_Home, 0}, Step{Qt::Key_PageDown, -1},
+                       Step{Qt::Key_Right, 0}, Step{Qt::Key_End, 5}}) {
+    g.SelectPath("");
+    g.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&g));
+    g.Grid->setFocus(Qt::ActiveWindowFocusReason);
+    ASSERT_FALSE(g.Grid->currentIndex().isValid());
+    QTest::keyClick(g.Grid, s.key);
+    if (s.row >= 0)
+      EXPECT_EQ(GridRow(g), s.row) << s.key;
+    else
+      EXPECT_GT(GridRow(g), 0) << s.key;
+    ASSERT_GE(GridRow(g), 0);
+    EXPECT_EQ(main->FileListBox->FileName(), second + "/" + rows[size_t(GridRow(g))]) << s.key;
+    ASSERT_TRUE(WaitForPreview(*main));
+  }
+}
+
 // The main window's folder and the folder's changes on disk reach the gallery.
 TEST_F(GalleryWindow, FollowsTheFolderAndItsChanges) {
   const std::string first = Folder("un"), second = Folder("deux");
