@@ -3,17 +3,16 @@
 #include "cabinet/CabIntf.h"
 #include "catalogue/CatalogueStore.h"
 #include "platform/AppPaths.h"
-#include "platform/DirScan.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
+#include "preview/TemplateRules.h"
+#include "preview/TemplateWalk.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <set>
 #include <thread>
-#include <unordered_set>
 
 namespace plm {
 
@@ -24,57 +23,15 @@ struct Candidate {
   FileStamp stamp;
 };
 
-bool HasTemplateExtension(const std::string &name) {
-  return name.size() > 4 && SameText(std::string_view(name).substr(name.size() - 4), ".plm");
-}
-
-// Every template file of the folder (and of its subfolders), each folder once even when
-// links lead back to it. Folders are looked at by several threads: most of the time goes
-// to the system's lookups of each entry, which run side by side on every core.
+// Every template file of the folder (and of its subfolders), as the one walk finds them.
 std::vector<Candidate> Walk(const std::string &root, bool recursive) {
-  std::mutex mutex;
-  std::condition_variable more;
-  std::vector<std::string> pending{root};
-  std::set<std::pair<uint64_t, uint64_t>> seen;
-  if (uint64_t dev = 0, ino = 0; FolderIdentity(root, dev, ino)) seen.insert({dev, ino});
-  size_t busy = 0;
-  std::vector<Candidate> found;
-
-  auto work = [&] {
-    std::vector<Candidate> mine;
-    std::unique_lock lock(mutex);
-    for (;;) {
-      more.wait(lock, [&] { return !pending.empty() || busy == 0; });
-      if (pending.empty()) break;
-      const std::string folder = std::move(pending.back());
-      pending.pop_back();
-      ++busy;
-      lock.unlock();
-      std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>> subfolders;
-      for (auto &e : ScanDirectory(folder)) {
-        std::string path = folder == "/" ? "/" + e.name : folder + "/" + e.name;
-        if (e.kind == DirEntryInfo::File && HasTemplateExtension(e.name))
-          mine.push_back({std::move(path), {e.size, e.mtimeNs}});
-        else if (e.kind == DirEntryInfo::Folder && recursive)
-          subfolders.push_back({std::move(path), {e.device, e.inode}});
-      }
-      lock.lock();
-      for (auto &[path, id] : subfolders)
-        if (seen.insert(id).second) pending.push_back(std::move(path));
-      --busy;
-      more.notify_all();
-    }
-    found.insert(found.end(), std::make_move_iterator(mine.begin()),
-                 std::make_move_iterator(mine.end()));
-  };
-  {
-    const unsigned threads = recursive ? std::clamp(std::thread::hardware_concurrency(), 1u, 4u) : 1;
-    std::vector<std::jthread> helpers;
-    for (unsigned t = 1; t < threads; ++t)
-      helpers.emplace_back(work);
-    work();
-  }
-  return found;
+  TemplateWalk how;
+  how.recursive = recursive;
+  how.fileListOrder = false; // sorted by bytes below, beside the catalogue's entries
+  std::vector<Candidate> files;
+  for (auto &t : FindTemplates(root, how))
+    files.push_back({std::move(t.path), {t.size, t.mtimeNs}});
+  return files;
 }
 
 // Records read by the workers, handed to the one thread that writes them.
@@ -251,10 +208,8 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
           r.mtimeNs = toRead[i].stamp.mtimeNs;
           try {
             reader.Read(r.path, r, fFontCheck);
-          } catch (const Exception &e) {
-            r.failure = e.message();
           } catch (const std::exception &e) {
-            r.failure = e.what();
+            r.failure = TemplateFailureReason(e); // French, as the gallery tells it
           }
           queue.Push(std::move(r));
         }

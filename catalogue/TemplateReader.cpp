@@ -10,9 +10,12 @@
 #include "platform/Strings.h"
 #include "platform/graphics/Streams.h"
 #include "preview/TemplatePreview.h"
+#include "preview/TemplateRules.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 
 namespace plm {
@@ -31,22 +34,17 @@ struct Output {
   std::string name; // stored name, UTF-8, "/" between folders
   int64_t bytes = 0;
   std::string data; // the whole file for the description and the page, a head otherwise
+  bool whole = false; // expanded to its end
 };
-
-std::string Megabytes(uint64_t bytes) { return std::to_string(bytes >> 20) + " Mo"; }
-
-const char *TypeName(uint8_t code) {
-  static const char *const kNames[] = {"", "GIF", "JPEG", "PNG", "BMP", "PCX", "TIFF"};
-  return code < std::size(kNames) ? kNames[code] : "";
-}
 
 struct ReadJob {
   std::vector<Output> outputs;
-  std::string refusal;
+  TTemplateBudget budget;
   std::string nextCabinet;
-  uint64_t bytes = 0;
-  size_t files = 0;
   int osError = 0;
+  // After a failure: the cabinet's file list is walked once more, nothing expanded, for
+  // the names and sizes of the files the failure kept from being reached.
+  bool listing = false;
 };
 
 thread_local ReadJob *tJob = nullptr;
@@ -113,22 +111,21 @@ CABHANDLE Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n) {
   case fdintCOPY_FILE: {
     // Weighed by the stored size before a byte is expanded, as the preview does.
     const uint64_t size = uint32_t(n->cb);
-    job->bytes += size;
     std::string name = n->psz1 ? n->psz1 : "";
     name = (n->attribs & _A_NAME_IS_UTF) ? name : Cp1252ToUtf8(name);
     for (char &c : name)
       if (c == '\\') c = '/';
-    const bool page = SameText(name, "Flavor.htm");
-    if (++job->files > kMaxTemplateFiles)
-      job->refusal = "il contient plus de " + std::to_string(kMaxTemplateFiles) + " fichiers.";
-    else if (job->bytes > kMaxTemplateBytes)
-      job->refusal =
-          "ses fichiers dépassent " + Megabytes(kMaxTemplateBytes) + " une fois décompressés.";
-    else if (page && size > kMaxPageBytes)
-      job->refusal = "sa page dépasse " + Megabytes(kMaxPageBytes) + ".";
-    if (!job->refusal.empty()) return -1;
+    if (job->listing) {
+      const bool known = std::any_of(job->outputs.begin(), job->outputs.end(),
+                                     [&](const Output &o) { return o.name == name; });
+      if (!known && job->outputs.size() < kMaxTemplateFiles)
+        job->outputs.push_back({Role::Picture, std::move(name), int64_t(size), {}, false});
+      return 0;
+    }
+    const bool page = IsPageFileName(name);
+    if (!job->budget.Add(size, page).empty()) return -1;
     Output o;
-    o.role = page ? Role::Page : SameText(name, "content.ini") ? Role::Ini : Role::Picture;
+    o.role = page ? Role::Page : IsDescriptionFileName(name) ? Role::Ini : Role::Picture;
     o.name = std::move(name);
     o.bytes = int64_t(size);
     if (o.role != Role::Picture) o.data.reserve(std::min<size_t>(size, kMaxPageBytes));
@@ -136,6 +133,7 @@ CABHANDLE Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n) {
     return kMemoryHandleBase + CABHANDLE(job->outputs.size() - 1);
   }
   case fdintCLOSE_FILE_INFO:
+    if (Output *o = OutputOf(n->hf)) o->whole = true;
     return 1;
   case fdintNEXT_CABINET:
     return n->fdie == FDIERROR_NONE ? 0 : -1;
@@ -185,8 +183,10 @@ void TTemplateReader::Read(const std::string &templatePath, TemplateRecord &reco
     ~Reset() { tJob = nullptr; }
   } reset;
 
-  // The cabinets of the set, each once, as the cabinet reader follows them.
+  // The cabinets of the set, each once, as the cabinet reader follows them. A damaged one
+  // ends the walk; the fields read before it are kept and the damage raised at the end.
   std::set<std::string> done;
+  std::optional<ESTCabinet> damage;
   std::string current = ExpandFileName(templatePath);
   while (!current.empty()) {
     done.insert(current);
@@ -196,20 +196,26 @@ void TTemplateReader::Read(const std::string &templatePath, TemplateRecord &reco
     const CABBOOL ok = CabIntf::FDICopy(fContext, name.data(), folder.data(), 0, Notify, nullptr,
                                         nullptr);
     if (!ok) {
-      if (!job.refusal.empty())
-        throw ETemplateTooLarge("Le modèle \"" + ExtractFileName(templatePath) +
-                                "\" est refusé : " + job.refusal);
+      if (!job.budget.Refusal().empty())
+        throw ETemplateTooLarge(ExtractFileName(templatePath), job.budget.Refusal());
       if (!fError.erfType) fError.erfType = job.osError;
-      throw ESTCabinet(fError, false);
+      damage.emplace(fError, false);
+      // What lies beyond the damage is still named by the file list.
+      job.listing = true;
+      fError = ERF{};
+      CabIntf::FDICopy(fContext, name.data(), folder.data(), 0, Notify, nullptr, nullptr);
+      break;
     }
     current = job.nextCabinet.empty() ? std::string() : ExpandFileName(job.nextCabinet);
     if (!current.empty() && (!IsRegularFile(current) || done.count(current))) current.clear();
   }
 
+  // A description or page cut short by the damage is not read: half a page names a wrong
+  // font or title.
   const Output *ini = nullptr, *page = nullptr;
   for (const Output &o : job.outputs) {
-    if (o.role == Role::Ini && !ini) ini = &o;
-    if (o.role == Role::Page && !page) page = &o;
+    if (o.role == Role::Ini && !ini && o.whole) ini = &o;
+    if (o.role == Role::Page && !page && o.whole) page = &o;
   }
   const std::string iniText = ini ? ini->data : std::string();
   record.collection = Text(IniTextValue(iniText, "General", "Collection", kUnknowed));
@@ -221,18 +227,21 @@ void TTemplateReader::Read(const std::string &templatePath, TemplateRecord &reco
     TMemoryStream head(std::vector<uint8_t>(o.data.begin(), o.data.end()));
     TDCImageInfo info;
     info.ReadInfo(head);
-    record.pictures.push_back({o.name, TypeName(info.ImageType), o.bytes, info.Width, info.Height});
+    record.pictures.push_back({o.name, PictureTypeName(info.ImageType), o.bytes, info.Width, info.Height});
   }
   if (!page) {
     record.font.clear();
     record.fontInstalled = false;
     record.title.clear();
+    if (damage) throw *damage;
+    throw ETemplateHasNoPage();
     throw Exception("Le modèle \"" + ExtractFileName(templatePath) +
                     "\" n'a pas de page \"Flavor.htm\".");
   }
   record.font = Text(TemplateFontName(page->data));
   record.fontInstalled = !record.font.empty() && fontCheck && fontCheck(record.font);
   record.title = Text(PageTitle(page->data));
+  if (damage) throw *damage;
 }
 
 } // namespace plm

@@ -23,8 +23,9 @@ public:
   TTemplateReader &operator=(const TTemplateReader &) = delete;
 
   // Fills every field but path, size and time. Raises the cabinet reader's ESTCabinet for
-  // an archive it cannot read, ETemplateTooLarge for a template beyond the limits, and
-  // Exception when the template holds no page.
+  // an archive it cannot read (after filling what the whole files before the damage and
+  // the file list give), ETemplateTooLarge for a template beyond the limits, and
+  // ETemplateHasNoPage when the template holds no page.
   void Read(const std::string &templatePath, TemplateRecord &record, const FontCheck &fontCheck);
 
 private:

@@ -32,25 +32,6 @@ struct TUsedPicture {
   std::string contentId;
 };
 
-const char *MimeTypeOf(uint8_t imageType) {
-  switch (imageType) {
-  case itGIFCode:
-    return "image/gif";
-  case itJPEGCode:
-    return "image/jpeg";
-  case itPNGCode:
-    return "image/png";
-  case itBMPCode:
-    return "image/bmp";
-  case itPCXCode:
-    return "image/x-pcx";
-  case itTIFFCode:
-    return "image/tiff";
-  default:
-    return nullptr;
-  }
-}
-
 // The reference's path with its %XX escapes decoded, as a browser reads it: taken as it
 // is when its escapes are not valid.
 std::string PercentDecoded(const std::string &s) {
@@ -105,7 +86,7 @@ public:
     if (const auto it = fIndex.find(path); it != fIndex.end()) return fPictures[it->second].address;
     TDCImageInfo info;
     info.ReadInfo(path);
-    const char *mime = MimeTypeOf(info.ImageType);
+    const char *mime = PictureMimeType(info.ImageType);
     if (!mime) return {};
     TUsedPicture p{path, mime, {}, {}};
     if (fFormat == TExportFormat::Message) {

@@ -10,6 +10,29 @@ namespace plm {
 
 namespace {
 
+struct PictureType {
+  const char *name;
+  const char *mimeType;
+};
+
+// By type code: the types the inspector tells from a picture's first bytes.
+constexpr PictureType kPictureTypes[] = {{"", nullptr},           {"GIF", "image/gif"},
+                                         {"JPEG", "image/jpeg"},  {"PNG", "image/png"},
+                                         {"BMP", "image/bmp"},    {"PCX", "image/x-pcx"},
+                                         {"TIFF", "image/tiff"}};
+
+} // namespace
+
+const char *PictureTypeName(uint8_t imageType) {
+  return imageType < std::size(kPictureTypes) ? kPictureTypes[imageType].name : "";
+}
+
+const char *PictureMimeType(uint8_t imageType) {
+  return imageType < std::size(kPictureTypes) ? kPictureTypes[imageType].mimeType : nullptr;
+}
+
+namespace {
+
 // Raised by the reader when a value lies (partly) past the end of the file.
 struct PastEnd {};
 

@@ -20,6 +20,11 @@ enum : uint8_t {
   itTIFFCode = 6,
 };
 
+// The name ("GIF", "JPEG", "PNG", "BMP", "PCX", "TIFF") and MIME type of a type code;
+// "" and nullptr for the unknown type.
+const char *PictureTypeName(uint8_t imageType);
+const char *PictureMimeType(uint8_t imageType);
+
 class TDCImageInfo {
 public:
   // Inspects the file and fills the fields; never raises.

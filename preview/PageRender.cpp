@@ -193,8 +193,7 @@ QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeou
   const std::string folder = JoinPath({own, "~plmlook"});
   TTemplatePreview preview(folder);
   preview.Extract(templatePath);
-  if (FindEntryNoCase(preview.Folder(), "Flavor.htm").empty())
-    throw EPageNotShown("Ce modèle n'a pas de page à afficher (Flavor.htm manque).");
+  if (FindEntryNoCase(preview.Folder(), kPageFileName).empty()) throw ETemplateHasNoPage();
   preview.LoadPage();
   preview.RewritePage();
   preview.SavePage();
@@ -294,26 +293,6 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   fLastShot = shot;
   fLastShotFrames = fFrames->Frames();
   return shot;
-}
-
-std::string TemplateFailureReason(const std::exception &e) {
-  if (const auto *cab = dynamic_cast<const ESTCabinet *>(&e)) {
-    switch (cab->ErrorCode) {
-    case FDIERROR_CABINET_NOT_FOUND: return "Le fichier du modèle n'a pas pu être ouvert.";
-    case FDIERROR_NOT_A_CABINET:
-      return "Ce fichier n'est pas un modèle : ce n'est pas une archive cabinet.";
-    case FDIERROR_ALLOC_FAIL: return "La mémoire a manqué pour décompresser ce modèle.";
-    case FDIERROR_TARGET_FILE:
-      return "Les fichiers du modèle n'ont pas pu être écrits dans le dossier temporaire.";
-    case FDIERROR_BAD_COMPR_TYPE:
-      return "L'archive du modèle utilise une compression qui n'est pas prise en charge.";
-    default: return "L'archive du modèle est endommagée ou incomplète.";
-    }
-  }
-  if (dynamic_cast<const std::bad_alloc *>(&e))
-    return "La mémoire a manqué pour afficher ce modèle.";
-  if (dynamic_cast<const Exception *>(&e)) return e.what(); // the program's own messages
-  return "Ce modèle ne peut pas être affiché.";
 }
 
 QImage RenderTemplatePage(const std::string &templatePath) {

@@ -64,11 +64,6 @@ public:
   using Exception::Exception;
 };
 
-// Why a template could not be drawn, in French, for the user: the cabinet library's own
-// messages are English and technical, and a memory shortage has no message of ours.
-// The program's own French messages (limits, page not shown, files) are kept as they are.
-std::string TemplateFailureReason(const std::exception &e);
-
 // One template's page with a renderer of its own.
 QImage RenderTemplatePage(const std::string &templatePath);
 

@@ -85,8 +85,8 @@ std::string FindEntryNoCase(const std::string &folder, const std::string &name) 
 }
 
 TemplateFields ReadTemplateFields(const std::string &folder) {
-  std::string name = FindEntryNoCase(folder, "content.ini");
-  if (name.empty()) name = "content.ini";
+  std::string name = FindEntryNoCase(folder, kDescriptionFileName);
+  if (name.empty()) name = kDescriptionFileName;
   const TIniFile ini(AddBackslash(folder) + name);
   TemplateFields f;
   f.Collection = ini.ReadString("General", "Collection", kUnknowed);
@@ -98,22 +98,10 @@ TemplateFields ReadTemplateFields(const std::string &folder) {
 std::vector<std::string> TemplatePictures(const std::string &folder) {
   std::vector<std::string> pictures;
   if (!DirectoryExists(folder)) return pictures;
-  for (auto &n : ListDirectory(folder)) {
-    const std::string lower = LowerCase(n);
-    if (lower != "content.ini" && lower != "flavor.htm") pictures.push_back(std::move(n));
-  }
+  for (auto &n : ListDirectory(folder))
+    if (!IsDescriptionFileName(n) && !IsPageFileName(n)) pictures.push_back(std::move(n));
   return pictures;
 }
-
-namespace {
-
-std::string Megabytes(uint64_t bytes) { return std::to_string(bytes >> 20) + " Mo"; }
-
-std::string Refusal(const std::string &templateName, const std::string &why) {
-  return "Le modèle \"" + templateName + "\" est refusé : " + why;
-}
-
-} // namespace
 
 void TTemplatePreview::Extract(const std::string &templatePath) {
   if (fPrivate)
@@ -128,24 +116,14 @@ void TTemplatePreview::Extract(const std::string &templatePath) {
 
   // Every file is weighed by its stored size before a byte of it is written: the reader
   // writes exactly that many.
-  std::string refusal;
-  uint64_t bytes = 0;
-  size_t files = 0;
+  TTemplateBudget budget;
   const std::string root = AddBackslash(fFolder);
   TSTCabReader reader;
   reader.OnCopyFile = [&](TSTCabReader *, const std::string &, int32_t size, uint16_t, uint16_t,
                           uint16_t, uint16_t, std::string &dst, bool &abort) {
     const uint64_t n = static_cast<uint32_t>(size); // the stored size is unsigned
-    bytes += n;
-    if (++files > kMaxTemplateFiles)
-      refusal = "il contient plus de " + std::to_string(kMaxTemplateFiles) + " fichiers.";
-    else if (bytes > kMaxTemplateBytes)
-      refusal = "ses fichiers dépassent " + Megabytes(kMaxTemplateBytes) +
-                " une fois décompressés.";
-    else if (n > kMaxPageBytes && ExtractFilePath(dst) == root &&
-             SameText(ExtractFileName(dst), "Flavor.htm"))
-      refusal = "sa page dépasse " + Megabytes(kMaxPageBytes) + ".";
-    if (!refusal.empty()) abort = true;
+    const bool page = ExtractFilePath(dst) == root && IsPageFileName(ExtractFileName(dst));
+    if (!budget.Add(n, page).empty()) abort = true;
   };
   reader.OnCloseFile = [&](TSTCabReader *, const std::string &, uint16_t, uint16_t, uint16_t,
                            uint16_t, bool &, const std::string &dst, bool &) {
@@ -156,9 +134,9 @@ void TTemplatePreview::Extract(const std::string &templatePath) {
   try {
     reader.ExtractFiles(templatePath, fFolder);
   } catch (const ESTCabinet &) {
-    if (refusal.empty()) throw;
+    if (budget.Refusal().empty()) throw;
   }
-  if (!refusal.empty()) Refuse(refusal);
+  if (!budget.Refusal().empty()) Refuse(budget.Refusal());
 }
 
 void TTemplatePreview::Refuse(const std::string &why) {
@@ -172,14 +150,13 @@ void TTemplatePreview::Refuse(const std::string &why) {
   fWritten.clear();
   fText.clear();
   fText.shrink_to_fit();
-  throw ETemplateTooLarge(Refusal(fTemplateName, why));
+  throw ETemplateTooLarge(fTemplateName, why);
 }
 
 void TTemplatePreview::LoadPage() {
-  fPageName = FindEntryNoCase(fFolder, "Flavor.htm");
-  if (fPageName.empty()) fPageName = "Flavor.htm";
-  if (FileSize(PagePath()) > static_cast<int64_t>(kMaxPageBytes))
-    Refuse("sa page dépasse " + Megabytes(kMaxPageBytes) + ".");
+  fPageName = FindEntryNoCase(fFolder, kPageFileName);
+  if (fPageName.empty()) fPageName = kPageFileName;
+  if (FileSize(PagePath()) > static_cast<int64_t>(kMaxPageBytes)) Refuse(PageTooLargeRefusal());
   fText = LoadLineText(PagePath(), SampleBlock().size());
 }
 

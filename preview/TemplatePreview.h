@@ -3,6 +3,7 @@
 // read its description, find the font of its text region, put sample text into that
 // region, list its pictures. No widgets here: the main window and plmtool share it.
 #include "platform/Exceptions.h"
+#include "preview/TemplateRules.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -53,19 +54,6 @@ TemplateFields ReadTemplateFields(const std::string &folder);
 // the file system gives them; sub-folders included.
 std::vector<std::string> TemplatePictures(const std::string &folder);
 
-// What one template may expand to. Templates come from anywhere: a few megabytes of
-// archive can stand for gigabytes of files, and a huge page stalls the browser.
-inline constexpr uint64_t kMaxTemplateBytes = 256ull << 20; // all its files together
-inline constexpr size_t kMaxTemplateFiles = 10000;
-inline constexpr uint64_t kMaxPageBytes = 16ull << 20; // its page, "Flavor.htm"
-
-// A template refused for going beyond one of the limits above. Its message, in French,
-// names the template and the limit.
-class ETemplateTooLarge : public Exception {
-public:
-  using Exception::Exception;
-};
-
 // One template preview, step by step, in the preview folder.
 class TTemplatePreview {
 public:
@@ -102,7 +90,7 @@ private:
   std::string fFolder;
   bool fPrivate;
   std::string fTemplateName;
-  std::string fPageName = "Flavor.htm";
+  std::string fPageName = kPageFileName;
   std::string fText;
   bool fExtracted = false;
   std::set<std::string> fEntriesBefore; // what the folder held before Extract

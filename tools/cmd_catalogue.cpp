@@ -21,8 +21,8 @@ int Usage(const char *usage) {
   return kUsage;
 }
 
-const char *const kIndexUsage = "index [--recursive] FOLDER...";
-const char *const kSearchUsage = "search [--json] [--missing-font] [--recursive] QUERY [FOLDER]";
+const char *const kIndexUsage = "index [-r | --recursive] FOLDER...";
+const char *const kSearchUsage = "search [--json] [--missing-font] [-r | --recursive] QUERY [FOLDER]";
 
 // A bar redrawn in place on a terminal; elsewhere a line now and then.
 plm::CatalogueProgress ProgressOnStandardError() {
@@ -49,7 +49,7 @@ int CmdIndex(const std::vector<std::string> &args) {
   for (const auto &a : args) {
     if (options && a == "--") {
       options = false;
-    } else if (options && a == "--recursive") {
+    } else if (options && (a == "--recursive" || a == "-r")) {
       recursive = true;
     } else if (options && a.rfind("--", 0) == 0) {
       return Usage(kIndexUsage);
@@ -140,7 +140,7 @@ int CmdSearch(const std::vector<std::string> &args) {
       json = true;
     else if (options && a == "--missing-font")
       query.missingFontOnly = true;
-    else if (options && a == "--recursive")
+    else if (options && (a == "--recursive" || a == "-r"))
       query.recursive = true;
     else if (options && a.size() > 2 && a.rfind("--", 0) == 0)
       return Usage(kSearchUsage);

@@ -16,6 +16,7 @@
 #include "gallery/RenderProtocol.h"
 #include "gallery/ThumbnailCache.h"
 #include "preview/PageRender.h"
+#include "preview/TemplateRules.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"

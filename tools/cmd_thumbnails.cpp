@@ -11,6 +11,7 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Strings.h"
+#include "preview/TemplateWalk.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,31 +22,16 @@
 
 namespace {
 
-const char kUsage[] = "usage: plmtool thumbnails [--recursive] FOLDER...\n";
+const char kUsage[] = "usage: plmtool thumbnails [-r | --recursive] FOLDER...\n";
 constexpr size_t kBarWidth = 30;
 constexpr int kMaxChanges = 3;
 
-bool IsTemplateName(const std::string &name) {
-  return name.size() > 4 && name[0] != '.' &&
-         plm::SameText(std::string_view(name).substr(name.size() - 4), ".plm");
-}
-
-// The templates of the folder in name order, then those of its sub-folders when asked
-// (links to folders are not followed: they could lead back up).
-void Collect(const std::string &folder, bool recursive, std::vector<std::string> &out) {
-  std::vector<std::string> names = plm::ListDirectory(folder);
-  std::sort(names.begin(), names.end());
-  std::vector<std::string> folders;
-  for (const auto &name : names) {
-    const std::string path = plm::JoinPath({folder, name});
-    if (plm::DirectoryExists(path)) {
-      if (recursive && !plm::IsSymLink(path)) folders.push_back(path);
-    } else if (IsTemplateName(name) && plm::IsRegularFile(path)) {
-      out.push_back(path);
-    }
-  }
-  for (const auto &f : folders)
-    Collect(f, recursive, out);
+// The templates of the folder in file-list order, as the catalogue and the export find them.
+void TemplateWalkInto(const std::string &folder, bool recursive, std::vector<std::string> &out) {
+  plm::TemplateWalk how;
+  how.recursive = recursive;
+  for (auto &t : plm::FindTemplates(folder, how))
+    out.push_back(std::move(t.path));
 }
 
 class TProgress {
@@ -88,7 +74,7 @@ int Thumbnails(const std::vector<std::string> &args) {
       std::fprintf(stderr, "plmtool: %s is not a folder\n", plm::ToDisplayUtf8(f).c_str());
       return 2;
     }
-    Collect(f, recursive, templates);
+    TemplateWalkInto(f, recursive, templates);
   }
 
   static int argc = 1;

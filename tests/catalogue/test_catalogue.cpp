@@ -203,7 +203,8 @@ TEST_F(CatalogueTest, AFailingTemplateIsRecordedWithItsReasonAndReadAgainOnlyOnc
   EXPECT_EQ(std::tie(s.read, s.unreadable), std::make_tuple(0u, 1u));
   auto found = Find(c, "broken");
   ASSERT_EQ(found.size(), 1u);
-  EXPECT_FALSE(found[0].failure.empty());
+  // In French, as the gallery reads it out: not the cabinet library's English.
+  EXPECT_EQ(found[0].failure, "Ce fichier n'est pas un modèle : ce n'est pas une archive cabinet.");
 
   s = c.Update({tree}, false);
   EXPECT_EQ(std::tie(s.unreadable, s.unchanged), std::make_tuple(0u, 1u));
@@ -214,6 +215,36 @@ TEST_F(CatalogueTest, AFailingTemplateIsRecordedWithItsReasonAndReadAgainOnlyOnc
   found = Find(c, "mended");
   ASSERT_EQ(found.size(), 1u);
   EXPECT_TRUE(found[0].failure.empty());
+}
+
+TEST_F(CatalogueTest, DamagedPicturesKeepTheFieldsReadBeforeThemAndTheFileListsNames) {
+  const std::string ini = "[General]\r\nCollection=Oc\xE9\x61n\r\nDisplay=Vagues\r\n";
+  const std::string page = "<HTML><TITLE>Mer</TITLE><BODY><TD id=PLUMORATEXTREGION "
+                           "style=\"FONT-FAMILY: DejaVu Sans\">x</TD></BODY></HTML>";
+  const std::string photo = "\xFF\xD8\xFF" + MakeData(200000, 7, false);
+  const std::string path = tree + "/mer.plm";
+  BuildCabinet(path, {{"content.ini", ini},
+                      {"Flavor.htm", page},
+                      {"images\\vagues.jpg", photo},
+                      {"images\\sable.gif", "GIF89a"}});
+  std::string cab = ReadFile(path);
+  WriteFile(path, cab.substr(0, cab.size() - 120000)); // the pictures' blocks cut off
+
+  TCatalogue c(db);
+  EXPECT_EQ(c.Update({tree}, false).unreadable, 1u);
+  for (const char *word : {"ocean", "vagues", "mer", "sable"}) {
+    const auto found = Find(c, word);
+    ASSERT_EQ(found.size(), 1u) << word;
+    const auto &r = found[0];
+    EXPECT_EQ(r.failure, "L'archive du modèle est endommagée ou incomplète.");
+    EXPECT_EQ(std::tie(r.collection, r.display, r.title, r.font),
+              std::make_tuple("Oc\u00E9an", "Vagues", "Mer", "DejaVu Sans"));
+    ASSERT_EQ(r.pictures.size(), 2u);
+    EXPECT_EQ(std::tie(r.pictures[0].name, r.pictures[0].bytes),
+              std::make_tuple("images/vagues.jpg", int64_t(photo.size())));
+    EXPECT_EQ(std::tie(r.pictures[1].name, r.pictures[1].bytes),
+              std::make_tuple("images/sable.gif", int64_t(6)));
+  }
 }
 
 // A cabinet whose first file claims more bytes than it holds: expanding it would fail or
@@ -361,8 +392,10 @@ TEST_F(PlmtoolCatalogue, SearchPrintsTabSeparatedLinesOrJsonAndExitsByWhatItFoun
   for (const char *usage : {"search", "search --bogus x", "search a b c", "index",
                             "search x /nonexistent-folder"})
     EXPECT_EQ(Tool(usage), 2) << usage;
-  EXPECT_EQ(Tool("index --recursive " + ShellQuote(tree), &out), 0);
-  EXPECT_EQ(out, "read 0, unchanged 1, removed 0, unreadable 0\n");
+  for (const char *recursive : {"--recursive", "-r"}) {
+    EXPECT_EQ(Tool("index " + std::string(recursive) + " " + ShellQuote(tree), &out), 0);
+    EXPECT_EQ(out, "read 0, unchanged 1, removed 0, unreadable 0\n") << recursive;
+  }
   EXPECT_TRUE(plm::FileExists(dir / "xdg/plmlooker/catalogue.sqlite"));
 }
 

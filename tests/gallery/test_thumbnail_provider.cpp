@@ -17,6 +17,8 @@
 
 #include <map>
 
+#include <unistd.h>
+
 using namespace plm;
 using namespace gallerytest;
 
@@ -216,18 +218,25 @@ TEST_F(ProviderTest, PlmtoolThumbnailsFillsTheSameCache) {
   const std::string a = WriteTemplate(fRoot.Path() + "/folder/a.plm");
   const std::string b = WriteTemplate(fRoot.Path() + "/folder/sub/b.plm");
   ASSERT_EQ(WriteFileBytes(fRoot.Path() + "/folder/bad.plm", "not a cabinet"), 0);
+  // A linked folder is walked as the catalogue walks it: once, and a link back up ends there.
+  ASSERT_TRUE(ForceDirectories(fRoot.Path() + "/elsewhere"));
+  WriteTemplate(fRoot.Path() + "/elsewhere/c.plm");
+  ASSERT_EQ(symlink((fRoot.Path() + "/elsewhere").c_str(), (fRoot.Path() + "/folder/linked").c_str()), 0);
+  ASSERT_EQ(symlink((fRoot.Path() + "/folder").c_str(), (fRoot.Path() + "/folder/sub/up").c_str()), 0);
   const std::vector<std::string> cacheEnv = {"XDG_CACHE_HOME=" + fRoot.Path() + "/xdg"};
 
-  ToolRun r = RunPlmtool({"thumbnails", "--recursive", fRoot.Path() + "/folder"}, cacheEnv);
+  ToolRun r = RunPlmtool({"thumbnails", "-r", fRoot.Path() + "/folder"}, cacheEnv);
   EXPECT_EQ(r.Code, 1) << r.Err;
-  EXPECT_NE(r.Out.find("2 made, 0 already there, 1 failed"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("3 made, 0 already there, 1 failed"), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find(a + ": made"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find(fRoot.Path() + "/folder/linked/c.plm: made"), std::string::npos) << r.Out;
   r = RunPlmtool({"thumbnails", fRoot.Path() + "/folder"}, cacheEnv);
   EXPECT_NE(r.Out.find("0 made, 1 already there, 1 failed"), std::string::npos) << r.Out;
 
   // The gallery takes those pictures as they are.
   const TThumbnailCache cache(fRoot.Path() + "/xdg/thumbnails");
   EXPECT_TRUE(ShowsPage(cache.Lookup(TThumbnailCache::Stamp(b)).Picture));
+  EXPECT_TRUE(ShowsPage(cache.Lookup(TThumbnailCache::Stamp(fRoot.Path() + "/folder/linked/c.plm")).Picture));
   EXPECT_EQ(RunPlmtool({"thumbnails"}).Code, 2);
 }
 
