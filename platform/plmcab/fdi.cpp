@@ -95,17 +95,19 @@ class Input {
 public:
   Input(const Fdi &f, CABHANDLE hf) : fFdi(f), fHf(hf) {}
 
-  bool Read(void *dst, size_t n) {
+  bool Read(void *dst, size_t n) { return ReadUpTo(dst, n) == n; }
+  // As many of the n bytes as the file still holds.
+  size_t ReadUpTo(void *dst, size_t n) {
     auto *out = static_cast<uint8_t *>(dst);
-    while (n > 0) {
-      if (fPos == fLen && !Fill()) return false;
-      const size_t k = std::min(n, fLen - fPos);
-      std::memcpy(out, fBuf + fPos, k);
+    size_t got = 0;
+    while (got < n) {
+      if (fPos == fLen && !Fill()) break;
+      const size_t k = std::min(n - got, fLen - fPos);
+      std::memcpy(out + got, fBuf + fPos, k);
       fPos += k;
-      out += k;
-      n -= k;
+      got += k;
     }
-    return true;
+    return got;
   }
   bool Skip(size_t n) {
     uint8_t tmp[256];
@@ -148,12 +150,15 @@ private:
   size_t fPos = 0, fLen = 0;
 };
 
-// Reads the fixed header. NONE, NOT_A_CABINET or UNKNOWN_CABINET_VERSION.
+// Reads the fixed header. NONE, NOT_A_CABINET, CORRUPT_CABINET or UNKNOWN_CABINET_VERSION.
 int ReadFixedHeader(Input &in, RawCab &cab, uint16_t &nFolders, uint16_t &nFiles,
                     uint32_t &coffFiles) {
   uint8_t h[kHeaderSize];
-  if (!in.Read(h, sizeof h) || std::memcmp(h + cfheader::signature, "MSCF", 4) != 0)
+  const size_t got = in.ReadUpTo(h, sizeof h);
+  if (got < 4 || std::memcmp(h + cfheader::signature, "MSCF", 4) != 0)
     return FDIERROR_NOT_A_CABINET;
+  // A cabinet by its signature, cut before the end of its header: damaged, not foreign.
+  if (got < sizeof h) return FDIERROR_CORRUPT_CABINET;
   if (h[cfheader::versionMajor] != 1) return FDIERROR_UNKNOWN_CABINET_VERSION;
   cab.size = GetU32(h + cfheader::cbCabinet);
   coffFiles = GetU32(h + cfheader::coffFiles);

@@ -97,9 +97,9 @@ TEST_F(ProviderTest, AHostileFolderCostsOnlyItsBadTemplatesAndIsThenServedFromTh
       EXPECT_EQ(answers.Pictures[path].width(), 256);
     }
     EXPECT_EQ(answers.Reasons.size(), 5u);
-    // Each failure says why in French, without the cabinet library's English words.
-    // (A cut header is told as damaged or as no cabinet, as the cabinet library sees it.)
-    const std::map<std::string, QString> why = {{damaged, "archive"}, {nopage, "pas de page"},
+    // Each failure says why in French, without the cabinet library's English words; a
+    // cabinet cut inside its header is damaged, a file without the signature no cabinet.
+    const std::map<std::string, QString> why = {{damaged, "endommagée"}, {nopage, "pas de page"},
                                                 {bomb, "256 Mo"}, {notCab, "pas une archive"},
                                                 {gone, "introuvable"}};
     for (const auto &[path, reason] : answers.Reasons) {
