@@ -6,7 +6,6 @@
 
 #include <QProcess>
 
-#include <cstring>
 
 namespace plm {
 
@@ -46,7 +45,8 @@ void TRenderProcess::EnsureStarted() {
   if (!fOptions.CacheRoot.empty())
     args << QStringLiteral("--cache") << QString::fromStdString(fOptions.CacheRoot);
   // The process gives up a page a little before its client gives up the process.
-  args << QStringLiteral("--timeout") << QString::number(fOptions.TemplateTimeoutMs * 3 / 4);
+  args << QStringLiteral("--timeout")
+       << QString::number(render::ServerTimeoutMs(fOptions.TemplateTimeoutMs));
   fInput.clear();
   fProcess->start(fOptions.Program, args);
 }
@@ -102,23 +102,14 @@ void TRenderProcess::Finish(const QByteArray &payload) {
   fTimer.stop();
   const std::string path = std::move(fCurrent);
   fCurrent.clear();
-  const std::string_view p(payload.constData(), size_t(payload.size()));
-  switch (p[0]) {
-  case render::kPicture: {
-    const uint32_t w = p.size() >= 9 ? render::GetU32(p, 1) : 0;
-    const uint32_t h = p.size() >= 9 ? render::GetU32(p, 5) : 0;
-    if (w == 0 || h == 0 || w > 4096 || h > 4096 || p.size() != 9 + size_t(w) * h * 4) break;
-    QImage picture(int(w), int(h), QImage::Format_RGB32);
-    for (uint32_t y = 0; y < h; ++y)
-      std::memcpy(picture.scanLine(int(y)), p.data() + 9 + size_t(y) * w * 4, size_t(w) * 4);
-    emit Rendered(path, picture);
-    return;
-  }
-  case render::kFailure:
-    emit Failed(path, QString::fromUtf8(p.data() + 1, qsizetype(p.size() - 1)), true);
-    return;
-  case render::kChanged: emit Changed(path); return;
-  default: break;
+  render::Answer answer;
+  if (render::ReadAnswer(std::string_view(payload.constData(), size_t(payload.size())), answer)) {
+    switch (answer.Kind) {
+    case render::kPicture: emit Rendered(path, answer.Picture); return;
+    case render::kFailure: emit Failed(path, answer.Reason, true); return;
+    case render::kChanged: emit Changed(path); return;
+    default: break;
+    }
   }
   fCurrent = path;
   Lost(QStringLiteral("Le programme de rendu a donné une réponse illisible."));

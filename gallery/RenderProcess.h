@@ -1,8 +1,10 @@
 #pragma once
-// One renderer process seen from its client: a long-lived `plmtool render-server` that
-// makes template after template (gallery/RenderProtocol.h). It is started with the first
-// template and started again for the next one after it dies or stops answering: a crash
-// or a hung page costs that one template.
+// One renderer process seen from its client: a long-lived `plmtool-browser render-server`
+// that makes template after template (gallery/RenderProtocol.h). It is started with the
+// first template and started again for the next one after it dies or stops answering: a
+// crash or a hung page costs that one template. Used through TRenderQueue.
+#include "gallery/RenderProtocol.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QObject>
@@ -19,7 +21,7 @@ namespace plm {
 struct TRenderOptions {
   QString Program;            // the page verbs' program; empty: DefaultRendererProgram()
   std::string CacheRoot;      // the thumbnail cache the process writes
-  int TemplateTimeoutMs = 20000; // a template not answered by then costs its picture
+  int TemplateTimeoutMs = render::kTemplateTimeoutMs; // not answered by then: no picture
 };
 
 // plmtool-browser beside the running program, else in the installed private folder.

@@ -10,6 +10,9 @@
 //             'C' nothing: the template changed while it was made; ask again
 // The process also writes the template's entry of the thumbnail cache (picture or
 // failure) before it answers; it ends at the end of its input.
+#include <QImage>
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,6 +27,12 @@ inline constexpr char kChanged = 'C';
 // the stream is out of step.
 inline constexpr uint32_t kMaxFrame = 64u << 20;
 inline constexpr size_t kHeaderSize = 4;
+// The longest a client waits for a template's answer; the process gives up a page a
+// little before (ServerTimeoutMs), so that a slow page is told as such, not as a hang.
+inline constexpr int kTemplateTimeoutMs = 20000;
+inline constexpr int ServerTimeoutMs(int clientTimeoutMs) { return clientTimeoutMs * 3 / 4; }
+// The largest side of a picture answered: far above any thumbnail.
+inline constexpr uint32_t kMaxPictureSide = 4096;
 
 inline void PutU32(std::string &out, uint32_t v) {
   for (int i = 0; i < 4; ++i)
@@ -44,5 +53,18 @@ inline std::string Frame(std::string_view payload) {
   out.append(payload);
   return out;
 }
+
+// The answers, as the process writes them.
+std::string PictureAnswer(const QImage &picture); // any format; sent as RGB32
+std::string FailureAnswer(const QString &reason);
+std::string ChangedAnswer();
+
+// An answer as the client reads it; false when it is not one the process writes.
+struct Answer {
+  char Kind = 0;
+  QImage Picture; // kPicture
+  QString Reason; // kFailure
+};
+bool ReadAnswer(std::string_view payload, Answer &answer);
 
 } // namespace plm::render

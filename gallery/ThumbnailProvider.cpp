@@ -15,41 +15,48 @@ constexpr size_t kLookupChunk = 8;
 constexpr int kLookupsPerThread = 2;
 // The longest the interface thread spends handing answers out at a time.
 constexpr qint64 kDrainBudgetNs = 8'000'000;
-// A template that keeps changing while it is made is given up after this many tries.
-constexpr int kMaxChanges = 3;
 
 } // namespace
 
 TThumbnailProvider::TThumbnailProvider(TThumbnailProviderOptions options, QObject *parent)
-    : TThumbnailSource(parent), fOptions(std::move(options)), fCache(fOptions.Render.CacheRoot) {
-  if (fOptions.MaxProcesses <= 0) fOptions.MaxProcesses = std::max(1, QThread::idealThreadCount());
+    : TThumbnailSource(parent), fOptions(std::move(options)), fCache(fOptions.Render.CacheRoot),
+      fQueue(fOptions.Render, fOptions.MaxProcesses, fOptions.IdleStopMs) {
   fDrainTimer.setInterval(0);
   // The work starts from the event loop, so that the shown templates, told right after
   // the list, go first.
   fPumpTimer.setSingleShot(true);
   fPumpTimer.setInterval(0);
   connect(&fPumpTimer, &QTimer::timeout, this, &TThumbnailProvider::Pump);
-  // Each process holds a browser engine: none is kept once there is nothing to make.
-  fIdleTimer.setSingleShot(true);
-  fIdleTimer.setInterval(fOptions.IdleStopMs);
-  connect(&fIdleTimer, &QTimer::timeout, this, [this] {
-    if (std::none_of(fProcesses.begin(), fProcesses.end(), [](const auto &p) { return p->Busy(); }))
-      fProcesses.clear();
-  });
   connect(&fDrainTimer, &QTimer::timeout, this, &TThumbnailProvider::Drain);
+  fQueue.NextTemplate = [this] {
+    const std::string path = NextToRender();
+    if (!path.empty()) {
+      Item &item = fItems.at(path);
+      item.St = State::Rendering;
+      item.Force = false;
+    }
+    return path;
+  };
+  connect(&fQueue, &TRenderQueue::Rendered, this,
+          [this](const std::string &p, const QImage &picture) { Answer(p, State::Ready, picture, QString()); });
+  connect(&fQueue, &TRenderQueue::Failed, this,
+          [this](const std::string &p, const QString &reason) { Answer(p, State::Failed, QImage(), reason); });
+  connect(&fQueue, &TRenderQueue::Again, this, [this](const std::string &p) {
+    auto it = fItems.find(p);
+    if (it == fItems.end() || it->second.St != State::Rendering) return;
+    it->second.St = State::Queued;
+    fRenderScan = std::min(fRenderScan, it->second.Order);
+  });
 }
 
 TThumbnailProvider::~TThumbnailProvider() {
   ++fGeneration;
   fPool.clear();
   fPool.waitForDone();
-  fProcesses.clear();
+  fQueue.NextTemplate = nullptr;
 }
 
-int TThumbnailProvider::RunningProcesses() const {
-  return int(std::count_if(fProcesses.begin(), fProcesses.end(),
-                           [](const auto &p) { return p->Running(); }));
-}
+int TThumbnailProvider::RunningProcesses() const { return fQueue.RunningProcesses(); }
 
 void TThumbnailProvider::setTemplates(const std::vector<std::string> &paths) {
   ++fGeneration; // lookups under way answer for the old list: dropped
@@ -116,8 +123,7 @@ void TThumbnailProvider::refresh(const std::string &path) {
 
 void TThumbnailProvider::Pump() {
   StartLookups();
-  StartRenders();
-  if (!fProcesses.empty()) fIdleTimer.start();
+  fQueue.Pump();
 }
 
 void TThumbnailProvider::StartLookups() {
@@ -199,52 +205,6 @@ std::string TThumbnailProvider::NextToRender() {
     if (item.St == State::Queued) return fOrder[fRenderScan];
   }
   return std::string();
-}
-
-void TThumbnailProvider::StartRenders() {
-  for (;;) {
-    TRenderProcess *idle = nullptr;
-    for (const auto &p : fProcesses)
-      if (!p->Busy()) {
-        idle = p.get();
-        break;
-      }
-    if (!idle && int(fProcesses.size()) >= fOptions.MaxProcesses) return;
-    const std::string path = NextToRender();
-    if (path.empty()) return;
-    if (!idle) {
-      fProcesses.push_back(std::make_unique<TRenderProcess>(fOptions.Render));
-      idle = fProcesses.back().get();
-      connect(idle, &TRenderProcess::Rendered, this,
-              [this](const std::string &p, const QImage &picture) {
-                Answer(p, State::Ready, picture, QString());
-                Pump();
-              });
-      connect(idle, &TRenderProcess::Failed, this,
-              [this](const std::string &p, const QString &reason, bool recorded) {
-                if (!recorded) fCache.StoreFailure(TThumbnailCache::Stamp(p), reason);
-                Answer(p, State::Failed, QImage(), reason);
-                Pump();
-              });
-      connect(idle, &TRenderProcess::Changed, this, [this](const std::string &p) {
-        auto it = fItems.find(p);
-        if (it != fItems.end() && it->second.St == State::Rendering) {
-          if (++it->second.Changes >= kMaxChanges)
-            Answer(p, State::Failed, QImage(),
-                   QStringLiteral("Le modèle a changé pendant que sa vignette était faite."));
-          else {
-            it->second.St = State::Queued;
-            fRenderScan = std::min(fRenderScan, it->second.Order);
-          }
-        }
-        Pump();
-      });
-    }
-    Item &item = fItems.at(path);
-    item.St = State::Rendering;
-    item.Force = false;
-    idle->Render(path);
-  }
 }
 
 void TThumbnailProvider::Answer(const std::string &path, State state, QImage picture,

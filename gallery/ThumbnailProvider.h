@@ -4,7 +4,7 @@
 // (visible templates first), which write the cache. Cached pictures are read and decoded
 // on worker threads, and answers reach the interface thread a few at a time, so it is
 // never held for long.
-#include "gallery/RenderProcess.h"
+#include "gallery/RenderQueue.h"
 #include "gallery/ThumbnailCache.h"
 #include "gallery/ThumbnailSource.h"
 
@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <deque>
-#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -49,7 +48,6 @@ private:
     bool Emitted = false;
     bool InFlight = false; // its cache lookup runs
     bool Again = false;    // changed while being made: made once more
-    int Changes = 0;     // times it changed while being made
     QImage Picture;
     QString Reason;
     size_t Order = 0;
@@ -62,7 +60,6 @@ private:
 
   void Pump();
   void StartLookups();
-  void StartRenders();
   std::string NextToRender();
   void LookedUp(uint64_t generation, std::vector<LookupResult> results);
   void Answer(const std::string &path, State state, QImage picture, QString reason);
@@ -80,10 +77,9 @@ private:
   int fLookupsRunning = 0;
   int fAnswered = 0;
   uint64_t fGeneration = 0;
-  std::vector<std::unique_ptr<TRenderProcess>> fProcesses;
+  TRenderQueue fQueue;
   QTimer fDrainTimer;
   QTimer fPumpTimer;
-  QTimer fIdleTimer;
   QThreadPool fPool; // last: waited for before the rest goes
 };
 

@@ -53,7 +53,10 @@ bool Answer(std::FILE *out, const std::string &payload) {
   return std::fwrite(frame.data(), 1, frame.size(), out) == frame.size() && std::fflush(out) == 0;
 }
 
-// The test hook's action on a template ("crash", "hang", "pause"), or "".
+#ifdef PLM_RENDER_TEST_FAULTS
+// Only in the tests' build of the renderer: PLM_RENDER_TEST_FAULT=ACTION=NAME crashes
+// ("crash"), hangs ("hang") or pauses ("pause", "pause-crash") on a template whose name
+// holds NAME.
 std::string TestFault(const std::string &templatePath) {
   const char *value = std::getenv("PLM_RENDER_TEST_FAULT");
   if (!value) return std::string();
@@ -63,12 +66,17 @@ std::string TestFault(const std::string &templatePath) {
   return s.substr(0, eq);
 }
 
+// "pause": once the page is drawn, waits until the test removes NAME.rendering (unless
+// NAME.paused exists); "pause-crash" then dies.
 void PauseForTest(const std::string &templatePath) {
-  if (TestFault(templatePath) != "pause" || plm::FileExists(templatePath + ".paused")) return;
+  const std::string fault = TestFault(templatePath);
+  if ((fault != "pause" && fault != "pause-crash") || plm::FileExists(templatePath + ".paused"))
+    return;
   const std::string marker = templatePath + ".rendering";
   plm::WriteFileBytes(marker, "");
   for (int i = 0; i < 200 && plm::FileExists(marker); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (fault == "pause-crash") std::abort();
 }
 
 void ActOnTestFault(const std::string &templatePath) {
@@ -78,15 +86,10 @@ void ActOnTestFault(const std::string &templatePath) {
     for (;;) // holds until the client gives up and ends the process
       std::this_thread::sleep_for(std::chrono::seconds(1));
 }
-
-std::string PictureAnswer(const QImage &picture) {
-  std::string a(1, plm::render::kPicture);
-  plm::render::PutU32(a, uint32_t(picture.width()));
-  plm::render::PutU32(a, uint32_t(picture.height()));
-  for (int y = 0; y < picture.height(); ++y)
-    a.append(reinterpret_cast<const char *>(picture.constScanLine(y)), size_t(picture.width()) * 4);
-  return a;
-}
+#else
+void PauseForTest(const std::string &) {}
+void ActOnTestFault(const std::string &) {}
+#endif
 
 bool SameState(const plm::TTemplateStamp &a, const plm::TTemplateStamp &b) {
   return a.Uri == b.Uri && a.MTime == b.MTime && a.Size == b.Size;
@@ -104,19 +107,18 @@ std::string RenderOne(plm::TPageRenderer &renderer, const plm::TThumbnailCache &
   } catch (const std::exception &e) {
     reason = QString::fromStdString(plm::ToDisplayUtf8(plm::TemplateFailureReason(e)));
   }
-  if (!SameState(before, plm::TThumbnailCache::Stamp(path)))
-    return std::string(1, plm::render::kChanged);
+  if (!SameState(before, plm::TThumbnailCache::Stamp(path))) return plm::render::ChangedAnswer();
   if (!picture.isNull()) {
     cache.Store(before, picture); // a cache that keeps nothing still gives the picture
-    return PictureAnswer(picture);
+    return plm::render::PictureAnswer(picture);
   }
   cache.StoreFailure(before, reason);
-  return std::string(1, plm::render::kFailure) + reason.toStdString();
+  return plm::render::FailureAnswer(reason);
 }
 
 int RenderServer(const std::vector<std::string> &args) {
   std::string root;
-  int timeoutMs = 15000;
+  int timeoutMs = plm::render::ServerTimeoutMs(plm::render::kTemplateTimeoutMs);
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--cache" && i + 1 < args.size()) {
       root = args[++i];

@@ -5,7 +5,7 @@
 #include "tools/Commands.h"
 #include "tools/ProgressBar.h"
 
-#include "gallery/RenderProcess.h"
+#include "gallery/RenderQueue.h"
 #include "gallery/ThumbnailCache.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
@@ -24,7 +24,6 @@ namespace {
 
 const char kUsage[] = "usage: plmtool thumbnails [-r | --recursive] FOLDER...\n";
 constexpr size_t kBarWidth = 30;
-constexpr int kMaxChanges = 3;
 
 // The templates of the folder in file-list order, as the catalogue and the export find them.
 void TemplateWalkInto(const std::string &folder, bool recursive, std::vector<std::string> &out) {
@@ -100,41 +99,36 @@ int Thumbnails(const std::vector<std::string> &args) {
 
   plm::TRenderOptions options;
   options.CacheRoot = cache.Root();
-  plm::TRenderProcess renderer(options);
+  plm::TRenderQueue renderer(options, 1);
   QEventLoop loop;
-  int changes = 0;
-  auto next = [&] {
-    if (queue.empty()) {
-      loop.quit();
-      return;
-    }
-    renderer.Render(queue.front());
+  renderer.NextTemplate = [&] {
+    if (queue.empty()) return std::string();
+    std::string path = std::move(queue.front());
     queue.pop_front();
+    return path;
   };
-  QObject::connect(&renderer, &plm::TRenderProcess::Rendered, [&](const std::string &path, const QImage &) {
-    ++made;
-    progress.Step(path, "made");
-    next();
-  });
-  QObject::connect(&renderer, &plm::TRenderProcess::Failed,
-                   [&](const std::string &path, const QString &reason, bool recorded) {
-                     if (!recorded) cache.StoreFailure(plm::TThumbnailCache::Stamp(path), reason);
+  auto answered = [&] {
+    if (queue.empty() && !renderer.Busy()) loop.quit();
+  };
+  QObject::connect(&renderer, &plm::TRenderQueue::Rendered,
+                   [&](const std::string &path, const QImage &) {
+                     ++made;
+                     progress.Step(path, "made");
+                     answered();
+                   });
+  QObject::connect(&renderer, &plm::TRenderQueue::Failed,
+                   [&](const std::string &path, const QString &reason) {
                      ++failed;
                      progress.Step(path, "failed");
                      std::fprintf(stderr, "plmtool: %s: %s\n", plm::ToDisplayUtf8(path).c_str(),
                                   reason.toUtf8().constData());
-                     next();
+                     answered();
                    });
-  QObject::connect(&renderer, &plm::TRenderProcess::Changed, [&](const std::string &path) {
-    if (++changes <= kMaxChanges) queue.push_front(path);
-    else {
-      ++failed;
-      progress.Step(path, "failed");
-    }
-    next();
-  });
+  // Made again at once, before the others.
+  QObject::connect(&renderer, &plm::TRenderQueue::Again,
+                   [&](const std::string &path) { queue.push_front(path); });
   if (!queue.empty()) {
-    next();
+    renderer.Pump();
     loop.exec();
   }
   std::printf("%zu made, %zu already there, %zu failed\n", made, already, failed);

@@ -40,7 +40,7 @@ protected:
   std::unique_ptr<TThumbnailProvider> MakeProvider(int processes = 2, int timeoutMs = 30000,
                                                    const std::string &cache = "/cache") {
     TThumbnailProviderOptions o;
-    o.Render.Program = QString(PLM_BIN_DIR) + "/plmtool-browser";
+    o.Render.Program = fProgram;
     o.Render.CacheRoot = fRoot.Path() + cache;
     o.Render.TemplateTimeoutMs = timeoutMs;
     o.MaxProcesses = processes;
@@ -67,6 +67,25 @@ protected:
     return empty;
   }
 
+  // Lets the renderer paused on tpl go on once tpl is rewritten under a new stamp; it pauses
+  // on it again next time when asked.
+  void ChangeWhilePaused(const std::string &tpl, bool pauseAgain) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(tpl + ".rendering"); }, 60000));
+    WriteTemplate(tpl, "<HTML><BODY bgColor=#2040e0>x</BODY></HTML>");
+    fChanges += 5;
+    ASSERT_TRUE(SetFileModTime(tpl, FileModTime(tpl) + fChanges));
+    if (!pauseAgain) {
+      ASSERT_EQ(WriteFileBytes(tpl + ".paused", ""), 0);
+    }
+    ASSERT_TRUE(DeleteFile(tpl + ".rendering"));
+  }
+  void UseFaults(const char *fault) {
+    fProgram = QString(PLM_BIN_DIR) + "/plmtool-render-faults";
+    env.Set("PLM_RENDER_TEST_FAULT", fault);
+  }
+
+  QString fProgram = QString(PLM_BIN_DIR) + "/plmtool-browser";
+  int fChanges = 0;
   TTempFolder fRoot{"plm-provider-"};
   TTempFolder fTemp{"plm-provider-tmp-"};
   plmtest::ScopedEnv env;
@@ -133,7 +152,7 @@ void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.Name; }
 class ProviderFaults : public ProviderTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(ProviderFaults, ARendererThatDiesOrHangsCostsOnePicture) {
-  env.Set("PLM_RENDER_TEST_FAULT", GetParam().Fault);
+  UseFaults(GetParam().Fault);
   const std::vector<std::string> all = {Put("a.plm"), Put("victim.plm"), Put("b.plm"), Put("c.plm")};
   {
     auto provider = MakeProvider(1, GetParam().TimeoutMs);
@@ -196,21 +215,41 @@ TEST_F(ProviderTest, ShownTemplatesGoFirstAndKnownOnesAreAnsweredAgainFromTheEve
 }
 
 TEST_F(ProviderTest, ATemplateReplacedWhileMadeIsMadeAgainFromItsNewContents) {
-  env.Set("PLM_RENDER_TEST_FAULT", "pause=changing");
+  UseFaults("pause=changing");
   const std::string tpl = Put("changing.plm");
   auto provider = MakeProvider(1);
   provider->setTemplates({tpl});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(tpl + ".rendering"); }, 60000));
-  WriteTemplate(tpl, "<HTML><BODY bgColor=#2040e0>x</BODY></HTML>");
-  ASSERT_TRUE(SetFileModTime(tpl, FileModTime(tpl) + 5));
-  ASSERT_EQ(WriteFileBytes(tpl + ".paused", ""), 0);
-  ASSERT_TRUE(DeleteFile(tpl + ".rendering"));
+  ChangeWhilePaused(tpl, true);
+  ChangeWhilePaused(tpl, false); // twice: within the rule's tries
   ASSERT_TRUE(AllAnswered(*provider));
   ASSERT_EQ(answers.Pictures.count(tpl), 1u);
   const QImage picture = answers.Pictures[tpl];
   EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(0x20, 0x40, 0xe0));
   // What the cache holds is the new contents' picture, under their stamp.
   EXPECT_EQ(provider->Cache().Lookup(TThumbnailCache::Stamp(tpl)).Kind, TThumbnailCache::Found::Picture);
+
+  // Its tries are counted anew once it is made: twice more is still within the rule.
+  ASSERT_TRUE(DeleteFile(tpl + ".paused"));
+  answers = Answers();
+  provider->refresh(tpl);
+  ChangeWhilePaused(tpl, true);
+  ChangeWhilePaused(tpl, false);
+  ASSERT_TRUE(AllAnswered(*provider));
+  EXPECT_EQ(answers.Pictures.count(tpl), 1u) << answers.Reasons[tpl].toStdString();
+}
+
+TEST_F(ProviderTest, AFailureIsRecordedUnderTheStateOfTheFileThatWasSent) {
+  UseFaults("pause-crash=victim");
+  const std::string tpl = Put("victim.plm");
+  const TTemplateStamp sent = TThumbnailCache::Stamp(tpl);
+  auto provider = MakeProvider(1);
+  provider->setTemplates({tpl});
+  ChangeWhilePaused(tpl, false); // then the renderer dies
+  ASSERT_TRUE(AllAnswered(*provider));
+  ASSERT_EQ(answers.Reasons.count(tpl), 1u);
+  // The contents that failed are not tried again; the new ones are.
+  EXPECT_EQ(provider->Cache().Lookup(sent).Kind, TThumbnailCache::Found::Failure);
+  EXPECT_EQ(provider->Cache().Lookup(TThumbnailCache::Stamp(tpl)).Kind, TThumbnailCache::Found::Nothing);
 }
 
 TEST_F(ProviderTest, PlmtoolThumbnailsFillsTheSameCache) {
