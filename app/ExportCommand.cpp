@@ -20,11 +20,6 @@ using namespace plm;
 
 namespace {
 
-struct THourGlass {
-  THourGlass() { SetScreenCursor(TScreenCursor::crHourGlass); }
-  ~THourGlass() { SetScreenCursor(TScreenCursor::crDefault); }
-};
-
 void ExportSelectedTemplate(TF_Main &main) {
   const std::string source = main.FileListBox->FileName();
   if (source.empty()) return;
@@ -44,7 +39,7 @@ void ExportSelectedTemplate(TF_Main &main) {
                     "\" n'a pas l'extension d'un type d'export : choisissez \".eml\" (modèle "
                     "de message) ou \".html\" (page autonome).");
   try {
-    const THourGlass busy;
+    const TBusyCursor busy;
     ExportTemplate(source, target, *format);
   } catch (const ETemplateTooLarge &) {
     throw;

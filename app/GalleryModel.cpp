@@ -3,6 +3,7 @@
 #include "gallery/ThumbnailSource.h"
 #include "platform/DisplayText.h"
 #include "platform/Paths.h"
+#include "preview/TemplateRules.h"
 
 #include <QPainter>
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr int kTile = 256;
+constexpr int kTile = plm::kThumbnailSize;
 
 // A tile of the pictures' size: a frame, and a mark for what it stands for.
 QImage Tile(const QColor &ink, bool crossed) {

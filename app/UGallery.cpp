@@ -3,11 +3,11 @@
 #include "gallery/ThumbnailSource.h"
 #include "platform/AppPaths.h"
 #include "platform/Exceptions.h"
-#include "platform/FileCopy.h"
 #include "platform/FileSys.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/gui/ErrorReport.h"
+#include "preview/TemplateRules.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <cstring>
 #include <functional>
 
 using namespace plm;
@@ -29,7 +28,7 @@ using namespace plm;
 namespace {
 
 const char *const kIniGallery = "Gallery";
-constexpr int kPicture = 256;
+constexpr int kPicture = kThumbnailSize;
 // Scrolling and resizing settle before the source is told what is on screen.
 constexpr int kVisibleDelayMs = 40;
 
@@ -246,13 +245,7 @@ void TF_Gallery::ReadGeometry() {
 }
 
 void TF_Gallery::WriteGeometry() const {
-  const std::string iniName = SettingsFileName();
-  if (!FileExists(iniName)) {
-    ForceDirectories(ExtractFilePath(iniName), 0700);
-    if (const int e = WriteFileBytes(iniName, ""))
-      throw EFOpenError("Impossible de créer le fichier \"" + iniName + "\". " + std::strerror(e));
-  }
-  TIniFile ini(iniName);
+  TIniFile ini(CreateSettingsFile());
   // The frame's position and the inner size: what move() and resize() take back.
   ini.WriteInteger(kIniGallery, "Left", x());
   ini.WriteInteger(kIniGallery, "Top", y());

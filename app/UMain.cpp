@@ -308,14 +308,7 @@ void TF_Main::Majdata() {
 bool TF_Main::FormCloseQuery() {
   cleartempdir();
   try {
-    const std::string iniName = SettingsFileName();
-    if (!FileExists(iniName)) {
-      ForceDirectories(ExtractFilePath(iniName), 0700);
-      if (const int e = WriteFileBytes(iniName, ""))
-        throw EFOpenError("Impossible de créer le fichier \"" + iniName + "\". " +
-                          std::strerror(e));
-    }
-    TIniFile ini(iniName);
+    TIniFile ini(CreateSettingsFile());
     ini.WriteString(kIniGeneral, "LastFolder", LastFolder);
     if (!SavePath.empty()) ini.WriteString(kIniGeneral, "SavePath", SavePath);
     if (ini.SectionExists(kIniUsual)) ini.EraseSection(kIniUsual);

@@ -32,14 +32,27 @@ struct TUsedPicture {
   std::string contentId;
 };
 
+// GLib's and GMime's objects and strings, each owned by one holder.
+template <typename T> struct GObjectUnref {
+  void operator()(T *p) const { g_object_unref(p); }
+};
+template <typename T> using GPtr = std::unique_ptr<T, GObjectUnref<T>>;
+struct GFree {
+  void operator()(void *p) const { g_free(p); }
+};
+using GChars = std::unique_ptr<char, GFree>;
+struct GDateTimeUnref {
+  void operator()(GDateTime *p) const { g_date_time_unref(p); }
+};
+struct GMimeFormatOptionsFree {
+  void operator()(GMimeFormatOptions *p) const { g_mime_format_options_free(p); }
+};
+
 // The reference's path with its %XX escapes decoded, as a browser reads it: taken as it
 // is when its escapes are not valid.
 std::string PercentDecoded(const std::string &s) {
-  char *decoded = g_uri_unescape_string(s.c_str(), nullptr);
-  if (!decoded) return s;
-  std::string r = decoded;
-  g_free(decoded);
-  return r;
+  const GChars decoded(g_uri_unescape_string(s.c_str(), nullptr));
+  return decoded ? std::string(decoded.get()) : s;
 }
 
 // The picture of the template a reference of its page names, or empty: anything with a
@@ -66,10 +79,6 @@ std::string PictureBytes(const std::string &path) {
   return bytes;
 }
 
-template <typename T> struct GObjectUnref {
-  void operator()(T *p) const { g_object_unref(p); }
-};
-template <typename T> using GPtr = std::unique_ptr<T, GObjectUnref<T>>;
 
 void InitGMime() {
   static std::once_flag once;
@@ -91,15 +100,12 @@ public:
     TUsedPicture p{path, mime, {}, {}};
     if (fFormat == TExportFormat::Message) {
       InitGMime();
-      char *id = g_mime_utils_generate_message_id("plmlooker.invalid");
-      p.contentId = id;
-      g_free(id);
+      p.contentId = GChars(g_mime_utils_generate_message_id("plmlooker.invalid")).get();
       p.address = "cid:" + p.contentId;
     } else {
       const std::string bytes = PictureBytes(path);
-      gchar *b64 = g_base64_encode(reinterpret_cast<const guchar *>(bytes.data()), bytes.size());
-      p.address = "data:" + p.mimeType + ";base64," + b64;
-      g_free(b64);
+      const GChars b64(g_base64_encode(reinterpret_cast<const guchar *>(bytes.data()), bytes.size()));
+      p.address = "data:" + p.mimeType + ";base64," + b64.get();
     }
     fIndex.emplace(path, fPictures.size());
     fPictures.push_back(std::move(p));
@@ -134,9 +140,8 @@ std::string MessageBytes(const std::string &subject, const std::string &page,
   const GPtr<GMimeMessage> message(g_mime_message_new(FALSE));
   GMimeObject *object = GMIME_OBJECT(message.get());
   g_mime_object_set_header(object, "MIME-Version", "1.0", nullptr);
-  GDateTime *now = g_date_time_new_now_local();
-  g_mime_message_set_date(message.get(), now);
-  g_date_time_unref(now);
+  const std::unique_ptr<GDateTime, GDateTimeUnref> now(g_date_time_new_now_local());
+  g_mime_message_set_date(message.get(), now.get());
   g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
   // Mail clients open such a message as a new one to write.
   g_mime_object_set_header(object, "X-Unsent", "1", nullptr);
@@ -162,11 +167,11 @@ std::string MessageBytes(const std::string &subject, const std::string &page,
   }
   g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(related.get()));
 
-  GMimeFormatOptions *options = g_mime_format_options_new();
-  g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+  const std::unique_ptr<GMimeFormatOptions, GMimeFormatOptionsFree> options(
+      g_mime_format_options_new());
+  g_mime_format_options_set_newline_format(options.get(), GMIME_NEWLINE_FORMAT_DOS);
   const GPtr<GMimeStream> out(g_mime_stream_mem_new());
-  const ssize_t written = g_mime_object_write_to_stream(object, options, out.get());
-  g_mime_format_options_free(options);
+  const ssize_t written = g_mime_object_write_to_stream(object, options.get(), out.get());
   if (written < 0) throw EStreamError("Le message n'a pas pu être composé.");
   const GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
   return std::string(reinterpret_cast<const char *>(bytes->data), bytes->len);

@@ -1,5 +1,7 @@
 #include "platform/AppPaths.h"
 
+#include "platform/Exceptions.h"
+#include "platform/FileCopy.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
 
@@ -7,6 +9,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <mutex>
 
@@ -43,6 +46,16 @@ std::string SettingsFileName(const std::string &name) {
   if (!dir.empty() && (FileExists(dir + name) || ::access(dir.c_str(), W_OK) == 0))
     return dir + name;
   return JoinPath({UserConfigDir(), "plmlooker", name});
+}
+
+std::string CreateSettingsFile() {
+  const std::string iniName = SettingsFileName();
+  if (!FileExists(iniName)) {
+    ForceDirectories(ExtractFilePath(iniName), 0700);
+    if (const int e = WriteFileBytes(iniName, ""))
+      throw EFOpenError("Impossible de créer le fichier \"" + iniName + "\". " + std::strerror(e));
+  }
+  return iniName;
 }
 
 std::string UserConfigDir() {

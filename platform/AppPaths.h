@@ -24,6 +24,10 @@ std::string UserCacheDir();
 // in a folder "plmlooker". The folder is not created here.
 std::string SettingsFileName(const std::string &name = "plmlooker.ini");
 
+// The settings file for writing: made empty, in a private folder, when it does not exist
+// yet. Raises EFOpenError when it cannot be made.
+std::string CreateSettingsFile();
+
 // Tests point the settings file elsewhere; an empty path restores the rule above.
 void SetSettingsFileOverride(const std::string &path);
 

@@ -203,8 +203,18 @@ QImage TPageRenderer::RenderTemplate(const std::string &templatePath, int timeou
   return shot;
 }
 
+namespace {
+const char kEngineStopped[] = "Le moteur du navigateur s'est arrêté en affichant la page.";
+} // namespace
+
 QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string &folder,
                                  int timeoutMs) {
+  const QImage before = LoadPage(pagePath, folder, timeoutMs);
+  return SettlePage(before);
+}
+
+QImage TPageRenderer::LoadPage(const std::string &pagePath, const std::string &folder,
+                               int timeoutMs) {
   TPreviewPage *page = fBrowser->Parts.Page;
   fBrowser->Parts.Guard->setAllowedFolder(QString::fromStdString(folder));
   const QUrl target = QUrl::fromLocalFile(QString::fromStdString(pagePath));
@@ -256,15 +266,25 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   switch (outcome) {
   case Outcome::Loaded: break;
   case Outcome::Crashed:
-    throw EPageNotShown("Le moteur du navigateur s'est arrêté en affichant la page.");
+    throw EPageNotShown(kEngineStopped);
   case Outcome::TimedOut:
     throw EPageNotShown("La page n'a pas fini de se charger à temps.");
   default: throw EPageNotShown("La page n'a pas pu être chargée.");
   }
+  return before;
+}
 
+QImage TPageRenderer::SettlePage(const QImage &before) {
+  TPreviewPage *page = fBrowser->Parts.Page;
+  bool crashed = false;
+  QObject scope; // the connection below ends with this call
+  QObject::connect(page, &QWebEnginePage::renderProcessTerminated, &scope,
+                   [&](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                     crashed = crashed || status != QWebEnginePage::NormalTerminationStatus;
+                   });
   fFrames->Watch(fView->focusProxy());
   const uint64_t framesLoaded = fFrames->Frames();
-  const bool decoded = WaitForPicturesDecoded(page, [&] { return outcome == Outcome::Crashed; });
+  const bool decoded = WaitForPicturesDecoded(page, [&] { return crashed; });
   // The first frame follows the end of loading: the picture is taken once it stops
   // changing.
   QImage shot, previous;
@@ -274,8 +294,7 @@ QImage TPageRenderer::RenderPage(const std::string &pagePath, const std::string 
   stable.start();
   while (clock.elapsed() < kSettleMs) {
     RunEventsFor(kSettleStepMs);
-    if (outcome == Outcome::Crashed)
-      throw EPageNotShown("Le moteur du navigateur s'est arrêté en affichant la page.");
+    if (crashed) throw EPageNotShown(kEngineStopped);
     shot = Grab();
     const bool framed = fFrames->Frames() != framesLoaded;
     const int needed = framed && decoded && shot != before ? kDrawnStableMs : kStableMs;

@@ -7,6 +7,7 @@
 // taken once its pictures are decoded and drawn and it has stopped changing.
 // Needs a QApplication.
 #include "platform/Exceptions.h"
+#include "preview/TemplateRules.h"
 
 #include <QImage>
 
@@ -20,9 +21,6 @@ class QWebEngineView;
 namespace plm {
 
 class TTempFolder;
-
-// The largest side of a thumbnail, as the desktop's "large" thumbnails are.
-constexpr int ThumbnailSize = 256;
 
 // A browser kept for page after page: its engine starts once, not once a template.
 class TPageRenderer {
@@ -44,6 +42,11 @@ public:
 
 private:
   QImage RenderPage(const std::string &pagePath, const std::string &folder, int timeoutMs);
+  // Loads the page; gives what the view showed before it. Raises EPageNotShown.
+  QImage LoadPage(const std::string &pagePath, const std::string &folder, int timeoutMs);
+  // Waits until the loaded page's pictures are decoded and its picture has stayed the same;
+  // gives that picture. Raises EPageNotShown.
+  QImage SettlePage(const QImage &before);
   QImage Grab();
 
   std::unique_ptr<QWebEngineView> fView;
@@ -70,6 +73,6 @@ QImage RenderTemplatePage(const std::string &templatePath);
 // The thumbnail of a page: scaled down to fit size x size with its proportions kept (a
 // smaller page stays as it is), as 32-bit colour. The thumbnail verb and the gallery's
 // cache share it.
-QImage ThumbnailPicture(const QImage &page, int size = ThumbnailSize);
+QImage ThumbnailPicture(const QImage &page, int size = kThumbnailSize);
 
 } // namespace plm

@@ -13,6 +13,10 @@
 
 namespace plm {
 
+// The largest side of a template's thumbnail, as the desktop's "large" thumbnails are:
+// what the renderer makes, the cache keeps and the gallery shows.
+inline constexpr int kThumbnailSize = 256;
+
 // The page and the description, looked up without regard to case.
 inline constexpr const char *kPageFileName = "Flavor.htm";
 inline constexpr const char *kDescriptionFileName = "content.ini";

@@ -13,16 +13,6 @@ namespace {
 // Whether the menu being shown uses the third form; reset by every call.
 bool gForm3 = false;
 
-// The hourglass for the whole operation; the previous cursor comes back on every path.
-class THourglass {
-public:
-  THourglass() : fPrevious(ScreenCursor()) { SetScreenCursor(TScreenCursor::crHourGlass); }
-  ~THourglass() { SetScreenCursor(fPrevious); }
-
-private:
-  TScreenCursor fPrevious;
-};
-
 struct TMenuDeleter {
   void operator()(TShellMenu *m) const { DestroyMenu(m); }
 };
@@ -67,7 +57,7 @@ bool ShowItemContextMenu(IShellFolder *folder, const std::vector<LPCITEMIDLIST> 
   gForm3 = false;
   if (!folder || items.empty()) return false;
   ItemPropInitialize();
-  THourglass hourglass;
+  TBusyCursor hourglass; // for the whole operation
 
   ComPtr<IContextMenu> menu1;
   if (FAILED(folder->GetUIObjectOf(owner, static_cast<UINT>(items.size()), items.data(),

@@ -65,18 +65,6 @@ TShellnode *AsNode(QTreeWidgetItem *item) {
   return item && item->type() == TShellnode::NodeType ? static_cast<TShellnode *>(item) : nullptr;
 }
 
-// The hourglass while a folder is read; the previous cursor comes back on every path.
-class TBusyCursor {
-public:
-  TBusyCursor() : fPrevious(ScreenCursor()) { SetScreenCursor(TScreenCursor::crHourGlass); }
-  ~TBusyCursor() { SetScreenCursor(fPrevious); }
-  TBusyCursor(const TBusyCursor &) = delete;
-  TBusyCursor &operator=(const TBusyCursor &) = delete;
-
-private:
-  TScreenCursor fPrevious;
-};
-
 // An identifier list that is freed unless someone takes it over.
 class TOwnedPidl {
 public:

@@ -21,7 +21,7 @@
 namespace {
 
 const char kUsage[] = "usage: plmtool thumbnail [-s SIZE] TEMPLATE OUT.png\n";
-constexpr int kDefaultSize = plm::ThumbnailSize;
+constexpr int kDefaultSize = plm::kThumbnailSize;
 constexpr int kMaxSize = 4096;
 
 int Thumbnail(const std::vector<std::string> &args) {

@@ -11,4 +11,17 @@ enum class TScreenCursor {
 void SetScreenCursor(TScreenCursor cursor);
 TScreenCursor ScreenCursor();
 
+// The hourglass for as long as it lives; the cursor that was there before comes back on
+// every path.
+class TBusyCursor {
+public:
+  TBusyCursor() : fPrevious(ScreenCursor()) { SetScreenCursor(TScreenCursor::crHourGlass); }
+  ~TBusyCursor() { SetScreenCursor(fPrevious); }
+  TBusyCursor(const TBusyCursor &) = delete;
+  TBusyCursor &operator=(const TBusyCursor &) = delete;
+
+private:
+  TScreenCursor fPrevious;
+};
+
 } // namespace plm
