@@ -1,5 +1,6 @@
 #include "imaging/MPGifImg.h"
 
+#include "imaging/GifScreen.h"
 #include "imaging/MPTimer.h"
 #include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
@@ -257,7 +258,7 @@ constexpr int kCopyChunk = 16;
 
 } // namespace
 
-void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
+size_t TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
   // Every string in the table is a run of pixels already written: a new entry is the
   // previous code's output followed by one pixel, which is the next code's first one, so an
   // entry is a place and a length in the output and a code is copied, not walked. Copies go
@@ -325,7 +326,6 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
   int next = endCode + 1;
   int limit = 1 << codeSize;
   int prev = 0;
-  bool overflow = false; // the table is full: the next code must be a clear code
   auto reset = [&] {
     codeSize = m + 1;
     next = endCode + 1;
@@ -355,31 +355,27 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
 
       for (;;) {
         if (!in.Read(codeSize, code)) return;
-        if (overflow) [[unlikely]] {
-          if (code != clearCode) throw Exception("Code size overflow");
-          overflow = false;
-        }
         if (static_cast<unsigned>(code - clearCode) <= 1u) [[unlikely]] {
           if (code == endCode) return;
           cleared = true;
           reset();
           break;
         }
-        if (code >= next) [[unlikely]] {
-          if (code > next) throw EStreamError("Invalid stream format");
-          // The string of the previous code followed by its own first pixel: that pixel
-          // is written first, where the copy of the previous string reads it as its last.
-          if (cur < cap) out[cur] = out[prevAt];
-        }
-        // The new entry ends with the first pixel of the string written next.
-        start[next] = out + prevAt;
-        length[next] = static_cast<uint16_t>(length[prev] + 1);
-        if (++next >= limit) [[unlikely]] {
-          if (codeSize < 12) {
+        // A full table (4096 entries at 12 bits) stays as it is until the next clear code:
+        // an encoder may defer that code, and the codes before it add no entry.
+        if (next < kTableSize) [[likely]] {
+          if (code >= next) [[unlikely]] {
+            if (code > next) throw EStreamError("Invalid stream format");
+            // The string of the previous code followed by its own first pixel: that pixel
+            // is written first, where the copy of the previous string reads it as its last.
+            if (cur < cap) out[cur] = out[prevAt];
+          }
+          // The new entry ends with the first pixel of the string written next.
+          start[next] = out + prevAt;
+          length[next] = static_cast<uint16_t>(length[prev] + 1);
+          if (++next >= limit && codeSize < 12) [[unlikely]] {
             ++codeSize;
             limit <<= 1;
-          } else {
-            overflow = true;
           }
         }
         copyString(code);
@@ -400,6 +396,7 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
       row = interlaced ? NextInterlacedRow(row, pass, height) : row + 1;
     }
   }
+  return cur;
 }
 
 // --- frames
@@ -461,13 +458,20 @@ void TGIFFrame::ReadFrame(TStream &stream) {
     fBitmap.RawImage().setColorTable(GreyRamp()); // no table at all: shades of grey
   {
     TDecoder decoder(raster.CodeSize, raster.Data);
-    decoder.Decode(fBitmap, descriptor.Interlaced());
+    PixelsDecoded = int64_t(decoder.Decode(fBitmap, descriptor.Interlaced()));
   }
+  HasImage = true;
+  Left = descriptor.Left;
+  Top = descriptor.Top;
+  Interlaced = descriptor.Interlaced();
 
   for (TGIFExtension *ext : extensions) {
     try {
       if (auto *gce = dynamic_cast<TGraphicControlExtension *>(ext)) {
         Delay = std::min(gce->DelayTime / 10, 30);
+        DelayTime = gce->DelayTime;
+        Disposal = (gce->PackedFields >> 2) & 7;
+        TransparentIndex = (gce->PackedFields & 1) ? gce->TransparentColorIndex : -1;
       } else if (auto *text = dynamic_cast<TPlainTextExtension *>(ext)) {
         const TColorTable *table = descriptor.ActiveColorTable();
         QColor fg, bg;
@@ -571,6 +575,11 @@ void TGIFData::SetFrameDelay(int index, int32_t value) {
   fFrames->Items(index)->Delay = value;
 }
 
+const TGIFFrame &TGIFData::Frame(int index) {
+  CheckFrameNumber(index);
+  return *fFrames->Items(index);
+}
+
 TBitmap &TGIFData::FrameBitmap(int index) {
   CheckFrameNumber(index);
   return fFrames->Items(index)->Bitmap();
@@ -616,8 +625,22 @@ TGIFImage::~TGIFImage() {
 void TGIFImage::ReplaceData(TGIFData *data) {
   data->AddRef();
   TGIFData *old = fData;
+  fScreen.reset();
   fData = data;
   old->Release();
+}
+
+TGIFScreen &TGIFImage::Screen() const {
+  if (!fScreen) fScreen = std::make_unique<TGIFScreen>(*fData);
+  return *fScreen;
+}
+
+void TGIFImage::SetComposed(bool on) {
+  if (on == fComposed) return;
+  fComposed = on;
+  const int index = fCurrentFrame;
+  fCurrentFrame = -1;
+  SetCurrentFrame(index);
 }
 
 void TGIFImage::Assign(const TGraphic *source) {
@@ -638,6 +661,12 @@ void TGIFImage::Assign(const TGraphic *source) {
 
 void TGIFImage::Draw(QPainter &painter, const QRect &rect) const {
   if (fCurrentFrame < 0 || fCurrentFrame >= fData->FrameCount()) return;
+  if (fComposed) {
+    TGIFScreen &screen = Screen();
+    const QImage &image = screen.Compose(screen.ShownFrameOf(fCurrentFrame));
+    if (!image.isNull()) painter.drawImage(rect, image);
+    return;
+  }
   fData->FrameBitmap(fCurrentFrame).Draw(painter, rect);
 }
 
@@ -704,6 +733,10 @@ void TGIFImage::SaveToClipboardFormat() const {
 
 QImage TGIFImage::ToImage() const {
   if (fCurrentFrame < 0 || fCurrentFrame >= fData->FrameCount()) return QImage();
+  if (fComposed) {
+    TGIFScreen &screen = Screen();
+    return screen.Compose(screen.ShownFrameOf(fCurrentFrame));
+  }
   return fData->FrameBitmap(fCurrentFrame).Image();
 }
 
@@ -717,6 +750,14 @@ void TGIFImage::SetCurrentFrame(int index) {
     index = count - 1;
   else if (index < 0)
     index = 0;
+  if (fComposed && index >= 0) {
+    TGIFScreen &screen = Screen();
+    if (screen.Count() > 0) {
+      const int shown = screen.ShownFrameOf(index);
+      index = screen.LastImage(shown);
+      screen.Compose(shown); // the step's work done here, the repaint only draws
+    }
+  }
   if (index == fCurrentFrame) return;
   fCurrentFrame = index;
   if (index >= 0 && gPool && fTriggerHandle != -1)
@@ -725,6 +766,12 @@ void TGIFImage::SetCurrentFrame(int index) {
 }
 
 void TGIFImage::NextFrame() {
+  if (fComposed && Screen().Count() > 0) {
+    const TGIFScreen &screen = Screen();
+    const int next = screen.ShownFrameOf(fCurrentFrame) + 1;
+    SetCurrentFrame(screen.LastImage(next < screen.Count() ? next : 0));
+    return;
+  }
   if (fCurrentFrame + 1 < FrameCount())
     SetCurrentFrame(fCurrentFrame + 1);
   else
