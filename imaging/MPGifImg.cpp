@@ -181,21 +181,39 @@ TImageDescriptor::TImageDescriptor(TStream &stream, const TColorTable *globalTab
   if (Flags & 0x80) fLocal = std::make_unique<TColorTable>(stream, 3 << ((Flags & 7) + 1));
 }
 
-TRasterData::TRasterData(TStream &stream) {
-  CodeSize = stream.ReadByte();
-  if (auto *mem = dynamic_cast<TMemoryStream *>(&stream)) {
-    // Sized once for the whole chain rather than grown sub-block by sub-block.
-    const uint8_t *b = mem->Memory();
-    const size_t size = mem->ByteCount();
-    size_t pos = static_cast<size_t>(mem->Position()), total = 0;
-    while (pos < size && b[pos] != 0) {
-      total += b[pos];
-      pos += b[pos] + 1u;
-    }
-    Data.SetSize(static_cast<int64_t>(total));
+namespace {
+
+// The payloads of the data sub-blocks that follow, copied once into storage made for all of
+// them (the chain is walked first when the stream is in memory, as it always is here).
+std::vector<uint8_t> ReadRaster(TStream &stream) {
+  auto *mem = dynamic_cast<TMemoryStream *>(&stream);
+  if (!mem) {
+    TMemoryStream data;
+    CopySubBlocks(stream, data);
+    return data.Bytes();
   }
-  CopySubBlocks(stream, Data);
+  const uint8_t *b = mem->Memory();
+  const size_t size = mem->ByteCount();
+  size_t pos = static_cast<size_t>(mem->Position()), total = 0;
+  while (pos < size && b[pos] != 0) {
+    total += b[pos];
+    pos += b[pos] + 1u;
+  }
+  std::vector<uint8_t> data;
+  data.reserve(total);
+  for (;;) {
+    const int n = stream.ReadByte();
+    if (n == 0) return data;
+    const size_t at = static_cast<size_t>(mem->Position());
+    if (at + size_t(n) > size) throw EReadError("Stream read error");
+    data.insert(data.end(), b + at, b + at + n);
+    mem->Seek(n, TSeekOrigin::soCurrent);
+  }
 }
+
+} // namespace
+
+TRasterData::TRasterData(TStream &stream) : CodeSize(stream.ReadByte()), Data(ReadRaster(stream)) {}
 
 // --- LZW decoder
 
@@ -701,9 +719,20 @@ void TGIFImage::SetHeight(int value) {
 void TGIFImage::LoadBytes(TStream &stream, int64_t count) {
   ReplaceData(new TGIFData);
   fCurrentFrame = -1;
-  auto bytes = std::make_unique<TMemoryStream>();
-  bytes->CopyFrom(stream, count);
-  fData->SetStream(std::move(bytes));
+  // The bytes land in one allocation, copied once, rather than in storage grown chunk by
+  // chunk (which copies and clears a large file several times over).
+  const int64_t available = stream.Size() - stream.Position();
+  if (count > available) throw EReadError("Stream read error");
+  std::vector<uint8_t> bytes;
+  if (auto *mem = dynamic_cast<TMemoryStream *>(&stream)) {
+    const uint8_t *from = mem->Memory() + mem->Position();
+    bytes.assign(from, from + count);
+    mem->Seek(count, TSeekOrigin::soCurrent);
+  } else {
+    bytes.resize(static_cast<size_t>(count));
+    stream.ReadBuffer(bytes.data(), bytes.size());
+  }
+  fData->SetStream(std::make_unique<TMemoryStream>(std::move(bytes)));
   SetCurrentFrame(0);
 }
 
