@@ -53,6 +53,7 @@ TF_ViewPic::TF_ViewPic(QWidget *owner) : QDialog(owner) {
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
   AdvImage1->SetGIFAnimate(true);
+  AdvImage1->SetGIFComposed(true); // animations as the template's page shows them
   AdvImage1->SetGifAnimateSpeed(10);
   AdvImage1->SetBevelWidth(1);
   AdvImage1->SetShowFrame3D(false);

@@ -1,6 +1,6 @@
 #pragma once
-// TF_ViewPic: the picture window. It shows one picture of the template (animated when
-// it is a GIF) at its own size, closes on Enter, Escape or Space, and saves a copy of the
+// TF_ViewPic: the picture window. It shows one picture of the template (a GIF animated,
+// its frames composed on its logical screen) at its own size, closes on Enter, Escape or Space, and saves a copy of the
 // picture where the user chooses.
 #include "ui_U_ViewPic.h"
 

@@ -72,6 +72,7 @@ void TAdvImage::LoadImage(const std::string &name) {
         }
       }
     } else if (auto *gif = dynamic_cast<TGIFImage *>(fPicture.Graphic())) {
+      gif->SetComposed(fGIFComposed);
       gif->SetAnimate(fGIFAnimate);
       gif->SetFrameDelays(fGifAnimateSpeed);
     }
@@ -249,6 +250,13 @@ void TAdvImage::SetGIFAnimate(bool value) {
   if (value == fGIFAnimate) return;
   if (auto *gif = dynamic_cast<TGIFImage *>(fPicture.Graphic())) gif->SetAnimate(value);
   fGIFAnimate = value;
+}
+
+void TAdvImage::SetGIFComposed(bool value) {
+  if (value == fGIFComposed) return;
+  fGIFComposed = value;
+  if (auto *gif = dynamic_cast<TGIFImage *>(fPicture.Graphic())) gif->SetComposed(value);
+  update();
 }
 
 void TAdvImage::SetGifAnimateSpeed(int32_t value) {

@@ -38,6 +38,10 @@ public:
   void SetBevelWidth(int32_t value);
   bool GIFAnimate() const { return fGIFAnimate; }
   void SetGIFAnimate(bool value);
+  // GIF pictures shown as their frames composed on the logical screen (TGIFImage::
+  // SetComposed) rather than frame by frame; off by default.
+  bool GIFComposed() const { return fGIFComposed; }
+  void SetGIFComposed(bool value);
   bool ShowFrame3D() const { return fShowFrame3D; }
   void SetShowFrame3D(bool value);
   bool StretchRatio() const { return fStretchRatio; }
@@ -111,6 +115,7 @@ private:
 
   int32_t fBevelWidth = 1;
   bool fGIFAnimate = false;
+  bool fGIFComposed = false;
   bool fShowFrame3D = false;
   bool fStretchRatio = false;
   bool fCenterView = false;

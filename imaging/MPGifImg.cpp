@@ -1,5 +1,6 @@
 #include "imaging/MPGifImg.h"
 
+#include "imaging/GifScreen.h"
 #include "imaging/MPTimer.h"
 #include "platform/DisplayText.h"
 #include "platform/Exceptions.h"
@@ -180,21 +181,39 @@ TImageDescriptor::TImageDescriptor(TStream &stream, const TColorTable *globalTab
   if (Flags & 0x80) fLocal = std::make_unique<TColorTable>(stream, 3 << ((Flags & 7) + 1));
 }
 
-TRasterData::TRasterData(TStream &stream) {
-  CodeSize = stream.ReadByte();
-  if (auto *mem = dynamic_cast<TMemoryStream *>(&stream)) {
-    // Sized once for the whole chain rather than grown sub-block by sub-block.
-    const uint8_t *b = mem->Memory();
-    const size_t size = mem->ByteCount();
-    size_t pos = static_cast<size_t>(mem->Position()), total = 0;
-    while (pos < size && b[pos] != 0) {
-      total += b[pos];
-      pos += b[pos] + 1u;
-    }
-    Data.SetSize(static_cast<int64_t>(total));
+namespace {
+
+// The payloads of the data sub-blocks that follow, copied once into storage made for all of
+// them (the chain is walked first when the stream is in memory, as it always is here).
+std::vector<uint8_t> ReadRaster(TStream &stream) {
+  auto *mem = dynamic_cast<TMemoryStream *>(&stream);
+  if (!mem) {
+    TMemoryStream data;
+    CopySubBlocks(stream, data);
+    return data.Bytes();
   }
-  CopySubBlocks(stream, Data);
+  const uint8_t *b = mem->Memory();
+  const size_t size = mem->ByteCount();
+  size_t pos = static_cast<size_t>(mem->Position()), total = 0;
+  while (pos < size && b[pos] != 0) {
+    total += b[pos];
+    pos += b[pos] + 1u;
+  }
+  std::vector<uint8_t> data;
+  data.reserve(total);
+  for (;;) {
+    const int n = stream.ReadByte();
+    if (n == 0) return data;
+    const size_t at = static_cast<size_t>(mem->Position());
+    if (at + size_t(n) > size) throw EReadError("Stream read error");
+    data.insert(data.end(), b + at, b + at + n);
+    mem->Seek(n, TSeekOrigin::soCurrent);
+  }
 }
+
+} // namespace
+
+TRasterData::TRasterData(TStream &stream) : CodeSize(stream.ReadByte()), Data(ReadRaster(stream)) {}
 
 // --- LZW decoder
 
@@ -257,7 +276,7 @@ constexpr int kCopyChunk = 16;
 
 } // namespace
 
-void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
+size_t TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
   // Every string in the table is a run of pixels already written: a new entry is the
   // previous code's output followed by one pixel, which is the next code's first one, so an
   // entry is a place and a length in the output and a code is copied, not walked. Copies go
@@ -325,7 +344,6 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
   int next = endCode + 1;
   int limit = 1 << codeSize;
   int prev = 0;
-  bool overflow = false; // the table is full: the next code must be a clear code
   auto reset = [&] {
     codeSize = m + 1;
     next = endCode + 1;
@@ -355,31 +373,27 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
 
       for (;;) {
         if (!in.Read(codeSize, code)) return;
-        if (overflow) [[unlikely]] {
-          if (code != clearCode) throw Exception("Code size overflow");
-          overflow = false;
-        }
         if (static_cast<unsigned>(code - clearCode) <= 1u) [[unlikely]] {
           if (code == endCode) return;
           cleared = true;
           reset();
           break;
         }
-        if (code >= next) [[unlikely]] {
-          if (code > next) throw EStreamError("Invalid stream format");
-          // The string of the previous code followed by its own first pixel: that pixel
-          // is written first, where the copy of the previous string reads it as its last.
-          if (cur < cap) out[cur] = out[prevAt];
-        }
-        // The new entry ends with the first pixel of the string written next.
-        start[next] = out + prevAt;
-        length[next] = static_cast<uint16_t>(length[prev] + 1);
-        if (++next >= limit) [[unlikely]] {
-          if (codeSize < 12) {
+        // A full table (4096 entries at 12 bits) stays as it is until the next clear code:
+        // an encoder may defer that code, and the codes before it add no entry.
+        if (next < kTableSize) [[likely]] {
+          if (code >= next) [[unlikely]] {
+            if (code > next) throw EStreamError("Invalid stream format");
+            // The string of the previous code followed by its own first pixel: that pixel
+            // is written first, where the copy of the previous string reads it as its last.
+            if (cur < cap) out[cur] = out[prevAt];
+          }
+          // The new entry ends with the first pixel of the string written next.
+          start[next] = out + prevAt;
+          length[next] = static_cast<uint16_t>(length[prev] + 1);
+          if (++next >= limit && codeSize < 12) [[unlikely]] {
             ++codeSize;
             limit <<= 1;
-          } else {
-            overflow = true;
           }
         }
         copyString(code);
@@ -400,6 +414,7 @@ void TDecoder::Decode(TBitmap &bitmap, bool interlaced) {
       row = interlaced ? NextInterlacedRow(row, pass, height) : row + 1;
     }
   }
+  return cur;
 }
 
 // --- frames
@@ -461,13 +476,20 @@ void TGIFFrame::ReadFrame(TStream &stream) {
     fBitmap.RawImage().setColorTable(GreyRamp()); // no table at all: shades of grey
   {
     TDecoder decoder(raster.CodeSize, raster.Data);
-    decoder.Decode(fBitmap, descriptor.Interlaced());
+    PixelsDecoded = int64_t(decoder.Decode(fBitmap, descriptor.Interlaced()));
   }
+  HasImage = true;
+  Left = descriptor.Left;
+  Top = descriptor.Top;
+  Interlaced = descriptor.Interlaced();
 
   for (TGIFExtension *ext : extensions) {
     try {
       if (auto *gce = dynamic_cast<TGraphicControlExtension *>(ext)) {
         Delay = std::min(gce->DelayTime / 10, 30);
+        DelayTime = gce->DelayTime;
+        Disposal = (gce->PackedFields >> 2) & 7;
+        TransparentIndex = (gce->PackedFields & 1) ? gce->TransparentColorIndex : -1;
       } else if (auto *text = dynamic_cast<TPlainTextExtension *>(ext)) {
         const TColorTable *table = descriptor.ActiveColorTable();
         QColor fg, bg;
@@ -571,6 +593,11 @@ void TGIFData::SetFrameDelay(int index, int32_t value) {
   fFrames->Items(index)->Delay = value;
 }
 
+const TGIFFrame &TGIFData::Frame(int index) {
+  CheckFrameNumber(index);
+  return *fFrames->Items(index);
+}
+
 TBitmap &TGIFData::FrameBitmap(int index) {
   CheckFrameNumber(index);
   return fFrames->Items(index)->Bitmap();
@@ -616,8 +643,22 @@ TGIFImage::~TGIFImage() {
 void TGIFImage::ReplaceData(TGIFData *data) {
   data->AddRef();
   TGIFData *old = fData;
+  fScreen.reset();
   fData = data;
   old->Release();
+}
+
+TGIFScreen &TGIFImage::Screen() const {
+  if (!fScreen) fScreen = std::make_unique<TGIFScreen>(*fData);
+  return *fScreen;
+}
+
+void TGIFImage::SetComposed(bool on) {
+  if (on == fComposed) return;
+  fComposed = on;
+  const int index = fCurrentFrame;
+  fCurrentFrame = -1;
+  SetCurrentFrame(index);
 }
 
 void TGIFImage::Assign(const TGraphic *source) {
@@ -638,6 +679,12 @@ void TGIFImage::Assign(const TGraphic *source) {
 
 void TGIFImage::Draw(QPainter &painter, const QRect &rect) const {
   if (fCurrentFrame < 0 || fCurrentFrame >= fData->FrameCount()) return;
+  if (fComposed) {
+    TGIFScreen &screen = Screen();
+    const QImage &image = screen.Compose(screen.ShownFrameOf(fCurrentFrame));
+    if (!image.isNull()) painter.drawImage(rect, image);
+    return;
+  }
   fData->FrameBitmap(fCurrentFrame).Draw(painter, rect);
 }
 
@@ -672,9 +719,20 @@ void TGIFImage::SetHeight(int value) {
 void TGIFImage::LoadBytes(TStream &stream, int64_t count) {
   ReplaceData(new TGIFData);
   fCurrentFrame = -1;
-  auto bytes = std::make_unique<TMemoryStream>();
-  bytes->CopyFrom(stream, count);
-  fData->SetStream(std::move(bytes));
+  // The bytes land in one allocation, copied once, rather than in storage grown chunk by
+  // chunk (which copies and clears a large file several times over).
+  const int64_t available = stream.Size() - stream.Position();
+  if (count > available) throw EReadError("Stream read error");
+  std::vector<uint8_t> bytes;
+  if (auto *mem = dynamic_cast<TMemoryStream *>(&stream)) {
+    const uint8_t *from = mem->Memory() + mem->Position();
+    bytes.assign(from, from + count);
+    mem->Seek(count, TSeekOrigin::soCurrent);
+  } else {
+    bytes.resize(static_cast<size_t>(count));
+    stream.ReadBuffer(bytes.data(), bytes.size());
+  }
+  fData->SetStream(std::make_unique<TMemoryStream>(std::move(bytes)));
   SetCurrentFrame(0);
 }
 
@@ -704,6 +762,10 @@ void TGIFImage::SaveToClipboardFormat() const {
 
 QImage TGIFImage::ToImage() const {
   if (fCurrentFrame < 0 || fCurrentFrame >= fData->FrameCount()) return QImage();
+  if (fComposed) {
+    TGIFScreen &screen = Screen();
+    return screen.Compose(screen.ShownFrameOf(fCurrentFrame));
+  }
   return fData->FrameBitmap(fCurrentFrame).Image();
 }
 
@@ -717,6 +779,14 @@ void TGIFImage::SetCurrentFrame(int index) {
     index = count - 1;
   else if (index < 0)
     index = 0;
+  if (fComposed && index >= 0) {
+    TGIFScreen &screen = Screen();
+    if (screen.Count() > 0) {
+      const int shown = screen.ShownFrameOf(index);
+      index = screen.LastImage(shown);
+      screen.Compose(shown); // the step's work done here, the repaint only draws
+    }
+  }
   if (index == fCurrentFrame) return;
   fCurrentFrame = index;
   if (index >= 0 && gPool && fTriggerHandle != -1)
@@ -725,6 +795,12 @@ void TGIFImage::SetCurrentFrame(int index) {
 }
 
 void TGIFImage::NextFrame() {
+  if (fComposed && Screen().Count() > 0) {
+    const TGIFScreen &screen = Screen();
+    const int next = screen.ShownFrameOf(fCurrentFrame) + 1;
+    SetCurrentFrame(screen.LastImage(next < screen.Count() ? next : 0));
+    return;
+  }
   if (fCurrentFrame + 1 < FrameCount())
     SetCurrentFrame(fCurrentFrame + 1);
   else

@@ -1,9 +1,10 @@
 #pragma once
 // GIF pictures (GIF87a/GIF89a). The file is kept in memory as read; on first use every
 // frame is decoded into an 8-bit bitmap of its own, with the frame's colour table as its
-// palette. The picture shows one frame at a time stretched over the drawing rectangle;
-// frames are not composed (no disposal, transparency, offsets or background), and
-// animation steps the current frame from a trigger of the shared timer pool. Saving writes
+// palette. The picture shows one frame at a time stretched over the drawing rectangle:
+// each frame's own bitmap, or, composed (SetComposed), the frames as shown on the logical
+// screen (imaging/GifScreen.h). Animation steps the current frame from a trigger of the
+// shared timer pool. Saving writes
 // the stored bytes unchanged. Registered for the extension "gif" (imaging/PictureClasses.h).
 #include "imaging/MPList.h"
 #include "platform/graphics/Graphics.h"
@@ -114,9 +115,10 @@ class TDecoder {
 public:
   // Raises EInvalidGraphicOperation "Invalid LZW Code Size: %d" outside 2..9.
   TDecoder(uint8_t codeSize, TMemoryStream &source);
-  // Decodes into the 8-bit bitmap (already sized), rows in interlace order when asked.
-  // Raises EStreamError "Invalid stream format" and Exception "Code size overflow".
-  void Decode(TBitmap &bitmap, bool interlaced);
+  // Decodes into the 8-bit bitmap (already sized), rows in interlace order when asked, and
+  // returns the number of pixels the data reached (in the order the rows come). A full code
+  // table is kept until the next clear code. Raises EStreamError "Invalid stream format".
+  size_t Decode(TBitmap &bitmap, bool interlaced);
 
 private:
   int fInitialCodeSize;
@@ -137,6 +139,16 @@ public:
   TBitmap &Bitmap() { return fBitmap; }
   const TBitmap &Bitmap() const { return fBitmap; }
   int32_t Delay = 0; // units of 10 ms
+
+  // What the image descriptor and the graphic control extension say, for showing the
+  // frames composed on the logical screen (imaging/GifScreen.h).
+  bool HasImage = false; // false for extensions before the trailer
+  int Left = 0, Top = 0;
+  bool Interlaced = false;
+  int64_t PixelsDecoded = 0; // pixels the data reached, in the order the rows came
+  int DelayTime = -1;        // hundredths of a second as stored; -1 without the extension
+  int Disposal = 0;          // disposal method (0-7)
+  int TransparentIndex = -1; // -1: none
 
 private:
   TGIFData *fOwner;
@@ -160,6 +172,7 @@ public:
   int32_t FrameDelay(int index);
   void SetFrameDelay(int index, int32_t value);
   TBitmap &FrameBitmap(int index);
+  const TGIFFrame &Frame(int index); // raises as CheckFrameNumber
   // Raises EInvalidGraphicOperation "Invalid frame number %d (0..%d)".
   void CheckFrameNumber(int index);
 
@@ -193,6 +206,8 @@ private:
   friend class TGIFFrame;
 };
 
+class TGIFScreen;
+
 class TGIFImage : public TGraphic {
 public:
   TGIFImage();
@@ -202,7 +217,8 @@ public:
   // nullptr empties the picture; another TGIFImage shares its data and takes its current
   // frame; any other picture raises EInvalidGraphicOperation "Cannot assign to %s".
   void Assign(const TGraphic *source) override;
-  // Stretches the current frame over rect; nothing when there is no frame.
+  // Stretches the current frame over rect (composed: the screen as it is shown); nothing
+  // when there is no frame.
   void Draw(QPainter &painter, const QRect &rect) const override;
   bool GetEmpty() const override;
   int GetHeight() const override;
@@ -218,12 +234,21 @@ public:
   void SaveToStream(TStream &stream) const override;
   void LoadFromClipboardFormat() override {}
   void SaveToClipboardFormat() const override;
-  QImage ToImage() const override; // the current frame
+  QImage ToImage() const override; // the current frame (composed: the screen)
 
   int FrameCount() const;
   int CurrentFrame() const { return fCurrentFrame; }
+  // Composed, the frame shown is the last one of its shown frame (imaging/GifScreen.h).
   void SetCurrentFrame(int index);
+  // The next frame, or the next shown frame when composed; after the last, the first.
   void NextFrame();
+  // Shows the frames composed on the logical screen rather than each frame's own bitmap
+  // (off by default). Animation then steps shown frames, each staying for the delay of its
+  // last frame.
+  bool Composed() const { return fComposed; }
+  void SetComposed(bool on);
+  // The composition of the picture's data (made when first asked for).
+  TGIFScreen &Screen() const;
   void SetAnimate(bool on);
   void SetFrameDelays(int32_t value);
   int32_t TriggerHandle() const { return fTriggerHandle; }
@@ -234,6 +259,8 @@ private:
   void ReplaceData(TGIFData *data);
 
   TGIFData *fData = nullptr;
+  mutable std::unique_ptr<TGIFScreen> fScreen; // follows fData
+  bool fComposed = false;
   int fCurrentFrame = -1;
   int fRequestedWidth = 0, fRequestedHeight = 0;
   int32_t fTriggerHandle = -1;

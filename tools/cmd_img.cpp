@@ -4,6 +4,7 @@
 #include "tools/OffscreenApp.h"
 
 #include "imaging/DCImageInfo.h"
+#include "imaging/GifScreen.h"
 #include "imaging/MPGifImg.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
@@ -28,9 +29,39 @@ int ImgInfo(const std::vector<std::string> &args) {
   return 0;
 }
 
-int GifFrames(const std::vector<std::string> &args) {
+bool SavePng(const QImage &image, const std::string &path) {
+  if (image.save(QString::fromStdString(path), "PNG")) return true;
+  std::fprintf(stderr, "plmtool: cannot write %s\n", path.c_str());
+  return false;
+}
+
+// The frames as the picture window shows them: the logical screen, transparent where
+// nothing was drawn, once per shown frame.
+int WriteShownFrames(plm::TGIFImage &gif, const std::string &outDir) {
+  gif.SetComposed(true);
+  const plm::TGIFScreen &screen = gif.Screen();
+  for (int i = 0; i < screen.Count(); ++i) {
+    gif.SetCurrentFrame(screen.LastImage(i));
+    const QImage image = gif.ToImage().convertToFormat(QImage::Format_ARGB32);
+    char name[32];
+    std::snprintf(name, sizeof name, "frame%03d.png", i);
+    if (!SavePng(image, plm::JoinPath({outDir, name}))) return 1;
+    std::printf("%s %dx%d delay %d\n", name, image.width(), image.height(),
+                gif.Data()->FrameDelay(screen.LastImage(i)));
+  }
+  if (!screen.Error().empty()) {
+    std::fprintf(stderr, "plmtool: %s\n", screen.Error().c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int GifFrames(const std::vector<std::string> &givenArgs) {
+  std::vector<std::string> args = givenArgs;
+  const bool shown = !args.empty() && args[0] == "--shown";
+  if (shown) args.erase(args.begin());
   if (args.size() != 2) {
-    std::fputs("usage: plmtool gifframes GIF OUTDIR\n", stderr);
+    std::fputs("usage: plmtool gifframes [--shown] GIF OUTDIR\n", stderr);
     return 2;
   }
   // Plain-text extensions draw with fonts, which need a graphical application.
@@ -43,7 +74,8 @@ int GifFrames(const std::vector<std::string> &args) {
     return 1;
   }
   const int count = gif.FrameCount();
-  for (int i = 0; i < count; ++i) {
+  if (shown && WriteShownFrames(gif, outDir) != 0) return 1;
+  for (int i = 0; i < count && !shown; ++i) {
     const plm::TBitmap &bitmap = gif.Data()->FrameBitmap(i);
     char name[32];
     std::snprintf(name, sizeof name, "frame%03d.png", i);
@@ -54,10 +86,7 @@ int GifFrames(const std::vector<std::string> &args) {
       image.setColorTable({qRgb(0, 0, 0)});
       image.fill(0);
     }
-    if (!image.save(QString::fromStdString(path), "PNG")) {
-      std::fprintf(stderr, "plmtool: cannot write %s\n", path.c_str());
-      return 1;
-    }
+    if (!SavePng(image, path)) return 1;
     std::printf("%s %dx%d delay %d\n", name, bitmap.Width(), bitmap.Height(),
                 gif.Data()->FrameDelay(i));
   }
@@ -98,6 +127,7 @@ PLM_COMMAND("imgdecode",
             "imgdecode PICTURE OUT.png  decode a picture by its extension's class into a PNG",
             ImgDecode);
 PLM_COMMAND("gifframes",
-            "gifframes GIF OUTDIR      decode every frame to OUTDIR/frameNNN.png (exit 1 when the "
-            "file is damaged)",
+            "gifframes [--shown] GIF OUTDIR  decode every frame to OUTDIR/frameNNN.png (--shown: "
+            "the frames as the picture window shows them, RGBA of the logical screen; exit 1 "
+            "when the file is damaged)",
             GifFrames);

@@ -1,5 +1,7 @@
 // TGIFImage loading on arbitrary bytes: the decoder stays inside its buffers, ends, and
-// never lets an error out of the load.
+// never lets an error out of the load; the frames composed on the logical screen stay
+// inside the screen.
+#include "imaging/GifScreen.h"
 #include "imaging/MPGifImg.h"
 #include "platform/graphics/Streams.h"
 
@@ -18,6 +20,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   // Small limits keep each input cheap; the limits themselves are tested elsewhere.
   plm::TGIFData::MaxPixels = 1 << 22;
   plm::TGIFData::MaxFrames = 256;
+  plm::TGIFScreen::MaxScreenPixels = 1 << 20;
   // Errors of picture extensions are shown by the application; here they are expected.
   plm::SetApplicationExceptionHandler([](const std::exception &) {});
   return 0;
@@ -34,6 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     gif.NextFrame();
     gif.Draw(p, QRect(0, 0, 8, 8));
   }
+  // As the picture window shows it: every shown frame once, then back to the first.
+  gif.SetComposed(true);
+  const int shown = gif.Screen().Count();
+  for (int i = 0; i <= shown && i < 64; ++i) {
+    gif.NextFrame();
+    gif.Draw(p, QRect(0, 0, 8, 8));
+  }
+  if (shown > 0 && gif.Width() > 0 && gif.Height() > 0 &&
+      gif.ToImage().size() != QSize(gif.Width(), gif.Height()))
+    __builtin_trap();
   plm::TMemoryStream out;
   if (!gif.Empty()) gif.SaveToStream(out);
   if (out.ByteCount() != size) __builtin_trap();

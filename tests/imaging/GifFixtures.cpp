@@ -164,6 +164,52 @@ bool Decode(const std::vector<uint8_t> &bytes, std::vector<Decoded> &frames) {
   return ok;
 }
 
+bool Compose(const std::vector<uint8_t> &bytes, int &width, int &height,
+             std::vector<std::vector<uint32_t>> &shown) {
+  Reader r{&bytes};
+  int err = 0;
+  GifFileType *gif = DGifOpen(&r, ReadFromVector, &err);
+  if (!gif) return false;
+  const bool ok = DGifSlurp(gif) == GIF_OK;
+  width = gif->SWidth;
+  height = gif->SHeight;
+  std::vector<uint32_t> screen(size_t(width) * size_t(height), 0), saved;
+  int previousDisposal = DISPOSAL_UNSPECIFIED;
+  GifImageDesc previous{};
+  for (int i = 0; ok && i < gif->ImageCount; ++i) {
+    const SavedImage &image = gif->SavedImages[i];
+    const GifImageDesc &d = image.ImageDesc;
+    GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, -1, NO_TRANSPARENT_COLOR};
+    DGifSavedExtensionToGCB(gif, i, &gcb);
+    if (previousDisposal == DISPOSE_BACKGROUND) {
+      for (int y = previous.Top; y < previous.Top + previous.Height && y < height; ++y)
+        for (int x = previous.Left; x < previous.Left + previous.Width && x < width; ++x)
+          screen[size_t(y) * width + x] = 0;
+    } else if (previousDisposal == DISPOSE_PREVIOUS) {
+      screen = saved;
+    }
+    if (gcb.DisposalMode == DISPOSE_PREVIOUS) saved = screen;
+    const ColorMapObject *map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+    for (int y = 0; y < d.Height; ++y)
+      for (int x = 0; x < d.Width; ++x) {
+        const int sx = d.Left + x, sy = d.Top + y;
+        const int index = image.RasterBits[size_t(y) * d.Width + x];
+        if (sx >= width || sy >= height || index == gcb.TransparentColor) continue;
+        uint32_t c = 0xFF000000u;
+        if (map && index < map->ColorCount) {
+          const GifColorType &e = map->Colors[index];
+          c |= uint32_t(e.Red) << 16 | uint32_t(e.Green) << 8 | e.Blue;
+        }
+        screen[size_t(sy) * width + sx] = c;
+      }
+    previousDisposal = gcb.DisposalMode;
+    previous = d;
+    if (gcb.DelayTime > 0 || i == gif->ImageCount - 1) shown.push_back(screen);
+  }
+  DGifCloseFile(gif, &err);
+  return ok;
+}
+
 std::vector<uint8_t> ReadFile(const std::string &path) {
   std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot read " + path);

@@ -49,6 +49,12 @@ struct Decoded {
 // Decodes with giflib's DGifSlurp; returns false when giflib reports an error.
 bool Decode(const std::vector<uint8_t> &bytes, std::vector<Decoded> &frames);
 
+// giflib's images composed on the logical screen as browsers show them, pixel by pixel:
+// 0xAARRGGBB, 0 where nothing was drawn; one picture per shown frame (a frame ends with an
+// image whose delay is above 0, or with the last image). False when giflib reports an error.
+bool Compose(const std::vector<uint8_t> &bytes, int &width, int &height,
+             std::vector<std::vector<uint32_t>> &shown);
+
 std::vector<uint8_t> ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes);
 

@@ -3,6 +3,7 @@
 #include "TestUtil.h"
 
 #include "imaging/PictureClasses.h"
+#include "imaging/GifScreen.h"
 #include "imaging/MPGifImg.h"
 #include "imaging/MPTimer.h"
 #include "platform/Exceptions.h"
@@ -518,38 +519,22 @@ TEST(GifDecoder, StreamErrorsKeepTheFramesBefore) {
   }
 }
 
-TEST(GifDecoder, DeferredClearCodeIsRefusedAsOverflow) {
+TEST(GifDecoder, DeferredClearCodeKeepsTheFullTable) {
+  // The table fills at 12 bits; the codes after it, one naming the last entry, use it as it
+  // stands until the clear code that comes later, as giflib reads them.
   CodeWriter w(2);
   w.Put(w.Clear()).Put(0);
   while (w.Next() < 4096)
-    w.Put(1);
+    w.Put(1); // 4091 pixels; entry 6 is 0 1, the others 1 1
   ASSERT_EQ(w.Size(), 12);
-  w.Put(2).Put(w.End()); // should have been a clear code
+  w.Put(2).Put(4095).Put(3).Put(6).Put(w.Clear()).Put(1).Put(2).Put(1).Put(w.End()); // 4100
+  const auto bytes = GifBuilder(2050, 2).Image(2050, 2, 2, w.Bytes()).Trailer().Bytes();
+  ExpectSameAsGiflib(bytes, "deferred clear");
   TGIFImage gif;
-  const auto first = [] {
-    CodeWriter f(2);
-    f.Put(f.Clear()).Put(3).Put(f.End());
-    return f.Bytes();
-  }();
-  Load(gif,
-       GifBuilder(100, 50).Image(1, 1, 2, first).Image(100, 50, 2, w.Bytes()).Trailer().Bytes());
-  EXPECT_EQ(gif.FrameCount(), 1);
-  ASSERT_TRUE(gif.Data()->ReadError());
-  try {
-    std::rethrow_exception(gif.Data()->ReadError());
-  } catch (const Exception &e) {
-    EXPECT_EQ(typeid(e), typeid(Exception));
-    EXPECT_STREQ(e.what(), "Code size overflow");
-  }
-  // A clear code at the same place is fine.
-  CodeWriter ok(2);
-  ok.Put(ok.Clear()).Put(0);
-  while (ok.Next() < 4096)
-    ok.Put(1);
-  ok.Put(ok.Clear()).Put(2).Put(ok.End());
-  TGIFImage gif2;
-  Load(gif2, GifBuilder(100, 50).Image(100, 50, 2, ok.Bytes()).Trailer().Bytes());
-  EXPECT_EQ(gif2.FrameCount(), 1) << gif2.Data()->ReadErrorMessage();
+  Load(gif, bytes);
+  const auto px = FramePixels(gif, 0);
+  EXPECT_EQ(std::vector<uint8_t>(px.end() - 8, px.end()),
+            (std::vector<uint8_t>{1, 1, 3, 0, 1, 1, 2, 1}));
 }
 
 TEST(GifDecoder, DataEndingEarlyEndsTheImage) {
@@ -969,4 +954,150 @@ TEST(GifImage, RegisteredForGifInAnyCase) {
   picture.LoadFromFile(dir.Path("x.GiF"));
   ASSERT_NE(dynamic_cast<TGIFImage *>(picture.Graphic()), nullptr);
   EXPECT_EQ(picture.Width(), 3);
+}
+
+// --- the frames composed on the logical screen, against giflib's images composed
+
+namespace {
+
+struct ComposeCase {
+  std::string name;
+  fixtures::Gif gif;
+};
+
+std::ostream &operator<<(std::ostream &o, const ComposeCase &c) { return o << c.name; }
+
+// An image of w x h at (left, top) with pixels of the first `colors` indices in runs.
+fixtures::Frame Patch(int left, int top, int w, int h, uint32_t seed, int delay, int disposal = 0,
+                      int transparent = -1, int colors = 8) {
+  fixtures::Frame f;
+  f.left = left;
+  f.top = top;
+  f.width = w;
+  f.height = h;
+  f.pixels = fixtures::Pixels(w, h, colors, seed, 3);
+  f.delay = delay;
+  f.disposal = disposal;
+  f.transparent = transparent;
+  return f;
+}
+
+std::vector<ComposeCase> ComposeCases() {
+  auto gif = [](std::vector<fixtures::Frame> frames) {
+    fixtures::Gif g;
+    g.width = 16;
+    g.height = 12;
+    g.colors = fixtures::Palette(8);
+    g.frames = std::move(frames);
+    return g;
+  };
+  std::vector<ComposeCase> cases;
+  cases.push_back({"KeepWithTransparency", gif({Patch(0, 0, 16, 12, 1, 10),
+                                                Patch(3, 2, 6, 5, 2, 10, 1, 2),
+                                                Patch(8, 6, 8, 6, 3, 10, 0, 0)})});
+  cases.push_back({"RestoreToBackground", gif({Patch(0, 0, 16, 12, 4, 10),
+                                               Patch(2, 2, 5, 5, 5, 10, 2, 1),
+                                               Patch(4, 4, 6, 6, 6, 10, 2),
+                                               Patch(1, 9, 3, 3, 7, 10)})});
+  cases.push_back({"RestoreToPrevious", gif({Patch(0, 0, 16, 12, 8, 10, 3),
+                                             Patch(2, 1, 9, 7, 9, 10, 3, 4),
+                                             Patch(5, 3, 8, 8, 10, 10, 3),
+                                             Patch(0, 0, 4, 4, 11, 10, 1)})});
+  // Nothing under the first images: transparent where they do not draw.
+  cases.push_back({"PartialFirstFramesOverTransparency",
+                   gif({Patch(4, 3, 6, 4, 12, 10, 0, 3), Patch(10, 0, 6, 12, 13, 10, 2, 5),
+                        Patch(0, 8, 16, 4, 14, 10, 1, 6)})});
+  cases.push_back({"OutsideTheScreen", gif({Patch(0, 0, 16, 12, 15, 10),
+                                            Patch(12, 9, 10, 10, 16, 10, 2),
+                                            Patch(20, 20, 4, 4, 17, 10, 3),
+                                            Patch(0, 0, 20, 15, 18, 10, 0, 7)})});
+  // No extension, or a delay of 0: shown with the images that follow.
+  cases.push_back({"ImagesWithoutDelay", gif({Patch(0, 0, 16, 6, 19, -1),
+                                              Patch(0, 6, 16, 6, 20, 0, 0, 1),
+                                              Patch(5, 5, 4, 4, 21, 10, 2),
+                                              Patch(1, 1, 3, 3, 22, -1),
+                                              Patch(8, 2, 5, 5, 23, 0, 3, 2),
+                                              Patch(9, 3, 2, 8, 24, 5)})});
+  fixtures::Gif inter = gif({Patch(0, 0, 16, 12, 25, 10), Patch(3, 2, 11, 7, 26, 10, 2, 1),
+                             Patch(1, 4, 9, 8, 27, 10, 0, 3, 4)});
+  for (auto &f : inter.frames)
+    f.interlace = true;
+  inter.frames[2].colors = fixtures::Palette(4); // a local table
+  cases.push_back({"InterlacedAndLocalTable", inter});
+  return cases;
+}
+
+class GifComposed : public ::testing::TestWithParam<ComposeCase> {};
+
+} // namespace
+
+TEST_P(GifComposed, ShownFramesMatchGiflibImagesComposed) {
+  const auto bytes = fixtures::Encode(GetParam().gif);
+  int w = 0, h = 0;
+  std::vector<std::vector<uint32_t>> ref;
+  ASSERT_TRUE(fixtures::Compose(bytes, w, h, ref));
+  TGIFImage gif;
+  Load(gif, bytes);
+  gif.SetComposed(true);
+  ASSERT_EQ(gif.Screen().Count(), int(ref.size()));
+  for (int s = 0; s < int(ref.size()); ++s) {
+    gif.SetCurrentFrame(gif.Screen().LastImage(s));
+    const QImage shown = gif.ToImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(shown.size(), QSize(w, h));
+    std::vector<uint32_t> px;
+    for (int y = 0; y < h; ++y) {
+      const auto *line = reinterpret_cast<const QRgb *>(shown.constScanLine(y));
+      px.insert(px.end(), line, line + w);
+    }
+    EXPECT_EQ(px, ref[size_t(s)]) << "shown frame " << s;
+  }
+  // Stepping on wraps to the first shown frame, composed again from a transparent screen.
+  gif.NextFrame();
+  EXPECT_EQ(gif.CurrentFrame(), gif.Screen().LastImage(0));
+  const QImage first = gif.ToImage().convertToFormat(QImage::Format_ARGB32);
+  EXPECT_EQ(reinterpret_cast<const QRgb *>(first.constBits())[0], ref[0][0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GifComposed, ::testing::ValuesIn(ComposeCases()),
+                         [](const auto &info) { return info.param.name; });
+
+TEST(GifComposed, EmptyImagesShowWhatLiesBelowAndDecoderFramesStay) {
+  // A full image that clears its area when it goes, a zero-size image, an image whose
+  // data ends at once and one whose data ends after 6 pixels, each with a delay.
+  CodeWriter full(2), six(2);
+  full.Put(full.Clear());
+  for (int i = 0; i < 16; ++i)
+    full.Put(3);
+  full.Put(full.End());
+  six.Put(six.Clear());
+  for (int i = 0; i < 6; ++i)
+    six.Put(1);
+  GifBuilder b(4, 4);
+  b.Raw({0x21, 0xF9, 4, 2 << 2, 10, 0, 0, 0}).Image(4, 4, 2, full.Bytes());
+  b.Gce(10).Image(0, 0, 2, {}).Gce(10).Image(4, 4, 2, {});
+  b.Gce(10).Image(4, 4, 2, six.Bytes()).Comment("after").Trailer();
+  TGIFImage gif;
+  Load(gif, b.Bytes());
+  ASSERT_EQ(gif.Data()->ReadErrorMessage(), "");
+  ASSERT_EQ(gif.FrameCount(), 5); // the comment before the trailer makes a frame of its own
+  EXPECT_EQ(FramePixels(gif, 2), std::vector<uint8_t>(16, 0)); // the decoder's frame as it was
+  gif.SetComposed(true);
+  ASSERT_EQ(gif.Screen().Count(), 4);
+  const QRgb white = qRgb(255, 255, 255), grey = qRgb(85, 85, 85);
+  for (int s = 0; s < 4; ++s) {
+    gif.SetCurrentFrame(gif.Screen().LastImage(s));
+    const QImage shown = gif.ToImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(shown.size(), QSize(4, 4));
+    for (int i = 0; i < 16; ++i) {
+      const QRgb expected = s == 0 ? white : s == 3 && i < 6 ? grey : 0;
+      EXPECT_EQ(shown.pixel(i % 4, i / 4), expected) << s << " " << i;
+    }
+  }
+  // A screen too large to compose shows nothing rather than allocating it.
+  TGIFImage huge;
+  Load(huge, GifBuilder(65535, 65535).Image(4, 4, 2, full.Bytes()).Trailer().Bytes());
+  huge.SetComposed(true);
+  EXPECT_EQ(huge.Screen().Count(), 0);
+  EXPECT_NE(huge.Screen().Error().find("too large"), std::string::npos);
+  EXPECT_TRUE(huge.ToImage().isNull());
 }

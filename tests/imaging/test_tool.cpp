@@ -1,4 +1,4 @@
-// plmtool imginfo, imgdecode and gifframes.
+// plmtool imginfo, imgdecode and gifframes (the decoder's frames and the frames as shown).
 #include "GifFixtures.h"
 #include "PcxFixtures.h"
 #include "TestUtil.h"
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sys/wait.h>
 
 namespace {
@@ -144,4 +145,52 @@ TEST(Plmtool, GifFramesWritesEachFrameAsDecoded) {
   EXPECT_EQ(cut.code, 1);
   EXPECT_EQ(cut.out, "frame000.png 20x10 delay 0\nframe001.png 15x8 delay 10\n");
   EXPECT_EQ(Plmtool("gifframes " + dir.Path("missing.gif") + " " + dir.Path("x")).code, 1);
+}
+
+TEST(Plmtool, GifFramesShownWritesTheLogicalScreenOfEachShownFrame) {
+  testutil::TempDir dir;
+  fixtures::Gif g;
+  g.width = 12;
+  g.height = 9;
+  g.colors = fixtures::Palette(8);
+  auto patch = [](int left, int top, int w, int h, int delay, int disposal, int transparent) {
+    fixtures::Frame f;
+    f.left = left;
+    f.top = top;
+    f.width = w;
+    f.height = h;
+    f.pixels = fixtures::Pixels(w, h, 8, uint32_t(left * 31 + top), 2);
+    f.delay = delay;
+    f.disposal = disposal;
+    f.transparent = transparent;
+    return f;
+  };
+  // A patch over transparency, a second image without delay, one restoring what was below.
+  g.frames = {patch(2, 1, 6, 5, 30, 1, 4), patch(0, 5, 12, 4, 0, 0, -1),
+              patch(5, 0, 7, 7, 250, 3, 2), patch(1, 1, 3, 3, 20, 0, -1)};
+  const auto bytes = fixtures::Encode(g);
+  fixtures::WriteFile(dir.Path("a.gif"), bytes);
+  int w = 0, h = 0;
+  std::vector<std::vector<uint32_t>> ref;
+  ASSERT_TRUE(fixtures::Compose(bytes, w, h, ref));
+  ASSERT_EQ(ref.size(), 3u);
+  const Result r = Plmtool("gifframes --shown " + dir.Path("a.gif") + " " + dir.Path("out"));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out,
+            "frame000.png 12x9 delay 3\nframe001.png 12x9 delay 25\nframe002.png 12x9 delay 2\n");
+  for (size_t i = 0; i < ref.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "out/frame%03d.png", int(i));
+    const QImage img(QString::fromStdString(dir.Path(name)));
+    ASSERT_EQ(img.size(), QSize(12, 9)) << name;
+    EXPECT_TRUE(img.hasAlphaChannel()) << name;
+    const QImage argb = img.convertToFormat(QImage::Format_ARGB32);
+    std::vector<uint32_t> px;
+    for (int y = 0; y < 9; ++y) {
+      const auto *line = reinterpret_cast<const uint32_t *>(argb.constScanLine(y));
+      px.insert(px.end(), line, line + 12);
+    }
+    EXPECT_EQ(px, ref[i]) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("out/frame003.png")));
 }
