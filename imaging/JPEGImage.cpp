@@ -553,29 +553,13 @@ void TJPEGImage::OptionChanged() {
   Changed();
 }
 
-void TJPEGImage::SetPixelFormat(TJPEGPixelFormat value) {
-  if (value == fPixelFormat) return;
-  fPixelFormat = value;
-  OptionChanged();
-}
+void TJPEGImage::SetPixelFormat(TJPEGPixelFormat value) { SetOption(fPixelFormat, value); }
 
-void TJPEGImage::SetScale(TJPEGScale value) {
-  if (value == fScale) return;
-  fScale = value;
-  OptionChanged();
-}
+void TJPEGImage::SetScale(TJPEGScale value) { SetOption(fScale, value); }
 
-void TJPEGImage::SetGrayscale(bool value) {
-  if (value == fGrayscale) return;
-  fGrayscale = value;
-  OptionChanged();
-}
+void TJPEGImage::SetGrayscale(bool value) { SetOption(fGrayscale, value); }
 
-void TJPEGImage::SetPerformance(TJPEGPerformance value) {
-  if (value == fPerformance) return;
-  fPerformance = value;
-  OptionChanged();
-}
+void TJPEGImage::SetPerformance(TJPEGPerformance value) { SetOption(fPerformance, value); }
 
 void TJPEGImage::SetCompressionQuality(int value) {
   value = std::clamp(value, 1, 100);

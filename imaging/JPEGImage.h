@@ -90,6 +90,12 @@ private:
   void FreeBitmap();
   void Decode() const;
   void OptionChanged();
+  // A decoding option set: the picture is decoded again with it when it changed.
+  template <class T> void SetOption(T &option, T value) {
+    if (value == option) return;
+    option = value;
+    OptionChanged();
+  }
 
   mutable std::vector<uint8_t> fData; // JPEG bytes; empty when none
   // The decoded image, or the image assigned (fFromImage) and waiting to be compressed.

@@ -1,10 +1,21 @@
 #pragma once
 // plmtool's sub-commands. Each command file registers its commands with PLM_COMMAND;
 // plmtool.cpp dispatches on the first argument.
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace plmtool {
+
+// The verb's usage on standard error; the exit code of a call with wrong words.
+inline int Usage(const char *usage) {
+  std::fputs(usage, stderr);
+  return 2;
+}
+inline int UnknownOption(const std::string &option, const char *usage) {
+  std::fprintf(stderr, "plmtool: unknown option %s\n", option.c_str());
+  return Usage(usage);
+}
 
 // args holds the words after the command name. Returns the process exit code.
 using CommandFn = int (*)(const std::vector<std::string> &args);

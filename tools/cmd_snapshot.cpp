@@ -44,16 +44,12 @@ int Snapshot(const std::vector<std::string> &args) {
       }
       ++i;
     } else if (args[i].rfind("--", 0) == 0) {
-      std::fprintf(stderr, "plmtool: unknown option %s\n%s", args[i].c_str(), kUsage);
-      return 2;
+      return plmtool::UnknownOption(args[i], kUsage);
     } else {
       files.push_back(args[i]);
     }
   }
-  if (files.size() != 2) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (files.size() != 2) return plmtool::Usage(kUsage);
   const std::string &templatePath = files[0];
   std::string out = files[1];
   if (plm::DirectoryExists(out)) out = plm::SnapshotPath(out, plm::ExtractFileName(templatePath));

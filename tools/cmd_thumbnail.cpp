@@ -39,16 +39,12 @@ int Thumbnail(const std::vector<std::string> &args) {
       size = int(v);
       ++i;
     } else if (args[i].size() > 1 && args[i][0] == '-') {
-      std::fprintf(stderr, "plmtool: unknown option %s\n%s", args[i].c_str(), kUsage);
-      return 2;
+      return plmtool::UnknownOption(args[i], kUsage);
     } else {
       files.push_back(args[i]);
     }
   }
-  if (files.size() != 2) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (files.size() != 2) return plmtool::Usage(kUsage);
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   const auto app = plmtool::MakeOffscreenApp<QApplication>();

@@ -1,7 +1,7 @@
 // plmtool thumbnails [--recursive] FOLDER...: fills the desktop's shared thumbnail cache
 // with the picture of every template found, made by the gallery's renderer (one process
-// for all of them). A progress bar on a terminal, a line a template otherwise; then how
-// many were made, already there, or failed. Exit 1 when any failed.
+// for all of them). On standard error a progress bar on a terminal, a line a template
+// otherwise; then how many were made, already there, or failed. Exit 1 when any failed.
 #include "tools/Commands.h"
 #include "tools/ProgressBar.h"
 
@@ -23,7 +23,6 @@
 namespace {
 
 const char kUsage[] = "usage: plmtool thumbnails [-r | --recursive] FOLDER...\n";
-constexpr size_t kBarWidth = 30;
 
 // The templates of the folder in file-list order, as the catalogue and the export find them.
 void TemplateWalkInto(const std::string &folder, bool recursive, std::vector<std::string> &out) {
@@ -33,25 +32,6 @@ void TemplateWalkInto(const std::string &folder, bool recursive, std::vector<std
     out.push_back(std::move(t.path));
 }
 
-class TProgress {
-public:
-  explicit TProgress(size_t total) : fTotal(total), fBar(plm::IsTerminal(stdout)) {}
-  void Step(const std::string &path, const char *what) {
-    ++fDone;
-    if (!fBar) {
-      std::printf("%s: %s\n", plm::ToDisplayUtf8(path).c_str(), what);
-    } else {
-      std::printf("\r%s %zu / %zu", plmtool::ProgressBar(fDone, fTotal, kBarWidth).c_str(), fDone,
-                  fTotal);
-      if (fDone == fTotal) std::printf("\n");
-    }
-    std::fflush(stdout);
-  }
-
-private:
-  size_t fTotal, fDone = 0;
-  bool fBar;
-};
 
 int Thumbnails(const std::vector<std::string> &args) {
   bool recursive = false;
@@ -59,14 +39,10 @@ int Thumbnails(const std::vector<std::string> &args) {
   for (const auto &a : args) {
     if (a == "--recursive" || a == "-r") recursive = true;
     else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "plmtool: unknown option %s\n%s", a.c_str(), kUsage);
-      return 2;
+      return plmtool::UnknownOption(a, kUsage);
     } else folders.push_back(a);
   }
-  if (folders.empty()) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (folders.empty()) return plmtool::Usage(kUsage);
   std::vector<std::string> templates;
   for (const auto &f : folders) {
     if (!plm::DirectoryExists(f)) {
@@ -81,7 +57,7 @@ int Thumbnails(const std::vector<std::string> &args) {
   static char *argv[] = {arg0, nullptr};
   QCoreApplication app(argc, argv);
   const plm::TThumbnailCache cache;
-  TProgress progress(templates.size());
+  plmtool::TFileProgress progress(templates.size());
   size_t made = 0, already = 0, failed = 0;
   std::deque<std::string> queue;
   for (const auto &path : templates) {

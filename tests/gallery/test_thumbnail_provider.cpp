@@ -267,8 +267,10 @@ TEST_F(ProviderTest, PlmtoolThumbnailsFillsTheSameCache) {
   ToolRun r = RunPlmtool({"thumbnails", "-r", fRoot.Path() + "/folder"}, cacheEnv);
   EXPECT_EQ(r.Code, 1) << r.Err;
   EXPECT_NE(r.Out.find("3 made, 0 already there, 1 failed"), std::string::npos) << r.Out;
-  EXPECT_NE(r.Out.find(a + ": made"), std::string::npos) << r.Out;
-  EXPECT_NE(r.Out.find(fRoot.Path() + "/folder/linked/c.plm: made"), std::string::npos) << r.Out;
+  // Progress goes to standard error, as every verb that walks folders writes it.
+  EXPECT_NE(r.Err.find(a + ": made"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find(fRoot.Path() + "/folder/linked/c.plm: made"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out, "3 made, 0 already there, 1 failed\n");
   r = RunPlmtool({"thumbnails", fRoot.Path() + "/folder"}, cacheEnv);
   EXPECT_NE(r.Out.find("0 made, 1 already there, 1 failed"), std::string::npos) << r.Out;
 
