@@ -6,6 +6,7 @@
 #include "platform/DynLib.h"
 #include "platform/FileSys.h"
 #include "platform/Process.h"
+#include "platform/ProgramTemp.h"
 #include "platform/Strings.h"
 
 #ifdef PLMTOOL_PICTURES
@@ -65,6 +66,8 @@ int ListCommands(int status) {
 
 // A failing verb's exception becomes "plmtool: <message>" on standard error, exit code 1.
 int Run(const plmtool::Command &c, const std::vector<std::string> &args) {
+  // Made once the verb is known to run here: a program handed the run makes its own.
+  plm::UseOwnTempFolder();
   try {
     return c.run(args);
   } catch (const std::exception &e) {
