@@ -5,6 +5,7 @@
 #include "platform/TempDir.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,8 +33,31 @@ constexpr int kMaxLive = 32;
 LiveWatcher gLive[kMaxLive];
 struct sigaction gPrevious[3];
 
+// Helper processes working in the program's folders (EndHelperWithProgram); 0: none.
+std::atomic<pid_t> gHelpers[kMaxLive] = {};
+
+// Ends the helpers and waits for them: SIGTERM, then SIGKILL to one still there 5 s on.
+void EndHelpers() {
+  bool any = false;
+  for (auto &h : gHelpers)
+    if (const pid_t pid = h.load(); pid > 0) any = ::kill(pid, SIGTERM) == 0 || any;
+  if (!any) return;
+  const timespec step{0, 10 * 1000 * 1000};
+  for (auto &h : gHelpers) {
+    const pid_t pid = h.exchange(0);
+    if (pid <= 0) continue;
+    for (int waited = 0;; ++waited) {
+      const pid_t r = ::waitpid(pid, nullptr, WNOHANG);
+      if (r == pid || (r < 0 && errno != EINTR)) break;
+      if (waited == 500) ::kill(pid, SIGKILL);
+      ::nanosleep(&step, nullptr);
+    }
+  }
+}
+
 void OnEndSignal(int sig) {
   const int savedErrno = errno;
+  EndHelpers();
   for (LiveWatcher &w : gLive) {
     const int fd = w.fd.exchange(-1);
     if (fd < 0) continue;
@@ -50,8 +74,8 @@ void OnEndSignal(int sig) {
   errno = savedErrno;
 }
 
-// Run at each folder's making, with the signals held: a library may have put back the
-// default handlers meanwhile (the browser engine does as it starts).
+// Run at each folder's making, with the signals held: a library started meanwhile may
+// have put its own handlers or the default ones in place.
 void InstallEndHandlers() {
   for (size_t i = 0; i < std::size(kEndSignals); ++i) {
     struct sigaction now {};
@@ -148,6 +172,21 @@ std::string DefaultBase() {
 }
 
 } // namespace
+
+void EndHelperWithProgram(pid_t pid) {
+  if (pid <= 0) return;
+  for (auto &h : gHelpers) {
+    pid_t none = 0;
+    if (h.compare_exchange_strong(none, pid)) return;
+  }
+}
+
+void ForgetHelper(pid_t pid) {
+  for (auto &h : gHelpers) {
+    pid_t known = pid;
+    h.compare_exchange_strong(known, 0);
+  }
+}
 
 TTempFolder::TTempFolder(const std::string &prefix, const std::string &base) {
   const EndSignalsHeld held;

@@ -13,6 +13,13 @@
 
 namespace plm {
 
+// A process started as this program's helper, working in its temporary folders (a
+// renderer process): on SIGINT, SIGTERM or SIGHUP it is sent SIGTERM (SIGKILL 5 s later)
+// and waited for before the folders are removed, so that it cannot refill them meanwhile.
+// ForgetHelper once it has ended.
+void EndHelperWithProgram(pid_t pid);
+void ForgetHelper(pid_t pid);
+
 class TTempFolder {
 public:
   // Makes base/prefixXXXXXX (six unique characters) with mode 0700; base defaults to
