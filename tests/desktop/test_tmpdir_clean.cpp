@@ -28,9 +28,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using plm::samples::CabEntry;
 
 enum class End { Success, Failure, Sigint, Sigterm };
+const char *const kEnds[] = {"Success", "Failure", "Sigint", "Sigterm"};
+void PrintTo(End e, std::ostream *os) { *os << kEnds[int(e)]; }
 
 // One program or verb. Paths in args: "@" stands for the test's work folder.
 struct Program {
@@ -183,7 +184,6 @@ TEST_P(LeavesTmpdir, EmptyAfterwards) {
 }
 
 std::string Name(const ::testing::TestParamInfo<std::tuple<Program, End, bool>> &info) {
-  static const char *const kEnds[] = {"Success", "Failure", "Sigint", "Sigterm"};
   return std::string(std::get<0>(info.param).name) + "_" + kEnds[int(std::get<1>(info.param))] +
          (std::get<2>(info.param) ? "_WithRuntimeDir" : "_NoRuntimeDir");
 }
