@@ -14,6 +14,7 @@
 #include "platform/LeakCheck.h"
 #include "platform/OpenCommand.h"
 #include "platform/Process.h"
+#include "platform/ProgramTemp.h"
 #include "platform/TempDir.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/gui/Dialogs.h"
@@ -29,6 +30,8 @@
 #include <vector>
 
 int main(int argc, char **argv) {
+  // Before Qt starts: its runtime folder goes inside the program's own temporary folder.
+  plm::UseOwnTempFolder();
   // The folder tree watches every folder it shows, at a few descriptors each.
   plm::RaiseOpenFileLimit();
   plm::RegisterPictureClasses();
@@ -90,6 +93,9 @@ int main(int argc, char **argv) {
     plm::RestartWithGraphics(startArgs);
     return 1;
   }
+  // The running viewer's preview folder: emptied and removed at the window's close, and
+  // with the program's temporary folder should the program be stopped.
+  plm::RemoveAtProgramEnd(plm::PreviewFolder());
   // The gallery window, in the "Fichier" menu; its renderer processes start when it opens.
   new TGalleryLink(*F_Main, [] { return std::make_unique<plm::TThumbnailProvider>(); });
   plm::GuardCall([&] { F_Main->Majdata(); });

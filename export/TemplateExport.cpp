@@ -206,7 +206,8 @@ std::optional<TExportFormat> ExportFormatOf(const std::string &fileName) {
 
 void ExportTemplate(const std::string &templatePath, const std::string &target,
                     TExportFormat format) {
-  TTempFolder stage("export-", UserTempDir());
+  // In the program's temporary folder, which is private to the user (mode 0700).
+  TTempFolder stage("export-");
   TTemplatePreview preview(stage.Path());
   preview.Extract(templatePath);
   const TemplateFields fields = preview.ReadFields();

@@ -3,9 +3,10 @@
 #include "gallery/RenderProtocol.h"
 #include "platform/DynLib.h"
 #include "platform/FileSys.h"
+#include "platform/TempFolder.h"
 
 #include <QProcess>
-
+#include <QVariant>
 
 namespace plm {
 
@@ -47,6 +48,14 @@ void TRenderProcess::EnsureStarted() {
   // The process gives up a page a little before its client gives up the process.
   args << QStringLiteral("--timeout")
        << QString::number(render::ServerTimeoutMs(fOptions.TemplateTimeoutMs));
+  // It works in this program's temporary folder: stopped first should this program be.
+  QProcess *p = fProcess;
+  connect(p, &QProcess::started, p, [p] {
+    p->setProperty("plmHelper", p->processId());
+    plm::EndHelperWithProgram(pid_t(p->processId()));
+  });
+  connect(p, &QProcess::finished, p,
+          [p] { plm::ForgetHelper(pid_t(p->property("plmHelper").toLongLong())); });
   fInput.clear();
   fProcess->start(fOptions.Program, args);
 }
@@ -76,6 +85,7 @@ void TRenderProcess::Stop() {
     p->kill();
     p->waitForFinished(5000);
   }
+  ForgetHelper(pid_t(p->property("plmHelper").toLongLong()));
   p->deleteLater(); // this may run inside one of its signals
   fInput.clear();
 }

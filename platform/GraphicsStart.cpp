@@ -1,6 +1,7 @@
 #include "platform/GraphicsStart.h"
 
 #include "platform/AppPaths.h"
+#include "platform/ProgramTemp.h"
 
 #include <QCoreApplication>
 #include <QQuickWindow>
@@ -63,7 +64,9 @@ void RestartWithGraphics(const std::vector<std::string> &args) {
     argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
   const std::string self = ExecutablePath();
-  if (!self.empty() && !args.empty()) ::execv(self.c_str(), argv.data());
+  if (self.empty() || args.empty()) return;
+  RestoreGivenEnv(); // the new start makes its own temporary folder
+  ::execv(self.c_str(), argv.data());
 }
 
 } // namespace plm

@@ -1,5 +1,6 @@
 #include "platform/LocalChannel.h"
 
+#include "platform/ProgramTemp.h"
 #include "platform/TempDir.h"
 
 #include <QElapsedTimer>
@@ -55,7 +56,10 @@ bool TLocalListener::Listen(const std::string &name) {
     return false;
   }
   QLocalServer::removeServer(socket);
-  return fServer->listen(socket);
+  if (!fServer->listen(socket)) return false;
+  // Served by this program alone: it goes with it, however the program ends.
+  RemoveAtProgramEnd(QFile::encodeName(socket).toStdString());
+  return true;
 }
 
 bool TLocalListener::IsListening() const { return fServer->isListening(); }

@@ -1,6 +1,7 @@
 #include "platform/NamedMutex.h"
 
 #include "platform/Exceptions.h"
+#include "platform/ProgramTemp.h"
 #include "platform/TempDir.h"
 
 #include <fcntl.h>
@@ -41,6 +42,9 @@ int CreateNamedMutex(const std::string &name) {
     ::close(fd);
     return e == EWOULDBLOCK ? ERROR_ALREADY_EXISTS : e;
   }
+  // Held until the program ends, and removed with its temporary folder then, while the
+  // lock is still held.
+  RemoveAtProgramEnd(folder + name);
   std::lock_guard<std::mutex> lock(gHeldLock);
   gHeld.push_back(fd);
   return 0;

@@ -1,5 +1,7 @@
 #include "platform/OpenCommand.h"
 
+#include "platform/ProgramTemp.h"
+
 #include <gio/gio.h>
 
 #include <memory>
@@ -86,8 +88,16 @@ bool OpenWithRegisteredApplication(const std::string &path) {
   if (!app) return false;
   GPtr<GFile> file(g_file_new_for_path(path.c_str()), g_object_unref);
   GList files{file.get(), nullptr, nullptr};
+  // The program runs on by itself: it gets the temporary folders as they were given, not
+  // this program's own, which goes with it.
+  GPtr<GAppLaunchContext> context(g_app_launch_context_new(), g_object_unref);
+  for (const char *name : {"TMPDIR", "XDG_RUNTIME_DIR"})
+    if (const auto given = GivenEnv(name))
+      g_app_launch_context_setenv(context.get(), name, given->c_str());
+    else
+      g_app_launch_context_unsetenv(context.get(), name);
   GError *error = nullptr;
-  const bool started = g_app_info_launch(app.get(), &files, nullptr, &error);
+  const bool started = g_app_info_launch(app.get(), &files, context.get(), &error);
   if (error) g_error_free(error);
   return started;
 }

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include "platform/ProgramTemp.h"
 #include "platform/UniqueFd.h"
 
 #include <fcntl.h>
@@ -10,8 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-
-extern char **environ;
 
 namespace plm {
 
@@ -47,6 +46,9 @@ int ExecProgram(const std::string &path, const std::vector<std::string> &args,
     savedOut = UniqueFd(::dup(STDOUT_FILENO));
     if (!savedOut.valid() || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) return errno;
   }
+  // The program that takes over makes its own temporary folder; this one's goes with
+  // this process image.
+  RestoreGivenEnv();
   ::execv(path.c_str(), argv.data());
   const int e = errno;
   if (savedOut.valid()) ::dup2(savedOut.get(), STDOUT_FILENO);
@@ -80,8 +82,14 @@ bool StartDetached(const std::vector<std::string> &args) {
     argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
   std::fflush(nullptr);
+  // It outlives this program: it gets the temporary folders as they were given.
+  const std::vector<std::string> given = GivenEnvironment();
+  std::vector<char *> env;
+  for (const std::string &e : given)
+    env.push_back(const_cast<char *>(e.c_str()));
+  env.push_back(nullptr);
   pid_t pid = 0;
-  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) return false;
+  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), env.data()) != 0) return false;
   int status = 0;
   pid_t r;
   do {

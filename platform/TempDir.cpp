@@ -2,6 +2,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
+#include "platform/ProgramTemp.h"
 #include "platform/UniqueFd.h"
 
 #include <dirent.h>
@@ -22,11 +23,6 @@ bool IsPrivateFolder(const std::string &path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
          (st.st_mode & 077) == 0;
-}
-
-std::string EnvOr(const char *name, const char *fallback) {
-  const char *v = std::getenv(name);
-  return v && *v ? std::string(v) : std::string(fallback);
 }
 
 // Deepest folder nesting removed; deeper entries stay (each level holds a descriptor).
@@ -73,23 +69,28 @@ std::string DropFirstDoubledSeparator(std::string path) {
   return path;
 }
 
-void MakePrivateFolder(const std::string &path) {
-  if (::mkdir(path.c_str(), 0700) == 0) return;
+bool MakePrivateFolder(const std::string &path) {
+  if (::mkdir(path.c_str(), 0700) == 0) return true;
   const int e = errno;
   if (e != EEXIST) RaiseLastOSError(e);
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) RaiseLastOSError();
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) RaiseLastOSError(EEXIST);
   if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) RaiseLastOSError();
+  return false;
 }
 
 std::string UserTempDir() {
-  const std::string runtime = EnvOr("XDG_RUNTIME_DIR", "");
+  // The folders as the program was given them: the program's own folder (ProgramTemp.h)
+  // is nobody else's, and this one is shared with the user's other programs.
+  const std::string runtime = GivenEnv("XDG_RUNTIME_DIR").value_or("");
   if (!runtime.empty() && runtime[0] == '/' && IsPrivateFolder(runtime))
     return AddBackslash(runtime);
-  std::string base = EnvOr("TMPDIR", "/tmp");
+  std::string base = GivenEnv("TMPDIR").value_or("");
+  if (base.empty()) base = "/tmp";
   const std::string dir = AddBackslash(base) + "plmlooker-" + std::to_string(::getuid());
-  MakePrivateFolder(dir);
+  // Made here: removed at the program's end once nothing is left in it.
+  if (MakePrivateFolder(dir)) RemoveAtProgramEnd(dir, true);
   return AddBackslash(dir);
 }
 

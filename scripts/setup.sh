@@ -16,6 +16,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev time
   libgif-dev gifsicle imagemagick cabextract gcab xdg-utils
   desktop-file-utils libxml2-utils man-db dpkg-dev file
+  gir1.2-gnomedesktop-3.0 python3-gi bubblewrap
   xvfb xauth openbox fonts-dejavu-core fonts-liberation2 adwaita-icon-theme-full hicolor-icon-theme shared-mime-info
 )
 missing=()

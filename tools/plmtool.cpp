@@ -6,6 +6,7 @@
 #include "platform/DynLib.h"
 #include "platform/FileSys.h"
 #include "platform/Process.h"
+#include "platform/ProgramTemp.h"
 #include "platform/Strings.h"
 
 #ifdef PLMTOOL_PICTURES
@@ -65,6 +66,13 @@ int ListCommands(int status) {
 
 // A failing verb's exception becomes "plmtool: <message>" on standard error, exit code 1.
 int Run(const plmtool::Command &c, const std::vector<std::string> &args) {
+#ifdef PLMTOOL_PICTURES
+  // The programs with Qt make their own temporary folder, once the verb is known to run
+  // here (a program handed the run makes its own). plmtool's verbs, cabinets and the
+  // catalogue, put nothing in the temporary folder, and its quick start goes without the
+  // folder's watcher process.
+  plm::UseOwnTempFolder();
+#endif
   try {
     return c.run(args);
   } catch (const std::exception &e) {

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+
 #include <signal.h>
 
 using namespace fixtures;
@@ -43,12 +45,16 @@ protected:
     if (err) *err = QString::fromUtf8(p.readAllStandardError());
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
   }
-  // The tool's folders in TMPDIR (Qt may keep a folder of its own there).
-  std::vector<std::string> ToolFolders() const {
-    std::vector<std::string> r;
-    for (const auto &n : plm::ListDirectory(fTmpDir))
-      if (n.rfind("plmtool-", 0) == 0) r.push_back(n);
-    return r;
+  // What is in TMPDIR: the tool's own folder while it runs, nothing afterwards.
+  std::vector<std::string> ToolFolders() const { return plm::ListDirectory(fTmpDir); }
+  // Whether a template's unpacked file of that name lies anywhere under TMPDIR.
+  bool Unpacked(const std::string &name) const {
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(fTmpDir, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+      if (it->path().filename() == name && it->path().parent_path().filename() == "~plmlook")
+        return true;
+    return false;
   }
   // The temporary folder's watcher may still be at work just after the program's end.
   bool TempEmpties() {
@@ -102,12 +108,7 @@ TEST_F(SnapshotCleanup, CtrlCAndSigtermLeaveNothing) {
       QProcess p;
       Start(p, tpl);
       const bool working = QTest::qWaitFor(
-          [&] {
-            for (const auto &n : ToolFolders())
-              for (const auto &t : plm::ListDirectory(fTmpDir + "/" + n)) // one a template
-                if (plm::FileExists(fTmpDir + "/" + n + "/" + t + "/~plmlook/" + kBadName)) return true;
-            return p.state() == QProcess::NotRunning;
-          },
+          [&] { return Unpacked(kBadName) || p.state() == QProcess::NotRunning; },
           60000);
       ASSERT_TRUE(working);
       if (p.state() != QProcess::NotRunning) ::kill(pid_t(p.processId()), sig);
