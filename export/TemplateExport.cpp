@@ -11,6 +11,7 @@
 #include "platform/TempFolder.h"
 #include "preview/TemplateFiles.h"
 #include "preview/TemplatePreview.h"
+#include "preview/TemplateRules.h"
 
 #include <gmime/gmime.h>
 
@@ -199,20 +200,30 @@ std::optional<TExportFormat> ExportFormatOf(const std::string &fileName) {
   return std::nullopt;
 }
 
-void ExportTemplate(const std::string &templatePath, const std::string &target,
-                    TExportFormat format) {
+TExportedTemplate ExportTemplateBytes(const std::string &templatePath, TExportFormat format) {
   TTempFolder stage("export-", UserTempDir());
   TTemplatePreview preview(stage.Path());
   preview.Extract(templatePath);
   const TemplateFields fields = preview.ReadFields();
+  // Said as the preview says it, not as a missing file of the private folder.
+  if (FindEntryNoCase(preview.Folder(), kPageFileName).empty()) throw ETemplateHasNoPage();
   preview.LoadPage();
 
   TExport exported(stage.Path(), format);
-  const std::string page = RewritePageForExport(
+  std::string page = RewritePageForExport(
       preview.PageText(), [&](const std::string &ref) { return exported.Address(ref); });
-  WriteTarget(target, format == TExportFormat::Message
-                          ? MessageBytes(SubjectOf(fields, templatePath), page, exported.Pictures())
-                          : page);
+  TExportedTemplate result;
+  result.bytes = format == TExportFormat::Message
+                     ? MessageBytes(SubjectOf(fields, templatePath), page, exported.Pictures())
+                     : std::move(page);
+  result.display = fields.Display;
+  result.collection = fields.Collection;
+  return result;
+}
+
+void ExportTemplate(const std::string &templatePath, const std::string &target,
+                    TExportFormat format) {
+  WriteTarget(target, ExportTemplateBytes(templatePath, format).bytes);
 }
 
 } // namespace plm

@@ -22,4 +22,13 @@ std::optional<TExportFormat> ExportFormatOf(const std::string &fileName);
 void ExportTemplate(const std::string &templatePath, const std::string &target,
                     TExportFormat format);
 
+// The export's bytes, kept in memory, with the template's description (Windows-1252, as
+// the template holds it): what ExportTemplate writes, for callers that write it their own
+// way (a mailbox of many templates) or list it (the index of a collection).
+struct TExportedTemplate {
+  std::string bytes;
+  std::string display, collection;
+};
+TExportedTemplate ExportTemplateBytes(const std::string &templatePath, TExportFormat format);
+
 } // namespace plm
