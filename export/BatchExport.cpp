@@ -8,6 +8,8 @@
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
+#include "platform/TempDir.h"
+#include "platform/TempFolder.h"
 #include "preview/TemplatePreview.h"
 #include "preview/TemplateRules.h"
 #include "preview/TemplateWalk.h"
@@ -304,6 +306,8 @@ TBatchResult ExportBatch(const std::vector<std::string> &inputs, const TBatchOpt
   if (pages && options.makeThumbnails) MakeMissingThumbnails(cache, items, options);
 
   const long long now = std::time(nullptr);
+  // Each template is unpacked in a folder of its own inside this one.
+  const TTempFolder stage("export-", UserTempDir());
   if (pages) ordered->Put(IndexHead());
 
   const unsigned threads = std::max(
@@ -356,8 +360,9 @@ TBatchResult ExportBatch(const std::vector<std::string> &inputs, const TBatchOpt
       TDone done;
       std::string failure;
       try {
-        TExportedTemplate e = ExportTemplateBytes(
-            item.path, pages ? TExportFormat::Page : TExportFormat::Message);
+        TExportedTemplate e =
+            ExportTemplateBytesIn(item.path, pages ? TExportFormat::Page : TExportFormat::Message,
+                                  stage.Path() + "/" + std::to_string(i));
         if (mailbox) {
           done.message = std::move(e.bytes);
         } else {

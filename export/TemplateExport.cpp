@@ -15,6 +15,8 @@
 
 #include <gmime/gmime.h>
 
+#include <QScopeGuard>
+
 #include <cstring>
 #include <map>
 #include <memory>
@@ -201,15 +203,21 @@ std::optional<TExportFormat> ExportFormatOf(const std::string &fileName) {
 }
 
 TExportedTemplate ExportTemplateBytes(const std::string &templatePath, TExportFormat format) {
-  TTempFolder stage("export-", UserTempDir());
-  TTemplatePreview preview(stage.Path());
+  const TTempFolder stage("export-", UserTempDir());
+  return ExportTemplateBytesIn(templatePath, format, stage.Path());
+}
+
+TExportedTemplate ExportTemplateBytesIn(const std::string &templatePath, TExportFormat format,
+                                        const std::string &stage) {
+  const auto emptied = qScopeGuard([&stage] { DeleteEntryNoFollow(stage); });
+  TTemplatePreview preview(stage);
   preview.Extract(templatePath);
   const TemplateFields fields = preview.ReadFields();
   // Said as the preview says it, not as a missing file of the private folder.
   if (FindEntryNoCase(preview.Folder(), kPageFileName).empty()) throw ETemplateHasNoPage();
   preview.LoadPage();
 
-  TExport exported(stage.Path(), format);
+  TExport exported(stage, format);
   std::string page = RewritePageForExport(
       preview.PageText(), [&](const std::string &ref) { return exported.Address(ref); });
   TExportedTemplate result;

@@ -30,5 +30,10 @@ struct TExportedTemplate {
   std::string display, collection;
 };
 TExportedTemplate ExportTemplateBytes(const std::string &templatePath, TExportFormat format);
+// The same, unpacked into the private folder stage (made, then removed afterwards), which
+// the caller places in a temporary folder of its own: a batch makes one for all of its
+// templates, and so one watcher of its removal rather than one a template.
+TExportedTemplate ExportTemplateBytesIn(const std::string &templatePath, TExportFormat format,
+                                        const std::string &stage);
 
 } // namespace plm
