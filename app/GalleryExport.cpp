@@ -3,6 +3,7 @@
 #include "app/UGallery.h"
 #include "app/Uglobalvar.h"
 #include "platform/DisplayText.h"
+#include "platform/FileSys.h"
 #include "platform/Paths.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/ErrorReport.h"
@@ -108,6 +109,9 @@ std::optional<TBatchChoice> AskBatchExport(QWidget *parent, bool forFolder) {
   TBatchChoice choice;
   choice.kind = TBatchKind(kinds->checkedId());
   choice.out = FromDisplay(target->text().trimmed());
+  // A folder given for a mailbox: the mailbox goes into it.
+  if (choice.kind == TBatchKind::Mailbox && DirectoryExists(choice.out))
+    choice.out = AddBackslash(choice.out) + "Modèles.mbox";
   choice.recursive = recursive && recursive->isChecked();
   return choice;
 }

@@ -128,7 +128,8 @@ void MakeMissingThumbnails(const TThumbnailCache &cache, const std::vector<TItem
   renderOptions.Program = QString::fromStdString(options.rendererProgram);
   TRenderProcess renderer(renderOptions);
   QEventLoop loop;
-  const size_t total = queue.size();
+  // Told as the batch's first steps: none of its templates done yet.
+  const size_t total = items.size();
   auto next = [&] {
     if (queue.empty() || (options.cancel && options.cancel->load())) {
       loop.quit();
@@ -310,8 +311,12 @@ TBatchResult ExportBatch(const std::vector<std::string> &inputs, const TBatchOpt
   const TTempFolder stage("export-", UserTempDir());
   if (pages) ordered->Put(IndexHead());
 
+  // Twice the cores: each file is flushed to the disk before it takes its name, and while
+  // one thread waits for its flush another unpacks; the flushes waiting together are
+  // committed together by the file system.
   const unsigned threads = std::max(
-      1u, std::min<unsigned>(options.threads ? options.threads : std::thread::hardware_concurrency(),
+      1u, std::min<unsigned>(options.threads ? options.threads
+                                             : std::max(4u, 2 * std::thread::hardware_concurrency()),
                              static_cast<unsigned>(std::max<size_t>(items.size(), 1))));
   // Templates are started at most this far ahead of the ordered output's writer, so that
   // what waits for it stays a few templates, whatever the count.

@@ -46,7 +46,7 @@ struct TBatchOptions {
   std::string thumbnailCache;
   std::string rendererProgram; // empty: the one beside the running program
   bool makeThumbnails = true;
-  unsigned threads = 0; // 0: every core
+  unsigned threads = 0; // 0: twice the cores (at least 4)
 };
 
 // The name a template's export takes in folder (relative to the output, "" for its top):
