@@ -5,6 +5,7 @@
 #include "platform/DisplayText.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/gui/Dialogs.h"
 #include "platform/gui/ErrorReport.h"
 
@@ -162,6 +163,8 @@ TBatchProgress::TBatchProgress(QWidget *parent, std::vector<std::string> inputs,
     fCurrentPath = path;
   };
   fThread = QThread::create([this, inputs = std::move(inputs), options = std::move(options)] {
+    // The batch's threads give the processor to the window first.
+    RunThreadInBackground();
     try {
       fResult = ExportBatch(inputs, options);
     } catch (const std::exception &e) {
@@ -173,7 +176,7 @@ TBatchProgress::TBatchProgress(QWidget *parent, std::vector<std::string> inputs,
   fTimer->setInterval(kPollMs);
   connect(fTimer, &QTimer::timeout, this, [this] { Poll(); });
   fTimer->start();
-  fThread->start(QThread::LowPriority);
+  fThread->start();
 }
 
 TBatchProgress::~TBatchProgress() {
