@@ -7,6 +7,7 @@
 #include "export/TemplateExport.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
+#include "platform/Interrupt.h"
 #include "platform/Process.h"
 #include "platform/Strings.h"
 #include "tools/Commands.h"
@@ -70,6 +71,8 @@ int Export(const std::vector<std::string> &args) {
                                        : plm::TBatchKind::Messages;
   options.recursive = recursive;
   options.out = out;
+  // Ctrl-C stops the batch between templates: every file it made is whole.
+  options.cancel = &plm::InterruptRequested();
   const bool bar = plm::IsTerminal(stdout);
   options.progress = [bar](size_t done, size_t total, const std::string &path) {
     if (!bar) {
@@ -90,10 +93,12 @@ int Export(const std::vector<std::string> &args) {
     app = std::make_unique<QCoreApplication>(argc, argv);
 
   const plm::TBatchResult result = plm::ExportBatch(paths, options);
-  std::printf("%zu exported, %zu failed\n", result.exported, result.failures.size());
+  if (bar && result.cancelled) std::printf("\n");
+  std::printf("%zu exported, %zu failed%s\n", result.exported, result.failures.size(),
+              result.cancelled ? ", cancelled" : "");
   for (const plm::TBatchFailure &f : result.failures)
     std::fprintf(stderr, "plmtool: %s: %s\n", plm::ToDisplayUtf8(f.path).c_str(), f.reason.c_str());
-  return result.failures.empty() ? 0 : 1;
+  return result.failures.empty() && !result.cancelled ? 0 : 1;
 }
 
 } // namespace

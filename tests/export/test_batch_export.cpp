@@ -493,3 +493,32 @@ TEST_F(BatchTest, PlmtoolExportsAFolderAndReportsEachFailure) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
   EXPECT_EQ(Tree(Path("out")), (std::vector<std::string>{"a.eml", "sub/b.eml"}));
 }
+
+// SIGTERM (or Ctrl-C) while plmtool exports: it stops between templates, every file made
+// is whole and counted, nothing is left half-written beside them.
+TEST_F(BatchTest, PlmtoolStoppedLeavesEveryFileWhole) {
+  constexpr int kCount = 300;
+  const std::string tpl = Template("T");
+  for (int i = 0; i < kCount; ++i)
+    Put("in/t" + std::to_string(i) + ".plm", tpl);
+  const std::string script =
+      std::string(PLM_BIN_DIR) + "/plmtool export '" + Path("in") + "' '" + Path("out") + "' >'" +
+      Path("stdout") + "' 2>&1 & pid=$!; "
+      "until grep -q '^3 / ' '" + Path("stdout") + "' || ! kill -0 $pid 2>/dev/null; do sleep 0.01; done; "
+      "kill -TERM $pid; wait $pid";
+  const int status = std::system(script.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  std::string out;
+  ASSERT_TRUE(ReadFileBytes(Path("stdout"), out));
+  const size_t summary = out.rfind(" exported, 0 failed, cancelled\n");
+  ASSERT_NE(summary, std::string::npos) << out.substr(out.size() > 200 ? out.size() - 200 : 0);
+  const size_t start = out.rfind('\n', summary) + 1;
+  const size_t exported = std::stoul(out.substr(start, summary - start));
+  EXPECT_LT(exported, size_t(kCount));
+  const std::vector<std::string> files = Tree(Path("out"));
+  EXPECT_EQ(files.size(), exported);
+  for (const std::string &f : files)
+    EXPECT_EQ(MessageSubject(Path("out/" + f)), "T") << f;
+  ExpectNothingLeftInTemp();
+}
