@@ -1,6 +1,7 @@
 #include "app/GalleryLink.h"
 
 #include "app/FileListBox.h"
+#include "app/GalleryExport.h"
 #include "app/GallerySearch.h"
 #include "catalogue/Catalogue.h"
 #include "app/UGallery.h"
@@ -101,6 +102,7 @@ void TGalleryLink::Open() {
             Guarded([this](const std::string &path) { Pick(path, false); }, fWindow.data()));
     connect(fWindow, &TF_Gallery::TemplateActivated, this,
             Guarded([this](const std::string &path) { Pick(path, true); }, fWindow.data()));
+    InstallGalleryExport(*fWindow, [this] { return fMain.FileListBox->Directory(); });
     fSearch = new TGallerySearch(*fWindow, fCatalogueFile);
     // The field emptied: the folder as before.
     connect(fSearch, &TGallerySearch::Cleared, this,

@@ -13,14 +13,17 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 using namespace plm;
@@ -32,7 +35,8 @@ constexpr int kPicture = kThumbnailSize;
 // Scrolling and resizing settle before the source is told what is on screen.
 constexpr int kVisibleDelayMs = 40;
 
-// The grid: one template selected at a time, as in the main window's file list.
+// The grid: several templates may be selected (Ctrl and Shift with a click or an arrow,
+// Ctrl+A); the current one is the one previewed.
 class TGalleryView : public QListView {
 public:
   using QListView::QListView;
@@ -41,10 +45,9 @@ public:
 protected:
   QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                        const QEvent *event) const override {
-    // A click on the empty area keeps the selection; Ctrl+click cannot unselect.
+    // A click on the empty area keeps the selection.
     if (!index.isValid()) return QItemSelectionModel::NoUpdate;
-    const auto f = QListView::selectionCommand(index, event);
-    return f == QItemSelectionModel::NoUpdate ? f : QItemSelectionModel::ClearAndSelect;
+    return QListView::selectionCommand(index, event);
   }
   void focusInEvent(QFocusEvent *e) override {
     QListView::focusInEvent(e);
@@ -114,7 +117,7 @@ TF_Gallery::TF_Gallery(TThumbnailSource &source, QWidget *owner) : QWidget(owner
   Grid->setWrapping(true);
   Grid->setWordWrap(true);
   Grid->setTextElideMode(Qt::ElideMiddle);
-  Grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  Grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Grid->setDragEnabled(false);
   Grid->setIconSize(QSize(kPicture, kPicture));
@@ -123,9 +126,29 @@ TF_Gallery::TF_Gallery(TThumbnailSource &source, QWidget *owner) : QWidget(owner
   Grid->setGridSize(QSize(kPicture + 24, kPicture + 3 * fontMetrics().height() + 8));
   layout->addWidget(Grid, 1);
 
+  auto *bottom = new QHBoxLayout;
+  layout->addLayout(bottom);
   Progress = new QLabel(this);
   Progress->setObjectName(QStringLiteral("Progress"));
-  layout->addWidget(Progress);
+  bottom->addWidget(Progress, 1);
+
+  ExportSelectionAction = new QAction(QString::fromUtf8("Exporter la sélection…"), this);
+  ExportSelectionAction->setObjectName(QStringLiteral("ExportSelection"));
+  ExportSelectionAction->setEnabled(false);
+  ExportFolderAction = new QAction(QString::fromUtf8("Exporter le dossier…"), this);
+  ExportFolderAction->setObjectName(QStringLiteral("ExportFolder"));
+  Grid->setContextMenuPolicy(Qt::ActionsContextMenu);
+  Grid->addAction(ExportSelectionAction);
+  Grid->addAction(ExportFolderAction);
+  auto *exportButton = new QToolButton(this);
+  exportButton->setObjectName(QStringLiteral("ExportButton"));
+  exportButton->setText(QString::fromUtf8("Exporter"));
+  exportButton->setPopupMode(QToolButton::InstantPopup);
+  auto *exportMenu = new QMenu(exportButton);
+  exportMenu->addAction(ExportSelectionAction);
+  exportMenu->addAction(ExportFolderAction);
+  exportButton->setMenu(exportMenu);
+  bottom->addWidget(exportButton);
 
   fModel = new TGalleryModel(source, this);
   Grid->setModel(fModel);
@@ -140,7 +163,13 @@ TF_Gallery::TF_Gallery(TThumbnailSource &source, QWidget *owner) : QWidget(owner
   connect(Grid->verticalScrollBar(), &QScrollBar::rangeChanged, this, soon);
   connect(fModel, &QAbstractItemModel::modelReset, this, soon);
 
+  connect(Grid->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    ExportSelectionAction->setEnabled(Grid->selectionModel()->hasSelection());
+  });
   connect(Grid->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          Guarded([this](auto &&...) { UserSelectionChanged(); }, this));
+  // A Ctrl+arrow moves the current item alone: the preview follows it when selected.
+  connect(Grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
           Guarded([this](auto &&...) { UserSelectionChanged(); }, this));
   grid->OnEnter = [this](const QModelIndex &i) { GuardCall([&] { UserActivated(i); }, this); };
   connect(Grid, &QAbstractItemView::doubleClicked, this,
@@ -164,6 +193,7 @@ void TF_Gallery::SelectPath(const std::string &path) {
   // Already so: the view stays where the user has scrolled it.
   if (path == SelectedPath()) return;
   const int row = path.empty() ? -1 : fModel->RowOf(path);
+  fPicked = row < 0 ? std::string() : path;
   ++fSilent;
   if (row < 0) {
     Grid->selectionModel()->clearSelection();
@@ -177,8 +207,23 @@ void TF_Gallery::SelectPath(const std::string &path) {
 }
 
 std::string TF_Gallery::SelectedPath() const {
+  // The current template when it is among the selected, else the first selected.
+  const QModelIndex current = Grid->selectionModel()->currentIndex();
+  if (current.isValid() && Grid->selectionModel()->isSelected(current))
+    return fModel->PathAt(current.row());
   const QModelIndexList rows = Grid->selectionModel()->selectedIndexes();
   return rows.isEmpty() ? std::string() : fModel->PathAt(rows.first().row());
+}
+
+std::vector<std::string> TF_Gallery::SelectedPaths() const {
+  std::vector<int> rows;
+  for (const QModelIndex &i : Grid->selectionModel()->selectedIndexes())
+    rows.push_back(i.row());
+  std::sort(rows.begin(), rows.end());
+  std::vector<std::string> paths;
+  for (const int row : rows)
+    paths.push_back(fModel->PathAt(row));
+  return paths;
 }
 
 void TF_Gallery::ShowProgress(int answered, int total) {
@@ -203,8 +248,11 @@ void TF_Gallery::AskVisibleFirst() {
 
 void TF_Gallery::UserSelectionChanged() {
   if (fSilent) return;
+  // A move is reported once, though Qt tells of the selection and of the current item.
   const std::string path = SelectedPath();
-  if (!path.empty()) emit TemplatePicked(path);
+  if (path.empty() || path == fPicked) return;
+  fPicked = path;
+  emit TemplatePicked(path);
 }
 
 void TF_Gallery::UserActivated(const QModelIndex &index) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QBoxLayout;
 class QLabel;
 class QListView;
@@ -36,7 +37,15 @@ public:
   // Selects the template and scrolls to it (nothing for "" or a path not shown). Raises no
   // signal.
   void SelectPath(const std::string &path);
+  // The template previewed: the current one when selected, else the first selected.
   std::string SelectedPath() const;
+  // Every selected template, in the grid's order.
+  std::vector<std::string> SelectedPaths() const;
+
+  // "Exporter la sélection…" and "Exporter le dossier…", in the grid's context menu and
+  // the window's "Exporter" button; what they do is given by whoever shows the window.
+  QAction *ExportSelectionAction = nullptr;
+  QAction *ExportFolderAction = nullptr;
 
   // Size and position in the settings file, in a section of their own.
   void ReadGeometry();
@@ -61,4 +70,5 @@ private:
   TGalleryModel *fModel = nullptr;
   QTimer *fVisibleTimer = nullptr;
   int fSilent = 0;
+  std::string fPicked; // the template last reported picked, or selected from outside
 };

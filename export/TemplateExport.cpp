@@ -11,8 +11,11 @@
 #include "platform/TempFolder.h"
 #include "preview/TemplateFiles.h"
 #include "preview/TemplatePreview.h"
+#include "preview/TemplateRules.h"
 
 #include <gmime/gmime.h>
+
+#include <QScopeGuard>
 
 #include <cstring>
 #include <map>
@@ -204,21 +207,37 @@ std::optional<TExportFormat> ExportFormatOf(const std::string &fileName) {
   return std::nullopt;
 }
 
-void ExportTemplate(const std::string &templatePath, const std::string &target,
-                    TExportFormat format) {
+TExportedTemplate ExportTemplateBytes(const std::string &templatePath, TExportFormat format) {
   // In the program's temporary folder, which is private to the user (mode 0700).
-  TTempFolder stage("export-");
-  TTemplatePreview preview(stage.Path());
+  const TTempFolder stage("export-");
+  return ExportTemplateBytesIn(templatePath, format, stage.Path());
+}
+
+TExportedTemplate ExportTemplateBytesIn(const std::string &templatePath, TExportFormat format,
+                                        const std::string &stage) {
+  const auto emptied = qScopeGuard([&stage] { DeleteEntryNoFollow(stage); });
+  TTemplatePreview preview(stage);
   preview.Extract(templatePath);
   const TemplateFields fields = preview.ReadFields();
+  // Said as the preview says it, not as a missing file of the private folder.
+  if (FindEntryNoCase(preview.Folder(), kPageFileName).empty()) throw ETemplateHasNoPage();
   preview.LoadPage();
 
-  TExport exported(stage.Path(), format);
-  const std::string page = RewritePageForExport(
+  TExport exported(stage, format);
+  std::string page = RewritePageForExport(
       preview.PageText(), [&](const std::string &ref) { return exported.Address(ref); });
-  WriteTarget(target, format == TExportFormat::Message
-                          ? MessageBytes(SubjectOf(fields, templatePath), page, exported.Pictures())
-                          : page);
+  TExportedTemplate result;
+  result.bytes = format == TExportFormat::Message
+                     ? MessageBytes(SubjectOf(fields, templatePath), page, exported.Pictures())
+                     : std::move(page);
+  result.display = fields.Display;
+  result.collection = fields.Collection;
+  return result;
+}
+
+void ExportTemplate(const std::string &templatePath, const std::string &target,
+                    TExportFormat format) {
+  WriteTarget(target, ExportTemplateBytes(templatePath, format).bytes);
 }
 
 } // namespace plm

@@ -22,4 +22,18 @@ std::optional<TExportFormat> ExportFormatOf(const std::string &fileName);
 void ExportTemplate(const std::string &templatePath, const std::string &target,
                     TExportFormat format);
 
+// The export's bytes, kept in memory, with the template's description (Windows-1252, as
+// the template holds it): what ExportTemplate writes, for callers that write it their own
+// way (a mailbox of many templates) or list it (the index of a collection).
+struct TExportedTemplate {
+  std::string bytes;
+  std::string display, collection;
+};
+TExportedTemplate ExportTemplateBytes(const std::string &templatePath, TExportFormat format);
+// The same, unpacked into the private folder stage (made, then removed afterwards), which
+// the caller places in a temporary folder of its own: a batch makes one for all of its
+// templates, and so one watcher of its removal rather than one a template.
+TExportedTemplate ExportTemplateBytesIn(const std::string &templatePath, TExportFormat format,
+                                        const std::string &stage);
+
 } // namespace plm

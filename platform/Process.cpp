@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +107,15 @@ int RunInBackground() {
   if (now == -1 && errno) return errno;
   if (now >= kBackgroundNiceness) return 0; // started lower already: left so
   return ::setpriority(PRIO_PROCESS, 0, kBackgroundNiceness) == 0 ? 0 : errno;
+}
+
+int RunThreadInBackground() {
+  const pid_t thread = static_cast<pid_t>(::syscall(SYS_gettid));
+  errno = 0;
+  const int now = ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
+  if (now == -1 && errno) return errno;
+  if (now >= kBackgroundNiceness) return 0;
+  return ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), kBackgroundNiceness) == 0 ? 0 : errno;
 }
 
 } // namespace plm

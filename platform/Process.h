@@ -42,5 +42,8 @@ uint64_t RaiseOpenFileLimit();
 // scheduler gives the processor to the user's other programs first (a niceness of 10).
 // Returns 0 or the OS error code.
 int RunInBackground();
+// The same for the calling thread alone, and the threads and processes it starts from now
+// on: a window's long work on a thread of its own leaves the processor to the window first.
+int RunThreadInBackground();
 
 } // namespace plm

@@ -33,6 +33,10 @@ constexpr int kMaxLive = 32;
 LiveWatcher gLive[kMaxLive];
 struct sigaction gPrevious[3];
 
+// Set by the first SIGINT or SIGTERM instead of ending the program (StopOnFirstEndSignal).
+std::atomic<std::atomic<bool> *> gStopRequest{nullptr};
+static_assert(std::atomic<std::atomic<bool> *>::is_always_lock_free, "read by a signal handler");
+
 // Helper processes working in the program's folders (EndHelperWithProgram); 0: none.
 std::atomic<pid_t> gHelpers[kMaxLive] = {};
 
@@ -57,6 +61,11 @@ void EndHelpers() {
 
 void OnEndSignal(int sig) {
   const int savedErrno = errno;
+  if (std::atomic<bool> *stop = gStopRequest.load();
+      stop && sig != SIGHUP && !stop->exchange(true)) {
+    errno = savedErrno;
+    return;
+  }
   EndHelpers();
   for (LiveWatcher &w : gLive) {
     const int fd = w.fd.exchange(-1);
@@ -186,6 +195,12 @@ void ForgetHelper(pid_t pid) {
     pid_t known = pid;
     h.compare_exchange_strong(known, 0);
   }
+}
+
+void StopOnFirstEndSignal(std::atomic<bool> &stop) {
+  const EndSignalsHeld held;
+  gStopRequest = &stop;
+  InstallEndHandlers();
 }
 
 TTempFolder::TTempFolder(const std::string &prefix, const std::string &base) {

@@ -6,6 +6,7 @@
 // gone by the time its end can be seen. The removal is the one
 // the viewer's preview folder gets: names taken byte for byte as the file system gives
 // them, links removed and never followed.
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ namespace plm {
 // ForgetHelper once it has ended.
 void EndHelperWithProgram(pid_t pid);
 void ForgetHelper(pid_t pid);
+
+// From now on the first SIGINT or SIGTERM only sets stop, for long work to read between its
+// steps and end whole (its folders go as it ends); a second one ends the program as any
+// end signal does, its folders removed first.
+void StopOnFirstEndSignal(std::atomic<bool> &stop);
 
 class TTempFolder {
 public:

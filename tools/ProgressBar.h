@@ -21,17 +21,23 @@ inline std::string ProgressBar(size_t done, size_t total, size_t width) {
 // file ("PATH: what").
 class TFileProgress {
 public:
-  explicit TFileProgress(size_t total) : fTotal(total), fBar(plm::IsTerminal(2)) {}
+  explicit TFileProgress(size_t total = 0) : fTotal(total), fBar(plm::IsTerminal(2)) {}
+  // One more file done: "PATH: what".
   void Step(const std::string &path, const char *what) {
-    ++fDone;
+    Show(++fDone, fTotal, plm::ToDisplayUtf8(path) + ": " + what);
+  }
+  // Where the work stands; line is written when there is no bar (nothing when empty).
+  void Show(size_t done, size_t total, const std::string &line) {
     if (!fBar) {
-      std::fprintf(stderr, "%s: %s\n", plm::ToDisplayUtf8(path).c_str(), what);
+      if (line.empty()) return;
+      std::fprintf(stderr, "%s\n", line.c_str());
     } else {
-      std::fprintf(stderr, "\r%s %zu / %zu", ProgressBar(fDone, fTotal, 30).c_str(), fDone, fTotal);
-      if (fDone == fTotal) std::fputc('\n', stderr);
+      std::fprintf(stderr, "\r%s %zu / %zu", ProgressBar(done, total, 30).c_str(), done, total);
+      if (done == total) std::fputc('\n', stderr);
     }
     std::fflush(stderr);
   }
+  bool Bar() const { return fBar; }
 
 private:
   size_t fTotal, fDone = 0;

@@ -4,6 +4,7 @@
 // the test's own, answering when the test says so.
 #include "../app_commands/CommandsFixture.h"
 #include "../app_commands/Templates.h"
+#include "app/GalleryExport.h"
 #include "app/GalleryLink.h"
 #include "app/GallerySearch.h"
 #include "app/UGallery.h"
@@ -20,6 +21,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -274,6 +277,89 @@ TEST_F(GalleryWindow, SelectionGoesBothWays) {
   EXPECT_EQ(main->FileListBox->ItemIndex(), 1);
   EXPECT_TRUE(previewed.wait(30000));
   QTRY_VERIFY(main->isActiveWindow());
+}
+
+// Several templates selected from the keyboard and the mouse, as a screen reader finds
+// them, the current one previewed; then the selection and the folder exported in one go,
+// off the interface thread, each ending with its summary.
+TEST_F(GalleryWindow, SelectsSeveralAndExportsThemInOneGo) {
+  const std::string dir = Folder("lot");
+  for (int i = 0; i < 5; ++i)
+    Template(dir, "m" + std::to_string(i) + ".plm", "Modèle " + std::to_string(i));
+  auto main = Main(dir);
+  TF_Gallery &g = OpenGallery();
+  QAccessibleInterface *list = QAccessible::queryAccessibleInterface(g.Grid);
+  ASSERT_NE(list, nullptr);
+  const auto selected = [&] {
+    std::vector<int> rows;
+    for (int i = 0; i < list->childCount(); ++i)
+      if (list->child(i)->state().selected) rows.push_back(i);
+    return rows;
+  };
+
+  QTest::keyClick(g.Grid, Qt::Key_Home);
+  ASSERT_TRUE(WaitForPreview(*main));
+  QTest::keyClick(g.Grid, Qt::Key_Right, Qt::ShiftModifier);
+  QTest::keyClick(g.Grid, Qt::Key_Right, Qt::ShiftModifier);
+  EXPECT_EQ(selected(), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(main->FileListBox->ItemIndex(), 2) << "the current template is previewed";
+  ASSERT_TRUE(WaitForPreview(*main));
+  QTest::keyClick(g.Grid, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(selected(), (std::vector<int>{0, 1, 2, 3, 4}));
+  const auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
+    QTest::mouseClick(g.Grid->viewport(), Qt::LeftButton, modifiers,
+                      g.Grid->visualRect(g.Model().index(row)).center());
+  };
+  click(1, Qt::ControlModifier);
+  EXPECT_EQ(selected(), (std::vector<int>{0, 2, 3, 4}));
+  click(4, {});
+  ASSERT_TRUE(WaitForPreview(*main));
+  click(3, Qt::ShiftModifier);
+  EXPECT_EQ(selected(), (std::vector<int>{3, 4}));
+  EXPECT_EQ(main->FileListBox->ItemIndex(), 3);
+  ASSERT_TRUE(WaitForPreview(*main));
+  EXPECT_EQ(g.SelectedPaths(), (std::vector<std::string>{dir + "/m3.plm", dir + "/m4.plm"}));
+
+  const std::string out = fRoot + "/sortie";
+  std::vector<bool> askedForFolder;
+  TBatchChoice next;
+  SetBatchChoiceHandler([&](bool forFolder) {
+    askedForFolder.push_back(forFolder);
+    return std::optional<TBatchChoice>(next);
+  });
+  const auto finished = [&]() -> QString {
+    auto *window = g.findChild<TBatchProgress *>();
+    if (!window) return {};
+    if (!window->Finished()) {
+      QSignalSpy done(window, &TBatchProgress::BatchFinished);
+      EXPECT_TRUE(done.wait(30000));
+    }
+    const QString summary = window->Summary->toPlainText();
+    window->CancelButton->click(); // "Fermer" now
+    EXPECT_TRUE(QTest::qWaitFor([&] { return g.findChild<TBatchProgress *>() == nullptr; }));
+    return summary;
+  };
+
+  next = {TBatchKind::Messages, out, false};
+  g.ExportSelectionAction->trigger();
+  EXPECT_EQ(finished(),
+            QString::fromUtf8("Exportation terminée : 2 modèle(s) exporté(s) sur 2, 0 en échec."));
+  EXPECT_TRUE(FileExists(out + "/m3.eml"));
+  EXPECT_TRUE(FileExists(out + "/m4.eml"));
+  EXPECT_EQ(SavePath, out);
+
+  WriteFileBytes(dir + "/casse.plm", "pas un cabinet");
+  next = {TBatchKind::Mailbox, out + "/tout.mbox", false};
+  g.ExportFolderAction->trigger();
+  const QString summary = finished();
+  EXPECT_TRUE(summary.startsWith(
+      QString::fromUtf8("Exportation terminée : 5 modèle(s) exporté(s) sur 6, 1 en échec.\ncasse.plm : ")))
+      << summary.toStdString();
+  std::string mbox;
+  ASSERT_TRUE(ReadFileBytes(out + "/tout.mbox", mbox));
+  EXPECT_EQ(mbox.rfind("From ", 0), 0u);
+  EXPECT_EQ(askedForFolder, (std::vector<bool>{false, true}));
+  SetBatchChoiceHandler({});
 }
 
 // A folder handed over while the gallery is open leaves no current item in the grid: each
