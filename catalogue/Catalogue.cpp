@@ -11,8 +11,12 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <tuple>
+#include <unordered_map>
 
 namespace plm {
 
@@ -68,6 +72,34 @@ private:
 };
 
 constexpr size_t kRecordsPerTransaction = 512;
+
+// The entries that share their fingerprint with another, as groups in file-list order
+// (an entry given twice counts once).
+std::vector<DuplicateGroup> Groups(std::vector<StoredDuplicate> entries) {
+  std::sort(entries.begin(), entries.end(), [](const StoredDuplicate &a, const StoredDuplicate &b) {
+    return std::tie(a.fingerprint, a.path) < std::tie(b.fingerprint, b.path);
+  });
+  std::vector<DuplicateGroup> groups;
+  for (size_t i = 0; i < entries.size();) {
+    size_t end = i + 1;
+    while (end < entries.size() && entries[end].fingerprint == entries[i].fingerprint)
+      ++end;
+    DuplicateGroup g{entries[i].fingerprint, entries[i].contentBytes, {}};
+    for (size_t k = i; k < end; ++k)
+      if (g.paths.empty() || g.paths.back() != entries[k].path)
+        g.paths.push_back(std::move(entries[k].path));
+    if (g.paths.size() > 1) {
+      std::sort(g.paths.begin(), g.paths.end(),
+                [](const std::string &a, const std::string &b) { return FileListBefore(a, b); });
+      groups.push_back(std::move(g));
+    }
+    i = end;
+  }
+  std::sort(groups.begin(), groups.end(), [](const DuplicateGroup &a, const DuplicateGroup &b) {
+    return FileListBefore(a.paths.front(), b.paths.front());
+  });
+  return groups;
+}
 
 } // namespace
 
@@ -206,11 +238,7 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
           r.path = toRead[i].path;
           r.size = toRead[i].stamp.size;
           r.mtimeNs = toRead[i].stamp.mtimeNs;
-          try {
-            reader.Read(r.path, r, fFontCheck);
-          } catch (const std::exception &e) {
-            r.failure = TemplateFailureReason(e); // French, as the gallery tells it
-          }
+          ReadTemplateRecord(reader, r.path, r, fFontCheck);
           queue.Push(std::move(r));
         }
         queue.WorkerDone();
@@ -258,7 +286,47 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
       UpdateFolder(folder, query.recursive, {}, nullptr);
       inMemory = true;
     }
-    return Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures);
+    std::vector<TemplateRecord> found =
+        Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures,
+                     query.problemsOnly);
+    const std::vector<DuplicateGroup> groups =
+        Groups(Store().Fingerprints(folder, query.recursive));
+    // Where each duplicate stands: its group, its place in it.
+    std::unordered_map<std::string_view, std::pair<size_t, size_t>> place;
+    for (size_t g = 0; g < groups.size(); ++g)
+      for (size_t m = 0; m < groups[g].paths.size(); ++m)
+        place.emplace(groups[g].paths[m], std::make_pair(g, m));
+    for (auto &r : found)
+      if (const auto it = place.find(r.path); it != place.end()) {
+        const auto &paths = groups[it->second.first].paths;
+        r.duplicateOf = paths[it->second.second == 0 ? 1 : 0];
+      }
+    if (query.duplicatesOnly) {
+      std::erase_if(found, [](const TemplateRecord &r) { return r.duplicateOf.empty(); });
+      std::sort(found.begin(), found.end(), [&](const TemplateRecord &a, const TemplateRecord &b) {
+        return place.at(a.path) < place.at(b.path);
+      });
+    }
+    return found;
+  });
+}
+
+std::vector<DuplicateGroup> TCatalogue::Duplicates(const std::vector<std::string> &folders,
+                                                   bool recursive) {
+  bool inMemory = fInMemory;
+  return WithRecovery([&] {
+    if (fInMemory && !inMemory) {
+      for (const auto &folder : folders)
+        UpdateFolder(CatalogueFolder(folder), recursive, {}, nullptr);
+      inMemory = true;
+    }
+    std::vector<StoredDuplicate> entries;
+    for (const auto &folder : folders) {
+      auto some = Store().Fingerprints(CatalogueFolder(folder), recursive);
+      entries.insert(entries.end(), std::make_move_iterator(some.begin()),
+                     std::make_move_iterator(some.end()));
+    }
+    return Groups(std::move(entries));
   });
 }
 

@@ -36,6 +36,18 @@ struct CatalogueQuery {
   bool recursive = false;
   bool missingFontOnly = false;
   bool withPictures = false;
+  // Only the templates with problems.
+  bool problemsOnly = false;
+  // Only the templates whose content another under the folder shares, group by group
+  // (groups by their first member), each group's members in file-list order.
+  bool duplicatesOnly = false;
+};
+
+// Templates with the same content, in file-list order.
+struct DuplicateGroup {
+  std::string fingerprint; // 32 bytes
+  int64_t contentBytes = 0;
+  std::vector<std::string> paths;
 };
 
 class TCatalogue {
@@ -52,8 +64,13 @@ public:
   CatalogueSummary Update(const std::vector<std::string> &folders, bool recursive,
                           const CatalogueProgress &progress = {},
                           const std::atomic<bool> *cancel = nullptr);
-  // The matching entries, by path; the entries are not updated first.
+  // The matching entries, by path, each with its problems and the first other member of
+  // its group of duplicates under the folder; the entries are not updated first.
   std::vector<TemplateRecord> Search(const CatalogueQuery &query);
+  // The groups of duplicates under the folders (and their subfolders) together, ordered
+  // by their first members in file-list order; the entries are not updated first.
+  std::vector<DuplicateGroup> Duplicates(const std::vector<std::string> &folders,
+                                         bool recursive);
 
   // How long a write waits for another program's write before the file is bypassed.
   void SetLockWait(int ms) { fLockWaitMs = ms; }

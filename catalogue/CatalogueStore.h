@@ -27,6 +27,12 @@ struct FileStamp {
   int64_t size = 0, mtimeNs = 0;
 };
 
+// An entry's content.
+struct StoredDuplicate {
+  std::string path, fingerprint;
+  int64_t contentBytes = 0;
+};
+
 class TCatalogueStore {
 public:
   // Opens (creating) the file; ":memory:" gives a private database in memory. Raises
@@ -55,9 +61,13 @@ public:
 
   // The entries of the folder (and its subfolders) whose index matches the full-text
   // query (every entry when it is empty), by path. missingFontOnly keeps the readable
-  // entries whose font is named and not installed.
+  // entries whose font is named and not installed; problemsOnly those with problems.
+  // Each entry comes with its fingerprint and problems.
   std::vector<TemplateRecord> Find(const std::string &ftsQuery, const std::string &folder,
-                                   bool recursive, bool missingFontOnly, bool withPictures);
+                                   bool recursive, bool missingFontOnly, bool withPictures,
+                                   bool problemsOnly = false);
+  // The entries of the folder (and its subfolders) that have a fingerprint.
+  std::vector<StoredDuplicate> Fingerprints(const std::string &folder, bool recursive);
 
 private:
   void Exec(const char *sql);

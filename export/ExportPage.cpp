@@ -312,16 +312,35 @@ std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewr
   return RewriteCss(RevealNameEscapes(css), rewrite, false);
 }
 
-std::string RewritePageForExport(std::string_view page, const ReferenceRewriter &rewrite) {
+namespace {
+
+DocPtr ParsePage(std::string_view page) {
   std::string utf8 = ToDisplayUtf8(page);
   if (Trim(utf8).empty()) utf8 = "<html></html>"; // the parser gives no tree for no text
   if (utf8.size() > static_cast<size_t>(INT_MAX))
     throw EReadError("La page du modèle est trop grande pour être exportée.");
   constexpr int kOptions = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                            HTML_PARSE_NONET | HTML_PARSE_NODEFDTD | HTML_PARSE_IGNORE_ENC;
-  const DocPtr doc(
+  DocPtr doc(
       htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", kOptions));
   if (!doc) throw EReadError("La page du modèle n'a pas pu être lue.");
+  return doc;
+}
+
+} // namespace
+
+void ForEachPageReference(std::string_view page,
+                          const std::function<void(const std::string &reference)> &found) {
+  const DocPtr doc = ParsePage(page);
+  const ReferenceRewriter keep = [&](const std::string &reference) {
+    found(reference);
+    return reference;
+  };
+  TPageRewriter(keep).Walk(doc->children);
+}
+
+std::string RewritePageForExport(std::string_view page, const ReferenceRewriter &rewrite) {
+  const DocPtr doc = ParsePage(page);
   TPageRewriter(rewrite).Walk(doc->children);
   DeclareUtf8(doc.get());
   if (doc->encoding) xmlFree(const_cast<xmlChar *>(doc->encoding));

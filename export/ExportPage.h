@@ -21,4 +21,10 @@ std::string RewritePageForExport(std::string_view page, const ReferenceRewriter 
 // that spell names ("\75 rl(") are read as the letters they stand for.
 std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewrite);
 
+// Each reference to a file that the page loads when it opens (the same ones the export
+// rewrites: src, background, style url(...) and image-set(...)...), as the page writes
+// it, in the page's order. Nothing is written back.
+void ForEachPageReference(std::string_view page,
+                          const std::function<void(const std::string &reference)> &found);
+
 } // namespace plm
