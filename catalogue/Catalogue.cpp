@@ -3,6 +3,7 @@
 #include "cabinet/CabIntf.h"
 #include "catalogue/CatalogueStore.h"
 #include "platform/AppPaths.h"
+#include "platform/DirScan.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "preview/TemplateRules.h"
@@ -84,13 +85,19 @@ std::vector<DuplicateGroup> Groups(std::vector<StoredDuplicate> entries) {
     size_t end = i + 1;
     while (end < entries.size() && entries[end].fingerprint == entries[i].fingerprint)
       ++end;
-    DuplicateGroup g{entries[i].fingerprint, entries[i].contentBytes, {}};
+    std::vector<const StoredDuplicate *> members;
     for (size_t k = i; k < end; ++k)
-      if (g.paths.empty() || g.paths.back() != entries[k].path)
-        g.paths.push_back(std::move(entries[k].path));
-    if (g.paths.size() > 1) {
-      std::sort(g.paths.begin(), g.paths.end(),
-                [](const std::string &a, const std::string &b) { return FileListBefore(a, b); });
+      if (members.empty() || members.back()->path != entries[k].path)
+        members.push_back(&entries[k]);
+    if (members.size() > 1) {
+      std::sort(members.begin(), members.end(), [](const auto *a, const auto *b) {
+        return FileListBefore(a->path, b->path);
+      });
+      DuplicateGroup g{entries[i].fingerprint, entries[i].contentBytes, {}, {}};
+      for (const auto *m : members) {
+        g.paths.push_back(m->path);
+        g.stamps.push_back(m->stamp);
+      }
       groups.push_back(std::move(g));
     }
     i = end;
@@ -101,7 +108,49 @@ std::vector<DuplicateGroup> Groups(std::vector<StoredDuplicate> entries) {
   return groups;
 }
 
+// Whether the file is still what the catalogue says: the same size and time, and the
+// same content read again now.
+bool StillAsCatalogued(TTemplateReader &reader, const std::string &path, FileStamp stamp,
+                       const std::string &fingerprint) {
+  DirEntryInfo info;
+  if (!PathInfo(path, info) || info.kind != DirEntryInfo::File || info.size != stamp.size ||
+      info.mtimeNs != stamp.mtimeNs)
+    return false;
+  TemplateRecord r;
+  ReadTemplateRecord(reader, path, r, {});
+  return r.fingerprint == fingerprint;
+}
+
 } // namespace
+
+TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash) {
+  TrashReport report;
+  TTemplateReader reader;
+  for (const auto &g : groups) {
+    if (g.paths.size() < 2 || g.stamps.size() != g.paths.size() || g.fingerprint.empty())
+      continue;
+    const std::string &kept = g.paths.front();
+    DirEntryInfo keptInfo, info;
+    const bool keptSound = PathInfo(kept, keptInfo) &&
+                           StillAsCatalogued(reader, kept, g.stamps.front(), g.fingerprint);
+    for (size_t i = 1; i < g.paths.size(); ++i) {
+      const std::string &path = g.paths[i];
+      if (!keptSound) {
+        report.leftAlone.emplace_back(path, "Le modèle gardé a changé depuis le catalogue.");
+      } else if (PathInfo(path, info) && info.device == keptInfo.device &&
+                 info.inode == keptInfo.inode) {
+        report.leftAlone.emplace_back(path, "C'est le même fichier que le modèle gardé.");
+      } else if (!StillAsCatalogued(reader, path, g.stamps[i], g.fingerprint)) {
+        report.leftAlone.emplace_back(path, "Le modèle a changé depuis le catalogue.");
+      } else if (std::string error; !trash(path, error)) {
+        report.leftAlone.emplace_back(path, "Impossible de le mettre à la corbeille : " + error);
+      } else {
+        report.trashed.push_back(path);
+      }
+    }
+  }
+  return report;
+}
 
 std::string DefaultCatalogueFileName() {
   return JoinPath({UserCacheDir(), "plmlooker", "catalogue.sqlite"});

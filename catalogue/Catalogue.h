@@ -48,7 +48,22 @@ struct DuplicateGroup {
   std::string fingerprint; // 32 bytes
   int64_t contentBytes = 0;
   std::vector<std::string> paths;
+  std::vector<FileStamp> stamps; // each path's, as catalogued
 };
+
+// Moves one file to the trash; false with the reason when it could not.
+using TrashFile = std::function<bool(const std::string &path, std::string &error)>;
+
+struct TrashReport {
+  std::vector<std::string> trashed;
+  std::vector<std::pair<std::string, std::string>> leftAlone; // path, why (French)
+};
+
+// For each group, keeps its first member and moves the others to the trash with trash,
+// each only when its file and the kept one are both still as catalogued (the same size,
+// time and content, read again now) and are two files, not one under two names: the last
+// copy of a content is never moved. What is left alone is reported with why.
+TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash);
 
 class TCatalogue {
 public:

@@ -404,14 +404,14 @@ std::vector<TemplateRecord> TCatalogueStore::Find(const std::string &ftsQuery,
 
 std::vector<StoredDuplicate> TCatalogueStore::Fingerprints(const std::string &folder,
                                                            bool recursive) {
-  const std::string sql = std::string("SELECT t.path, t.fingerprint, t.content_bytes FROM "
+  const std::string sql = std::string("SELECT t.path, t.fingerprint, t.content_bytes, t.size, t.mtime FROM "
                                       "templates t WHERE ") +
                           FolderCondition(folder, recursive) + " AND t.fingerprint IS NOT NULL";
   Stmt s(fDb, sql.c_str());
   BindFolder(s, folder, recursive);
   std::vector<StoredDuplicate> found;
   while (s.Step())
-    found.push_back({s.Bytes(0), s.Bytes(1), s.Int(2)});
+    found.push_back({s.Bytes(0), s.Bytes(1), s.Int(2), {s.Int(3), s.Int(4)}});
   return found;
 }
 

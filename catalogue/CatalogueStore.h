@@ -23,14 +23,11 @@ public:
   bool Damaged; // the file is not a catalogue this program can use: rebuild it
 };
 
-struct FileStamp {
-  int64_t size = 0, mtimeNs = 0;
-};
-
 // An entry's content.
 struct StoredDuplicate {
   std::string path, fingerprint;
   int64_t contentBytes = 0;
+  FileStamp stamp;
 };
 
 class TCatalogueStore {

@@ -15,6 +15,12 @@ struct CataloguePicture {
   bool operator==(const CataloguePicture &) const = default;
 };
 
+// A file's size and time, as a change is noticed by.
+struct FileStamp {
+  int64_t size = 0, mtimeNs = 0;
+  bool operator==(const FileStamp &) const = default;
+};
+
 // Something wrong with a template, as the catalogue found it when reading it.
 struct TemplateProblem {
   std::string code; // stable: "damaged", "no-page", "missing-picture", "missing-font",
