@@ -9,6 +9,7 @@
 #include "tests/ScopedEnv.h"
 #include "tests/cabinet/CabTestUtil.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -326,6 +327,8 @@ TEST_F(HealthTest, AVersion1CatalogueIsBroughtUpToDateNotThrownAway) {
 TEST_F(HealthTest, TheTrashKeepsTheFirstOfEachGroupAndLeavesChangedOrSameFilesAlone) {
   plmtest::ScopedEnv env;
   env.Set("XDG_DATA_HOME", dir / "data"); // the desktop's trash, in the scratch folder
+  // GLib reads the variable once per process: never the user's own trash.
+  ASSERT_EQ(std::string(g_get_user_data_dir()), dir / "data");
   for (const char *name : {"a.plm", "b.plm", "c.plm", "d.plm"})
     WriteFirst(tree + "/" + name);
   ASSERT_EQ(::link((tree + "/a.plm").c_str(), (tree + "/e.plm").c_str()), 0); // a itself
