@@ -2,7 +2,7 @@
 
 #include "cabinet/CabIntf.h"
 #include "cabinet/CabSTComps.h"
-#include "export/ExportPage.h"
+#include "catalogue/PageReferences.h"
 #include "imaging/DCImageInfo.h"
 #include "platform/FileIO.h"
 #include "platform/FileSys.h"
@@ -14,7 +14,7 @@
 #include "preview/TemplatePreview.h"
 #include "preview/TemplateRules.h"
 
-#include <openssl/evp.h>
+#include <nettle/sha2.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,11 +35,6 @@ constexpr CABHANDLE kMemoryHandleBase = CABHANDLE(1) << 40;
 
 enum class Role { Ini, Page, Picture };
 
-struct DigestFree {
-  void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-using Digest = std::unique_ptr<EVP_MD_CTX, DigestFree>;
-
 struct Output {
   Role role;
   std::string name; // stored name, UTF-8, "/" between folders
@@ -47,7 +42,7 @@ struct Output {
   std::string data; // the whole file for the description and the page, a head otherwise
   bool whole = false; // expanded to its end
   // Every byte is hashed as it goes by, none kept beyond data.
-  Digest hash;
+  std::unique_ptr<sha256_ctx> hash;
   std::string digest; // SHA-256 of the file, once whole
 };
 
@@ -93,7 +88,7 @@ uint32_t CabRead(CABHANDLE hf, void *pv, uint32_t cb) {
 uint32_t CabWrite(CABHANDLE hf, void *pv, uint32_t cb) {
   Output *o = OutputOf(hf);
   if (!o) return uint32_t(-1);
-  if (o->hash && EVP_DigestUpdate(o->hash.get(), pv, cb) != 1) o->hash.reset();
+  if (o->hash) sha256_update(o->hash.get(), cb, static_cast<const uint8_t *>(pv));
   // The page is within its limit already; a description beyond it is not read further.
   const size_t keep = o->role == Role::Picture ? kPictureHeadBytes : size_t(kMaxPageBytes);
   const size_t room = o->data.size() < keep ? keep - o->data.size() : 0;
@@ -144,18 +139,19 @@ CABHANDLE Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION n) {
     o.name = std::move(name);
     o.bytes = int64_t(size);
     if (o.role != Role::Picture) o.data.reserve(std::min<size_t>(size, kMaxPageBytes));
-    o.hash.reset(EVP_MD_CTX_new());
-    if (o.hash && EVP_DigestInit_ex(o.hash.get(), EVP_sha256(), nullptr) != 1) o.hash.reset();
+    o.hash = std::make_unique<sha256_ctx>();
+    sha256_init(o.hash.get());
     job->outputs.push_back(std::move(o));
     return kMemoryHandleBase + CABHANDLE(job->outputs.size() - 1);
   }
   case fdintCLOSE_FILE_INFO:
     if (Output *o = OutputOf(n->hf)) {
       o->whole = true;
-      unsigned char md[EVP_MAX_MD_SIZE];
-      unsigned int length = 0;
-      if (o->hash && EVP_DigestFinal_ex(o->hash.get(), md, &length) == 1)
-        o->digest.assign(reinterpret_cast<const char *>(md), length);
+      if (o->hash) {
+        uint8_t md[SHA256_DIGEST_SIZE];
+        sha256_digest(o->hash.get(), sizeof md, md);
+        o->digest.assign(reinterpret_cast<const char *>(md), sizeof md);
+      }
       o->hash.reset();
     }
     return 1;
@@ -190,20 +186,20 @@ std::string Fingerprint(const std::vector<Output> &outputs) {
     return std::tie(std::get<0>(a), std::get<1>(a), *std::get<2>(a)) <
            std::tie(std::get<0>(b), std::get<1>(b), *std::get<2>(b));
   });
-  const Digest hash(EVP_MD_CTX_new());
-  if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) return {};
+  sha256_ctx hash;
+  sha256_init(&hash);
   for (const auto &[key, bytes, digest] : files) {
-    unsigned char size[8];
+    uint8_t size[8];
     for (int i = 0; i < 8; ++i)
-      size[i] = static_cast<unsigned char>(uint64_t(bytes) >> (8 * i));
-    EVP_DigestUpdate(hash.get(), key.data(), key.size() + 1); // with its terminating 0
-    EVP_DigestUpdate(hash.get(), size, sizeof size);
-    EVP_DigestUpdate(hash.get(), digest->data(), digest->size());
+      size[i] = static_cast<uint8_t>(uint64_t(bytes) >> (8 * i));
+    // The key with its terminating 0, so that no name runs into the next.
+    sha256_update(&hash, key.size() + 1, reinterpret_cast<const uint8_t *>(key.c_str()));
+    sha256_update(&hash, sizeof size, size);
+    sha256_update(&hash, digest->size(), reinterpret_cast<const uint8_t *>(digest->data()));
   }
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(hash.get(), md, &length) != 1) return {};
-  return std::string(reinterpret_cast<const char *>(md), length);
+  uint8_t md[SHA256_DIGEST_SIZE];
+  sha256_digest(&hash, sizeof md, md);
+  return std::string(reinterpret_cast<const char *>(md), sizeof md);
 }
 
 // The files the page loads that the template lacks, each once, in the page's order,
@@ -213,16 +209,13 @@ void MissingPictures(const std::vector<Output> &outputs, const std::string &page
   std::set<std::string> have, reported;
   for (const Output &o : outputs)
     have.insert(NameKey(o.name));
-  try {
-    ForEachPageReference(page, [&](const std::string &reference) {
-      const std::string name = TemplateFileReference(reference);
-      const std::string key = TemplateFileKey(name);
-      if (key.empty() || have.count(key) || !reported.insert(key).second) return;
-      const std::string shown = Text(name);
-      problems.push_back({kProblemMissingPicture, "Image absente : " + shown, shown});
-    });
-  } catch (const Exception &) {
-    // A page the parser gives no tree for loads nothing.
+  std::vector<std::string> names;
+  PageFileReferences(page, names); // a page the parser gives no tree for loads nothing
+  for (const std::string &name : names) {
+    const std::string key = TemplateFileKey(name);
+    if (key.empty() || have.count(key) || !reported.insert(key).second) continue;
+    const std::string shown = Text(name);
+    problems.push_back({kProblemMissingPicture, "Image absente : " + shown, shown});
   }
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Strings.h"
 
+#include <glib.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/HTMLtree.h>
 #include <libxml/xmlIO.h>
@@ -328,6 +329,18 @@ DocPtr ParsePage(std::string_view page) {
 }
 
 } // namespace
+
+std::string TemplateFileReference(std::string_view reference) {
+  std::string ref = Trim(reference);
+  if (const size_t cut = ref.find_first_of("?#"); cut != std::string::npos) ref.resize(cut);
+  if (ref.empty() || g_uri_peek_scheme(ref.c_str()) || ref[0] == '/' || ref[0] == '\\')
+    return {};
+  char *decoded = g_uri_unescape_string(ref.c_str(), nullptr);
+  if (!decoded) return ref;
+  std::string r = decoded;
+  g_free(decoded);
+  return r;
+}
 
 void ForEachPageReference(std::string_view page,
                           const std::function<void(const std::string &reference)> &found) {

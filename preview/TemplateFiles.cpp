@@ -3,8 +3,6 @@
 #include "platform/FileSys.h"
 #include "platform/Strings.h"
 
-#include <glib.h>
-
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -98,18 +96,6 @@ bool Inside(const std::filesystem::path &path, const std::filesystem::path &root
 }
 
 } // namespace
-
-std::string TemplateFileReference(std::string_view reference) {
-  std::string ref = Trim(reference);
-  if (const size_t cut = ref.find_first_of("?#"); cut != std::string::npos) ref.resize(cut);
-  if (ref.empty() || g_uri_peek_scheme(ref.c_str()) || ref[0] == '/' || ref[0] == '\\')
-    return {};
-  char *decoded = g_uri_unescape_string(ref.c_str(), nullptr);
-  if (!decoded) return ref;
-  std::string r = decoded;
-  g_free(decoded);
-  return r;
-}
 
 std::string TemplateFileKey(std::string_view relativeName) {
   std::vector<std::string> parts;

@@ -12,13 +12,8 @@ namespace plm {
 // Empty when nothing matches or the name would leave the folder ("..", absolute).
 std::string FindTemplateFile(const std::string &folder, const std::string &relativeName);
 
-// The relative name a reference of a page stands for, as a browser reads it: blanks
-// trimmed, query and fragment cut, %XX escapes decoded (taken as they are when not
-// valid). Empty when the reference names no file of the template: a scheme (a drive
-// letter reads as one) or a root names something else.
-std::string TemplateFileReference(std::string_view reference);
-
-// The key under which FindTemplateFile's rule matches a name, inside an unpacked folder
+// The key under which FindTemplateFile's rule matches a name (a page's reference as
+// TemplateFileReference gives it), inside an unpacked folder
 // or among a cabinet's stored names: "/" or "\" between folders, "." dropped, each name's
 // letter case folded. Two names find the same file when their keys are equal. Empty
 // when the name would leave the folder ("..", absolute, a drive) or names nothing.
