@@ -338,8 +338,14 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
     std::vector<TemplateRecord> found =
         Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures,
                      query.problemsOnly);
+    // The groups of the contents found, under the whole folder.
+    std::vector<std::string> contents;
+    for (const auto &r : found)
+      if (!r.fingerprint.empty()) contents.push_back(r.fingerprint);
+    std::sort(contents.begin(), contents.end());
+    contents.erase(std::unique(contents.begin(), contents.end()), contents.end());
     const std::vector<DuplicateGroup> groups =
-        Groups(Store().Fingerprints(folder, query.recursive));
+        Groups(Store().Sharing(contents, folder, query.recursive));
     // Where each duplicate stands: its group, its place in it.
     std::unordered_map<std::string_view, std::pair<size_t, size_t>> place;
     for (size_t g = 0; g < groups.size(); ++g)

@@ -17,6 +17,8 @@ namespace {
 constexpr int kApplicationId = 0x504C4D43; // "PLMC"
 // 2: the content's fingerprint and the problems found when reading.
 constexpr int kSchemaVersion = 2;
+// Up to this many entries found, their problems are looked up one by one.
+constexpr size_t kProblemLookups = 2000;
 
 const char *const kSchema = R"sql(
 CREATE TABLE templates(
@@ -373,8 +375,17 @@ std::vector<TemplateRecord> TCatalogueStore::Find(const std::string &ftsQuery,
     r.contentBytes = s.Int(12);
     found.push_back(std::move(r));
   }
-  {
-    // The problems of every entry of the folder at once, given to those found.
+  if (ids.size() <= kProblemLookups) {
+    // Few found: each one's problems by the index.
+    Stmt p(fDb, "SELECT code, text, name FROM problems WHERE template = ?1 ORDER BY rowid");
+    for (size_t i = 0; i < ids.size(); ++i) {
+      p.Reset();
+      p.Int(1, ids[i]);
+      while (p.Step())
+        found[i].problems.push_back({p.Bytes(0), p.Bytes(1), p.Bytes(2)});
+    }
+  } else {
+    // Many: the problems of every entry of the folder at once, given to those found.
     std::unordered_map<int64_t, size_t> index;
     for (size_t i = 0; i < ids.size(); ++i)
       index.emplace(ids[i], i);
@@ -412,6 +423,23 @@ std::vector<StoredDuplicate> TCatalogueStore::Fingerprints(const std::string &fo
   std::vector<StoredDuplicate> found;
   while (s.Step())
     found.push_back({s.Bytes(0), s.Bytes(1), s.Int(2), {s.Int(3), s.Int(4)}});
+  return found;
+}
+
+std::vector<StoredDuplicate> TCatalogueStore::Sharing(const std::vector<std::string> &fingerprints,
+                                                      const std::string &folder, bool recursive) {
+  const std::string sql = std::string("SELECT t.path, t.content_bytes, t.size, t.mtime FROM "
+                                      "templates t WHERE t.fingerprint = ?4 AND ") +
+                          FolderCondition(folder, recursive);
+  Stmt s(fDb, sql.c_str());
+  std::vector<StoredDuplicate> found;
+  for (const auto &fingerprint : fingerprints) {
+    s.Reset();
+    BindFolder(s, folder, recursive);
+    s.Blob(4, fingerprint);
+    while (s.Step())
+      found.push_back({s.Bytes(0), fingerprint, s.Int(1), {s.Int(2), s.Int(3)}});
+  }
   return found;
 }
 

@@ -65,6 +65,9 @@ public:
                                    bool problemsOnly = false);
   // The entries of the folder (and its subfolders) that have a fingerprint.
   std::vector<StoredDuplicate> Fingerprints(const std::string &folder, bool recursive);
+  // Those of them whose fingerprint is one of these (by the fingerprints' index).
+  std::vector<StoredDuplicate> Sharing(const std::vector<std::string> &fingerprints,
+                                       const std::string &folder, bool recursive);
 
 private:
   void Exec(const char *sql);

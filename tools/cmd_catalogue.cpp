@@ -259,20 +259,28 @@ int CmdCheck(const std::vector<std::string> &args) {
   std::vector<std::string> paths;
   if (!HealthArguments(args, recursive, json, paths)) return Usage(kCheckUsage);
   plm::TCatalogue catalogue(plm::DefaultCatalogueFileName(), plm::IsFontFamilyInstalled);
-  std::vector<plm::TemplateRecord> checked;
+  std::vector<plm::TemplateRecord> checked; // those with problems, and those named alone
+  size_t total = 0;
   for (const auto &path : paths) {
     if (plm::DirectoryExists(path)) {
-      catalogue.Update({path}, recursive,
-                       plm::IsTerminal(2) ? ProgressOnStandardError() : plm::CatalogueProgress());
+      const auto summary = catalogue.Update(
+          {path}, recursive,
+          plm::IsTerminal(2) ? ProgressOnStandardError() : plm::CatalogueProgress());
+      total += summary.read + summary.unchanged + summary.unreadable;
       plm::CatalogueQuery q;
       q.folder = path;
       q.recursive = recursive;
+      q.problemsOnly = true;
       auto found = catalogue.Search(q);
-      std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
-        return plm::FileListBefore(a.path, b.path);
+      // In file-list order, the records themselves left in place.
+      std::vector<size_t> order(found.size());
+      for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+      std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return plm::FileListBefore(found[a].path, found[b].path);
       });
-      checked.insert(checked.end(), std::make_move_iterator(found.begin()),
-                     std::make_move_iterator(found.end()));
+      for (const size_t i : order)
+        checked.push_back(std::move(found[i]));
     } else if (plm::FileExists(path)) {
       // A template named alone: its folder's entries brought up to date, then its own; a
       // file the walk does not take for a template (another extension) is read as it is.
@@ -284,6 +292,7 @@ int CmdCheck(const std::vector<std::string> &args) {
       auto found = catalogue.Search(q);
       const auto it = std::find_if(found.begin(), found.end(),
                                    [&](const auto &r) { return r.path == full; });
+      ++total;
       if (it != found.end()) {
         checked.push_back(std::move(*it));
       } else {
@@ -328,8 +337,7 @@ int CmdCheck(const std::vector<std::string> &args) {
   }
   if (json) out += "]}\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fprintf(stderr, "%zu templates checked, %zu with problems\n", checked.size(),
-               withProblems);
+  std::fprintf(stderr, "%zu templates checked, %zu with problems\n", total, withProblems);
   return withProblems ? 1 : 0;
 }
 
