@@ -77,30 +77,27 @@ constexpr size_t kRecordsPerTransaction = 512;
 // The entries that share their fingerprint with another, as groups in file-list order
 // (an entry given twice counts once).
 std::vector<DuplicateGroup> Groups(std::vector<StoredDuplicate> entries) {
-  std::sort(entries.begin(), entries.end(), [](const StoredDuplicate &a, const StoredDuplicate &b) {
-    return std::tie(a.fingerprint, a.path) < std::tie(b.fingerprint, b.path);
-  });
+  std::unordered_map<std::string_view, std::vector<StoredDuplicate *>> byContent;
+  for (auto &e : entries)
+    byContent[e.fingerprint].push_back(&e);
   std::vector<DuplicateGroup> groups;
-  for (size_t i = 0; i < entries.size();) {
-    size_t end = i + 1;
-    while (end < entries.size() && entries[end].fingerprint == entries[i].fingerprint)
-      ++end;
-    std::vector<const StoredDuplicate *> members;
-    for (size_t k = i; k < end; ++k)
-      if (members.empty() || members.back()->path != entries[k].path)
-        members.push_back(&entries[k]);
-    if (members.size() > 1) {
-      std::sort(members.begin(), members.end(), [](const auto *a, const auto *b) {
-        return FileListBefore(a->path, b->path);
-      });
-      DuplicateGroup g{entries[i].fingerprint, entries[i].contentBytes, {}, {}};
-      for (const auto *m : members) {
-        g.paths.push_back(m->path);
-        g.stamps.push_back(m->stamp);
-      }
-      groups.push_back(std::move(g));
+  for (auto &[fingerprint, members] : byContent) {
+    if (members.size() < 2) continue;
+    std::sort(members.begin(), members.end(), [](const auto *a, const auto *b) {
+      return FileListBefore(a->path, b->path);
+    });
+    members.erase(std::unique(members.begin(), members.end(),
+                              [](const auto *a, const auto *b) { return a->path == b->path; }),
+                  members.end());
+    if (members.size() < 2) continue;
+    DuplicateGroup g{std::string(fingerprint), members.front()->contentBytes, {}, {}};
+    g.paths.reserve(members.size());
+    g.stamps.reserve(members.size());
+    for (auto *m : members) {
+      g.paths.push_back(std::move(m->path));
+      g.stamps.push_back(m->stamp);
     }
-    i = end;
+    groups.push_back(std::move(g));
   }
   std::sort(groups.begin(), groups.end(), [](const DuplicateGroup &a, const DuplicateGroup &b) {
     return FileListBefore(a.paths.front(), b.paths.front());
@@ -338,6 +335,7 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
     std::vector<TemplateRecord> found =
         Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures,
                      query.problemsOnly);
+    if (!query.withDuplicates && !query.duplicatesOnly) return found;
     // The groups of the contents found, under the whole folder.
     std::vector<std::string> contents;
     for (const auto &r : found)
@@ -364,6 +362,22 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
     }
     return found;
   });
+}
+
+std::vector<TemplateRecord> TCatalogue::Problems(const std::string &folder, bool recursive) {
+  const std::string f = CatalogueFolder(folder);
+  bool inMemory = fInMemory;
+  auto found = WithRecovery([&] {
+    if (fInMemory && !inMemory) {
+      UpdateFolder(f, recursive, {}, nullptr);
+      inMemory = true;
+    }
+    return Store().FindProblems(f, recursive);
+  });
+  std::sort(found.begin(), found.end(), [](const TemplateRecord &a, const TemplateRecord &b) {
+    return FileListBefore(a.path, b.path);
+  });
+  return found;
 }
 
 std::vector<DuplicateGroup> TCatalogue::Duplicates(const std::vector<std::string> &folders,

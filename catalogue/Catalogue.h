@@ -41,6 +41,8 @@ struct CatalogueQuery {
   // Only the templates whose content another under the folder shares, group by group
   // (groups by their first member), each group's members in file-list order.
   bool duplicatesOnly = false;
+  // Whether each entry found is given the first other member of its group (duplicateOf).
+  bool withDuplicates = true;
 };
 
 // Templates with the same content, in file-list order.
@@ -82,6 +84,9 @@ public:
   // The matching entries, by path, each with its problems and the first other member of
   // its group of duplicates under the folder; the entries are not updated first.
   std::vector<TemplateRecord> Search(const CatalogueQuery &query);
+  // The templates with problems under the folder (and its subfolders), each with its
+  // path and problems alone, in file-list order; the entries are not updated first.
+  std::vector<TemplateRecord> Problems(const std::string &folder, bool recursive);
   // The groups of duplicates under the folders (and their subfolders) together, ordered
   // by their first members in file-list order; the entries are not updated first.
   std::vector<DuplicateGroup> Duplicates(const std::vector<std::string> &folders,

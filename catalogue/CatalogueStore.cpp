@@ -426,6 +426,24 @@ std::vector<StoredDuplicate> TCatalogueStore::Fingerprints(const std::string &fo
   return found;
 }
 
+std::vector<TemplateRecord> TCatalogueStore::FindProblems(const std::string &folder,
+                                                          bool recursive) {
+  const std::string sql = std::string("SELECT t.path, p.code, p.text, p.name FROM problems p "
+                                      "JOIN templates t ON t.id = p.template WHERE ") +
+                          FolderCondition(folder, recursive) + " ORDER BY t.path, p.rowid";
+  Stmt s(fDb, sql.c_str());
+  BindFolder(s, folder, recursive);
+  std::vector<TemplateRecord> found;
+  while (s.Step()) {
+    if (found.empty() || found.back().path != s.View(0)) {
+      found.emplace_back();
+      found.back().path = s.Bytes(0);
+    }
+    found.back().problems.push_back({s.Bytes(1), s.Bytes(2), s.Bytes(3)});
+  }
+  return found;
+}
+
 std::vector<StoredDuplicate> TCatalogueStore::Sharing(const std::vector<std::string> &fingerprints,
                                                       const std::string &folder, bool recursive) {
   const std::string sql = std::string("SELECT t.path, t.content_bytes, t.size, t.mtime FROM "

@@ -63,6 +63,9 @@ public:
   std::vector<TemplateRecord> Find(const std::string &ftsQuery, const std::string &folder,
                                    bool recursive, bool missingFontOnly, bool withPictures,
                                    bool problemsOnly = false);
+  // The entries of the folder (and its subfolders) that have problems, each with its
+  // path and problems alone, by path.
+  std::vector<TemplateRecord> FindProblems(const std::string &folder, bool recursive);
   // The entries of the folder (and its subfolders) that have a fingerprint.
   std::vector<StoredDuplicate> Fingerprints(const std::string &folder, bool recursive);
   // Those of them whose fingerprint is one of these (by the fingerprints' index).

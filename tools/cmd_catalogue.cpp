@@ -267,20 +267,9 @@ int CmdCheck(const std::vector<std::string> &args) {
           {path}, recursive,
           plm::IsTerminal(2) ? ProgressOnStandardError() : plm::CatalogueProgress());
       total += summary.read + summary.unchanged + summary.unreadable;
-      plm::CatalogueQuery q;
-      q.folder = path;
-      q.recursive = recursive;
-      q.problemsOnly = true;
-      auto found = catalogue.Search(q);
-      // In file-list order, the records themselves left in place.
-      std::vector<size_t> order(found.size());
-      for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-      std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return plm::FileListBefore(found[a].path, found[b].path);
-      });
-      for (const size_t i : order)
-        checked.push_back(std::move(found[i]));
+      auto found = catalogue.Problems(path, recursive);
+      checked.insert(checked.end(), std::make_move_iterator(found.begin()),
+                     std::make_move_iterator(found.end()));
     } else if (plm::FileExists(path)) {
       // A template named alone: its folder's entries brought up to date, then its own; a
       // file the walk does not take for a template (another extension) is read as it is.
