@@ -73,13 +73,22 @@ TGallerySearch::TGallerySearch(TF_Gallery &gallery, const std::string &databaseF
   Status->setObjectName(QStringLiteral("SearchStatus"));
   Status->setAccessibleName(QString::fromUtf8("État de la recherche"));
   if (QBoxLayout *bar = gallery.FilterBar) {
-    bar->addWidget(SearchEdit, 1);
-    bar->addWidget(SubfoldersCheck);
-    bar->addWidget(MissingFontCheck);
-    bar->addWidget(DuplicatesCheck);
-    bar->addWidget(ProblemsCheck);
-    bar->addWidget(TrashButton);
-    bar->addWidget(Status);
+    // Two lines, so that the gallery stays as narrow as it could be before: the search
+    // and its filters, then the collection's health.
+    auto *lines = new QVBoxLayout;
+    auto *search = new QHBoxLayout;
+    auto *health = new QHBoxLayout;
+    search->addWidget(SearchEdit, 1);
+    search->addWidget(SubfoldersCheck);
+    search->addWidget(MissingFontCheck);
+    search->addWidget(Status);
+    health->addWidget(DuplicatesCheck);
+    health->addWidget(ProblemsCheck);
+    health->addWidget(TrashButton);
+    health->addStretch(1);
+    lines->addLayout(search);
+    lines->addLayout(health);
+    bar->addLayout(lines, 1);
   }
 
   fSearch = new TCatalogueSearch(databaseFile, this);
