@@ -23,9 +23,11 @@ const std::string &Root() {
   static const std::string root = [] {
     char tmpl[] = "/tmp/plm-fuzz-catalogue-XXXXXX";
     if (!::mkdtemp(tmpl)) std::abort();
-    std::atexit([] { plm::DeleteEntryNoFollow(Root()); });
     return std::string(tmpl);
   }();
+  // Registered once the name is made, so that it runs before the name is destroyed.
+  static const bool removed = (std::atexit([] { plm::DeleteEntryNoFollow(Root()); }), true);
+  (void)removed;
   return root;
 }
 
