@@ -68,7 +68,10 @@ void TGalleryModel::setEntries(std::vector<TGalleryEntry> entries) {
   // A description read by the catalogue stays with its template when the new list has none.
   for (auto &e : entries)
     if (e.Description.isEmpty())
-      if (const int row = RowOf(e.Path); row >= 0) e.Description = fEntries[size_t(row)].Description;
+      if (const int row = RowOf(e.Path); row >= 0) {
+        e.Description = fEntries[size_t(row)].Description;
+        e.Health = fEntries[size_t(row)].Health;
+      }
   if (std::equal(entries.begin(), entries.end(), fEntries.begin(), fEntries.end(),
                  [](const auto &a, const auto &b) { return a.Path == b.Path; })) {
     // The same templates (a rewrite, a change to another file): the view keeps its place,
@@ -143,7 +146,8 @@ void TGalleryModel::Take(std::vector<TGalleryEntry> entries) {
   // Only the rows whose text changed: the grid measures each changed row again.
   int first = -1, last = -1;
   for (size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].Detail != fEntries[i].Detail || entries[i].Description != fEntries[i].Description) {
+    if (entries[i].Detail != fEntries[i].Detail || entries[i].Description != fEntries[i].Description ||
+        entries[i].Health != fEntries[i].Health) {
       if (first < 0) first = int(i);
       last = int(i);
     }
@@ -178,6 +182,18 @@ void TGalleryModel::Refresh(const std::string &path) {
   const QModelIndex i = index(row);
   emit dataChanged(i, i);
   fSource.refresh(path);
+}
+
+void TGalleryModel::SetHealth(const std::vector<std::pair<std::string, QString>> &health) {
+  int first = rowCount(), last = -1;
+  for (const auto &[path, text] : health) {
+    const int row = RowOf(path);
+    if (row < 0 || fEntries[size_t(row)].Health == text) continue;
+    fEntries[size_t(row)].Health = text;
+    first = std::min(first, row);
+    last = std::max(last, row);
+  }
+  if (last >= 0) emit dataChanged(index(first), index(last));
 }
 
 void TGalleryModel::SetDescriptions(const std::vector<std::pair<std::string, QString>> &descriptions) {
@@ -218,19 +234,27 @@ QVariant TGalleryModel::data(const QModelIndex &index, int role) const {
   const TAnswer *answer = found == fAnswers.end() ? nullptr : &found->second;
   const bool failed = answer && answer->state == State::Failed;
   const QString name = plm::ToDisplay(plm::ExtractFileName(e.Path));
+  // A template with something to say carries a mark before its name.
+  const QString marked = e.Health.isEmpty() ? name : QString::fromUtf8("\u26A0 ") + name;
   switch (role) {
   case Qt::DisplayRole:
-    return e.Detail.isEmpty() ? name : name + QLatin1Char('\n') + e.Detail;
+    return e.Detail.isEmpty() ? marked : marked + QLatin1Char('\n') + e.Detail;
   case Qt::DecorationRole:
     if (!answer) return fWaitingTile;
     return failed ? fFailedTile : answer->picture;
-  case Qt::ToolTipRole:
-    return failed ? answer->reason : name;
+  case Qt::ToolTipRole: {
+    const QString tip = failed ? answer->reason : name;
+    return e.Health.isEmpty() ? tip : tip + QLatin1Char('\n') + e.Health;
+  }
   case Qt::AccessibleTextRole:
     return name;
-  case Qt::AccessibleDescriptionRole:
-    if (failed) return answer->reason;
-    return e.Description;
+  case Qt::AccessibleDescriptionRole: {
+    const QString d = failed ? answer->reason : e.Description;
+    if (e.Health.isEmpty()) return d;
+    QString health = e.Health;
+    health.replace(QLatin1Char('\n'), QStringLiteral(" ; "));
+    return d.isEmpty() ? health : d + QStringLiteral(" ; ") + health;
+  }
   case PathRole:
     return QByteArray::fromStdString(e.Path);
   case StateRole:

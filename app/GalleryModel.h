@@ -20,6 +20,9 @@ struct TGalleryEntry {
   std::string Path;    // bytes of the file's full path
   QString Detail;      // second line under the file name
   QString Description; // what assistive technologies read after the name
+  // The template's problems and the copy it duplicates, in French, one a line; empty when
+  // it is sound. The tile then carries a mark, and its tooltip and description say them.
+  QString Health = {};
 };
 
 class TGalleryModel : public QAbstractListModel {
@@ -44,6 +47,8 @@ public:
   // What assistive technologies read after the template's name (its display name and
   // collection, once something has read them).
   void SetDescriptions(const std::vector<std::pair<std::string, QString>> &descriptions);
+  // The entries' Health, as the catalogue found it.
+  void SetHealth(const std::vector<std::pair<std::string, QString>> &health);
   // The rows shown on screen, asked before the others.
   void SetVisibleRows(int first, int last);
 

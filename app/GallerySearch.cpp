@@ -9,8 +9,14 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
+
+#include "platform/Paths.h"
+#include "platform/Trash.h"
+#include "platform/gui/Dialogs.h"
 
 namespace {
 
@@ -24,6 +30,15 @@ QString Decoded(const std::string &bytes) { return QFile::decodeName(QByteArray:
 QString DescriptionOf(const plm::TemplateRecord &r) {
   if (!r.failure.empty()) return QString::fromStdString(r.failure);
   return QString::fromStdString(r.display) + QStringLiteral(", ") + QString::fromStdString(r.collection);
+}
+
+// The template's problems and the copy it duplicates, in French, one a line.
+QString HealthOf(const plm::TemplateRecord &r) {
+  QStringList lines;
+  for (const auto &p : r.problems) lines << QString::fromStdString(p.text);
+  if (!r.duplicateOf.empty())
+    lines << QString::fromUtf8("Doublon de %1").arg(Decoded(plm::ExtractFileName(r.duplicateOf)));
+  return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -44,14 +59,36 @@ TGallerySearch::TGallerySearch(TF_Gallery &gallery, const std::string &databaseF
       new QCheckBox(QString::fromUtf8("&Police non installée seulement"), &gallery);
   MissingFontCheck->setObjectName(QStringLiteral("MissingFontCheck"));
   MissingFontCheck->setAccessibleName(QString::fromUtf8("Police non installée seulement"));
+  DuplicatesCheck = new QCheckBox(QString::fromUtf8("&Doublons seulement"), &gallery);
+  DuplicatesCheck->setObjectName(QStringLiteral("DuplicatesCheck"));
+  DuplicatesCheck->setAccessibleName(QString::fromUtf8("Doublons seulement"));
+  ProblemsCheck = new QCheckBox(QString::fromUtf8("&Modèles à problèmes seulement"), &gallery);
+  ProblemsCheck->setObjectName(QStringLiteral("ProblemsCheck"));
+  ProblemsCheck->setAccessibleName(QString::fromUtf8("Modèles à problèmes seulement"));
+  TrashButton = new QPushButton(QString::fromUtf8("Mettre les doublons à la &corbeille…"), &gallery);
+  TrashButton->setObjectName(QStringLiteral("TrashDuplicatesButton"));
+  TrashButton->setAccessibleName(QString::fromUtf8("Mettre les doublons à la corbeille…"));
+  TrashButton->setVisible(false);
   Status = new QLabel(&gallery);
   Status->setObjectName(QStringLiteral("SearchStatus"));
   Status->setAccessibleName(QString::fromUtf8("État de la recherche"));
   if (QBoxLayout *bar = gallery.FilterBar) {
-    bar->addWidget(SearchEdit, 1);
-    bar->addWidget(SubfoldersCheck);
-    bar->addWidget(MissingFontCheck);
-    bar->addWidget(Status);
+    // Two lines, so that the gallery stays as narrow as it could be before: the search
+    // and its filters, then the collection's health.
+    auto *lines = new QVBoxLayout;
+    auto *search = new QHBoxLayout;
+    auto *health = new QHBoxLayout;
+    search->addWidget(SearchEdit, 1);
+    search->addWidget(SubfoldersCheck);
+    search->addWidget(MissingFontCheck);
+    search->addWidget(Status);
+    health->addWidget(DuplicatesCheck);
+    health->addWidget(ProblemsCheck);
+    health->addWidget(TrashButton);
+    health->addStretch(1);
+    lines->addLayout(search);
+    lines->addLayout(health);
+    bar->addLayout(lines, 1);
   }
 
   fSearch = new TCatalogueSearch(databaseFile, this);
@@ -62,12 +99,16 @@ TGallerySearch::TGallerySearch(TF_Gallery &gallery, const std::string &databaseF
   connect(SearchEdit, &QLineEdit::textChanged, this, &TGallerySearch::Changed);
   connect(SubfoldersCheck, &QCheckBox::toggled, this, &TGallerySearch::Changed);
   connect(MissingFontCheck, &QCheckBox::toggled, this, &TGallerySearch::Changed);
+  connect(DuplicatesCheck, &QCheckBox::toggled, this, &TGallerySearch::Changed);
+  connect(ProblemsCheck, &QCheckBox::toggled, this, &TGallerySearch::Changed);
+  connect(TrashButton, &QPushButton::clicked, this, &TGallerySearch::TrashDuplicates);
   connect(fSearch, &TCatalogueSearch::Found, this, &TGallerySearch::Show);
   connect(fSearch, &TCatalogueSearch::Progress, this, &TGallerySearch::ShowProgress);
 }
 
 bool TGallerySearch::Active() const {
-  return !SearchEdit->text().trimmed().isEmpty() || MissingFontCheck->isChecked();
+  return !SearchEdit->text().trimmed().isEmpty() || MissingFontCheck->isChecked() ||
+         DuplicatesCheck->isChecked() || ProblemsCheck->isChecked();
 }
 
 void TGallerySearch::SetFolder(const std::string &folder) {
@@ -98,6 +139,8 @@ void TGallerySearch::Changed() {
   }
   fDelay->stop();
   Status->clear();
+  fShown.clear();
+  TrashButton->setVisible(false);
   if (fWasActive) {
     fWasActive = false;
     emit Cleared();
@@ -112,6 +155,8 @@ void TGallerySearch::Ask() {
   q.folder = fFolder;
   q.recursive = SubfoldersCheck->isChecked();
   q.missingFontOnly = MissingFontCheck->isChecked();
+  q.duplicatesOnly = DuplicatesCheck->isChecked();
+  q.problemsOnly = ProblemsCheck->isChecked();
   fSearch->Find(q);
 }
 
@@ -133,10 +178,14 @@ void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord
   if (request == fDescribing) {
     fDescribing = 0;
     if (Active()) return;
-    std::vector<std::pair<std::string, QString>> descriptions;
+    std::vector<std::pair<std::string, QString>> descriptions, health;
     descriptions.reserve(found.size());
-    for (const auto &r : found) descriptions.emplace_back(r.path, DescriptionOf(r));
+    for (const auto &r : found) {
+      descriptions.emplace_back(r.path, DescriptionOf(r));
+      health.emplace_back(r.path, HealthOf(r));
+    }
     fGallery.Model().SetDescriptions(descriptions);
+    fGallery.Model().SetHealth(health);
     return;
   }
   if (!Active()) return;
@@ -154,11 +203,64 @@ void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord
     if (folder != searched && folder.size() > skip) relative = folder.substr(skip);
     e.Detail = Decoded(relative);
     e.Description = DescriptionOf(r);
+    e.Health = HealthOf(r);
     entries.push_back(std::move(e));
   }
+  fShown = found;
+  TrashButton->setVisible(DuplicatesCheck->isChecked());
+  TrashButton->setEnabled(!found.empty());
   Status->setText(found.empty() ? QString::fromUtf8("Aucun modèle trouvé")
                   : found.size() == 1
                       ? QString::fromUtf8("1 modèle trouvé")
                       : QString::fromUtf8("%1 modèles trouvés").arg(found.size()));
   fGallery.ShowTemplates(std::move(entries));
+}
+
+void TGallerySearch::TrashDuplicates() {
+  // The groups shown, as shown: group by group, each in file-list order.
+  std::vector<plm::DuplicateGroup> groups;
+  size_t files = 0;
+  for (const auto &r : fShown) {
+    if (r.fingerprint.empty() || r.duplicateOf.empty()) continue;
+    if (groups.empty() || groups.back().fingerprint != r.fingerprint)
+      groups.push_back({r.fingerprint, r.contentBytes, {}, {}});
+    groups.back().paths.push_back(r.path);
+    groups.back().stamps.push_back({r.size, r.mtimeNs});
+  }
+  std::erase_if(groups, [](const plm::DuplicateGroup &g) { return g.paths.size() < 2; });
+  for (const auto &g : groups) files += g.paths.size() - 1;
+  if (files == 0) return;
+  plm::MessageRequest ask;
+  ask.parent = &fGallery;
+  ask.type = plm::TMsgDlgType::mtConfirmation;
+  const QString fileCount = files == 1 ? QString::fromUtf8("1 fichier")
+                                       : QString::fromUtf8("%1 fichiers").arg(files);
+  const QString groupCount = groups.size() == 1
+                                 ? QString::fromUtf8("1 groupe")
+                                 : QString::fromUtf8("%1 groupes").arg(groups.size());
+  ask.text = QString::fromUtf8("Mettre à la corbeille %1, doublons de %2 ? Le premier modèle de "
+                               "chaque groupe est gardé.")
+                 .arg(fileCount, groupCount);
+  ask.buttons = plm::mbYes | plm::mbNo;
+  ask.defaultButton = plm::mbNo;
+  ask.escapeButton = plm::mbNo;
+  if (plm::MessageDlg(ask) != plm::mrYes) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const plm::TrashReport report = plm::TrashDuplicates(groups, plm::MoveToTrash);
+  QApplication::restoreOverrideCursor();
+  Status->setText(report.trashed.size() == 1
+                      ? QString::fromUtf8("1 fichier mis à la corbeille")
+                      : QString::fromUtf8("%1 fichiers mis à la corbeille").arg(report.trashed.size()));
+  if (!report.leftAlone.empty()) {
+    QString text = QString::fromUtf8("Ces fichiers n'ont pas été mis à la corbeille :");
+    for (const auto &[path, why] : report.leftAlone)
+      text += QLatin1Char('\n') + Decoded(path) + QStringLiteral(" : ") + QString::fromStdString(why);
+    plm::MessageRequest tell;
+    tell.parent = &fGallery;
+    tell.type = plm::TMsgDlgType::mtWarning;
+    tell.text = text;
+    plm::MessageDlg(tell);
+  }
+  // The folder monitor tells the main window; the grid asks again at once.
+  Invalidate();
 }

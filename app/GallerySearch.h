@@ -5,6 +5,11 @@
 // the searched one under its name. Cataloguing the folder runs off the interface thread
 // and shows its progress. With the field empty and no font filter, the gallery shows the
 // folder as before (Cleared).
+//
+// Two more check boxes keep the templates that have a copy under the searched folder
+// (group by group) or that have problems; each tile says its problems and the copy it
+// duplicates. "Mettre les doublons à la corbeille…" keeps the first of each group shown
+// and, once confirmed, moves the others to the desktop's trash.
 #include <QObject>
 
 #include <string>
@@ -14,6 +19,7 @@
 
 class QCheckBox;
 class QLabel;
+class QPushButton;
 class QLineEdit;
 class QTimer;
 class TCatalogueSearch;
@@ -28,6 +34,9 @@ public:
   QLineEdit *SearchEdit = nullptr;
   QCheckBox *SubfoldersCheck = nullptr;
   QCheckBox *MissingFontCheck = nullptr;
+  QCheckBox *DuplicatesCheck = nullptr;
+  QCheckBox *ProblemsCheck = nullptr;
+  QPushButton *TrashButton = nullptr; // shown with the duplicates
   QLabel *Status = nullptr;
 
   // Whether the gallery shows search results rather than the folder.
@@ -51,6 +60,7 @@ private:
   void Ask();
   void Show(quint64 request, const std::vector<plm::TemplateRecord> &found);
   void ShowProgress(int done, int total);
+  void TrashDuplicates();
 
   TF_Gallery &fGallery;
   TCatalogueSearch *fSearch = nullptr;
@@ -58,4 +68,5 @@ private:
   std::string fFolder;
   bool fWasActive = false;
   quint64 fDescribing = 0; // the request of Describe, while it is the newest
+  std::vector<plm::TemplateRecord> fShown; // the results on the grid
 };

@@ -3,6 +3,7 @@
 #include "cabinet/CabIntf.h"
 #include "catalogue/CatalogueStore.h"
 #include "platform/AppPaths.h"
+#include "platform/DirScan.h"
 #include "platform/Paths.h"
 #include "platform/Strings.h"
 #include "preview/TemplateRules.h"
@@ -11,8 +12,12 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <tuple>
+#include <unordered_map>
 
 namespace plm {
 
@@ -69,7 +74,80 @@ private:
 
 constexpr size_t kRecordsPerTransaction = 512;
 
+// The entries that share their fingerprint with another, as groups in file-list order
+// (an entry given twice counts once).
+std::vector<DuplicateGroup> Groups(std::vector<StoredDuplicate> entries) {
+  std::unordered_map<std::string_view, std::vector<StoredDuplicate *>> byContent;
+  for (auto &e : entries)
+    byContent[e.fingerprint].push_back(&e);
+  std::vector<DuplicateGroup> groups;
+  for (auto &[fingerprint, members] : byContent) {
+    if (members.size() < 2) continue;
+    std::sort(members.begin(), members.end(), [](const auto *a, const auto *b) {
+      return FileListBefore(a->path, b->path);
+    });
+    members.erase(std::unique(members.begin(), members.end(),
+                              [](const auto *a, const auto *b) { return a->path == b->path; }),
+                  members.end());
+    if (members.size() < 2) continue;
+    DuplicateGroup g{std::string(fingerprint), members.front()->contentBytes, {}, {}};
+    g.paths.reserve(members.size());
+    g.stamps.reserve(members.size());
+    for (auto *m : members) {
+      g.paths.push_back(std::move(m->path));
+      g.stamps.push_back(m->stamp);
+    }
+    groups.push_back(std::move(g));
+  }
+  std::sort(groups.begin(), groups.end(), [](const DuplicateGroup &a, const DuplicateGroup &b) {
+    return FileListBefore(a.paths.front(), b.paths.front());
+  });
+  return groups;
+}
+
+// Whether the file is still what the catalogue says: the same size and time, and the
+// same content read again now.
+bool StillAsCatalogued(TTemplateReader &reader, const std::string &path, FileStamp stamp,
+                       const std::string &fingerprint) {
+  DirEntryInfo info;
+  if (!PathInfo(path, info) || info.kind != DirEntryInfo::File || info.size != stamp.size ||
+      info.mtimeNs != stamp.mtimeNs)
+    return false;
+  TemplateRecord r;
+  ReadTemplateRecord(reader, path, r, {});
+  return r.fingerprint == fingerprint;
+}
+
 } // namespace
+
+TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash) {
+  TrashReport report;
+  TTemplateReader reader;
+  for (const auto &g : groups) {
+    if (g.paths.size() < 2 || g.stamps.size() != g.paths.size() || g.fingerprint.empty())
+      continue;
+    const std::string &kept = g.paths.front();
+    DirEntryInfo keptInfo, info;
+    const bool keptSound = PathInfo(kept, keptInfo) &&
+                           StillAsCatalogued(reader, kept, g.stamps.front(), g.fingerprint);
+    for (size_t i = 1; i < g.paths.size(); ++i) {
+      const std::string &path = g.paths[i];
+      if (!keptSound) {
+        report.leftAlone.emplace_back(path, "Le modèle gardé a changé depuis le catalogue.");
+      } else if (PathInfo(path, info) && info.device == keptInfo.device &&
+                 info.inode == keptInfo.inode) {
+        report.leftAlone.emplace_back(path, "C'est le même fichier que le modèle gardé.");
+      } else if (!StillAsCatalogued(reader, path, g.stamps[i], g.fingerprint)) {
+        report.leftAlone.emplace_back(path, "Le modèle a changé depuis le catalogue.");
+      } else if (std::string error; !trash(path, error)) {
+        report.leftAlone.emplace_back(path, "Impossible de le mettre à la corbeille : " + error);
+      } else {
+        report.trashed.push_back(path);
+      }
+    }
+  }
+  return report;
+}
 
 std::string DefaultCatalogueFileName() {
   return JoinPath({UserCacheDir(), "plmlooker", "catalogue.sqlite"});
@@ -206,11 +284,7 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
           r.path = toRead[i].path;
           r.size = toRead[i].stamp.size;
           r.mtimeNs = toRead[i].stamp.mtimeNs;
-          try {
-            reader.Read(r.path, r, fFontCheck);
-          } catch (const std::exception &e) {
-            r.failure = TemplateFailureReason(e); // French, as the gallery tells it
-          }
+          ReadTemplateRecord(reader, r.path, r, fFontCheck);
           queue.Push(std::move(r));
         }
         queue.WorkerDone();
@@ -258,7 +332,70 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
       UpdateFolder(folder, query.recursive, {}, nullptr);
       inMemory = true;
     }
-    return Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures);
+    std::vector<TemplateRecord> found =
+        Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures,
+                     query.problemsOnly);
+    if (!query.withDuplicates && !query.duplicatesOnly) return found;
+    // The groups of the contents found, under the whole folder.
+    std::vector<std::string> contents;
+    for (const auto &r : found)
+      if (!r.fingerprint.empty()) contents.push_back(r.fingerprint);
+    std::sort(contents.begin(), contents.end());
+    contents.erase(std::unique(contents.begin(), contents.end()), contents.end());
+    const std::vector<DuplicateGroup> groups =
+        Groups(Store().Sharing(contents, folder, query.recursive));
+    // Where each duplicate stands: its group, its place in it.
+    std::unordered_map<std::string_view, std::pair<size_t, size_t>> place;
+    for (size_t g = 0; g < groups.size(); ++g)
+      for (size_t m = 0; m < groups[g].paths.size(); ++m)
+        place.emplace(groups[g].paths[m], std::make_pair(g, m));
+    for (auto &r : found)
+      if (const auto it = place.find(r.path); it != place.end()) {
+        const auto &paths = groups[it->second.first].paths;
+        r.duplicateOf = paths[it->second.second == 0 ? 1 : 0];
+      }
+    if (query.duplicatesOnly) {
+      std::erase_if(found, [](const TemplateRecord &r) { return r.duplicateOf.empty(); });
+      std::sort(found.begin(), found.end(), [&](const TemplateRecord &a, const TemplateRecord &b) {
+        return place.at(a.path) < place.at(b.path);
+      });
+    }
+    return found;
+  });
+}
+
+std::vector<TemplateRecord> TCatalogue::Problems(const std::string &folder, bool recursive) {
+  const std::string f = CatalogueFolder(folder);
+  bool inMemory = fInMemory;
+  auto found = WithRecovery([&] {
+    if (fInMemory && !inMemory) {
+      UpdateFolder(f, recursive, {}, nullptr);
+      inMemory = true;
+    }
+    return Store().FindProblems(f, recursive);
+  });
+  std::sort(found.begin(), found.end(), [](const TemplateRecord &a, const TemplateRecord &b) {
+    return FileListBefore(a.path, b.path);
+  });
+  return found;
+}
+
+std::vector<DuplicateGroup> TCatalogue::Duplicates(const std::vector<std::string> &folders,
+                                                   bool recursive) {
+  bool inMemory = fInMemory;
+  return WithRecovery([&] {
+    if (fInMemory && !inMemory) {
+      for (const auto &folder : folders)
+        UpdateFolder(CatalogueFolder(folder), recursive, {}, nullptr);
+      inMemory = true;
+    }
+    std::vector<StoredDuplicate> entries;
+    for (const auto &folder : folders) {
+      auto some = Store().Fingerprints(CatalogueFolder(folder), recursive);
+      entries.insert(entries.end(), std::make_move_iterator(some.begin()),
+                     std::make_move_iterator(some.end()));
+    }
+    return Groups(std::move(entries));
   });
 }
 

@@ -36,7 +36,36 @@ struct CatalogueQuery {
   bool recursive = false;
   bool missingFontOnly = false;
   bool withPictures = false;
+  // Only the templates with problems.
+  bool problemsOnly = false;
+  // Only the templates whose content another under the folder shares, group by group
+  // (groups by their first member), each group's members in file-list order.
+  bool duplicatesOnly = false;
+  // Whether each entry found is given the first other member of its group (duplicateOf).
+  bool withDuplicates = true;
 };
+
+// Templates with the same content, in file-list order.
+struct DuplicateGroup {
+  std::string fingerprint; // 32 bytes
+  int64_t contentBytes = 0;
+  std::vector<std::string> paths;
+  std::vector<FileStamp> stamps; // each path's, as catalogued
+};
+
+// Moves one file to the trash; false with the reason when it could not.
+using TrashFile = std::function<bool(const std::string &path, std::string &error)>;
+
+struct TrashReport {
+  std::vector<std::string> trashed;
+  std::vector<std::pair<std::string, std::string>> leftAlone; // path, why (French)
+};
+
+// For each group, keeps its first member and moves the others to the trash with trash,
+// each only when its file and the kept one are both still as catalogued (the same size,
+// time and content, read again now) and are two files, not one under two names: the last
+// copy of a content is never moved. What is left alone is reported with why.
+TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash);
 
 class TCatalogue {
 public:
@@ -52,8 +81,16 @@ public:
   CatalogueSummary Update(const std::vector<std::string> &folders, bool recursive,
                           const CatalogueProgress &progress = {},
                           const std::atomic<bool> *cancel = nullptr);
-  // The matching entries, by path; the entries are not updated first.
+  // The matching entries, by path, each with its problems and the first other member of
+  // its group of duplicates under the folder; the entries are not updated first.
   std::vector<TemplateRecord> Search(const CatalogueQuery &query);
+  // The templates with problems under the folder (and its subfolders), each with its
+  // path and problems alone, in file-list order; the entries are not updated first.
+  std::vector<TemplateRecord> Problems(const std::string &folder, bool recursive);
+  // The groups of duplicates under the folders (and their subfolders) together, ordered
+  // by their first members in file-list order; the entries are not updated first.
+  std::vector<DuplicateGroup> Duplicates(const std::vector<std::string> &folders,
+                                         bool recursive);
 
   // How long a write waits for another program's write before the file is bypassed.
   void SetLockWait(int ms) { fLockWaitMs = ms; }

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <unordered_map>
 
 namespace plm {
 
@@ -14,7 +15,10 @@ namespace {
 
 // Marks the file as this program's catalogue; the version changes with the schema.
 constexpr int kApplicationId = 0x504C4D43; // "PLMC"
-constexpr int kSchemaVersion = 1;
+// 2: the content's fingerprint and the problems found when reading.
+constexpr int kSchemaVersion = 2;
+// Up to this many entries found, their problems are looked up one by one.
+constexpr size_t kProblemLookups = 2000;
 
 const char *const kSchema = R"sql(
 CREATE TABLE templates(
@@ -26,9 +30,16 @@ CREATE TABLE templates(
   collection TEXT, display TEXT, trademark TEXT,
   font TEXT, font_installed INTEGER NOT NULL DEFAULT 0,
   title TEXT,
-  failure TEXT);
+  failure TEXT,
+  fingerprint BLOB,
+  content_bytes INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX templates_folder ON templates(folder);
 CREATE INDEX templates_stamp ON templates(path, size, mtime);
+CREATE INDEX templates_fingerprint ON templates(fingerprint) WHERE fingerprint IS NOT NULL;
+CREATE TABLE problems(
+  template INTEGER NOT NULL,
+  code TEXT NOT NULL, text TEXT NOT NULL, name TEXT);
+CREATE INDEX problems_template ON problems(template);
 CREATE TABLE pictures(
   template INTEGER NOT NULL,
   name TEXT, type TEXT, bytes INTEGER, width INTEGER, height INTEGER);
@@ -36,6 +47,19 @@ CREATE INDEX pictures_template ON pictures(template);
 CREATE VIRTUAL TABLE search USING fts5(
   name, collection, display, trademark, font, title, pictures,
   tokenize = "unicode61 remove_diacritics 2");
+)sql";
+
+// From version 1: the new columns and table; every entry is read again at the next update
+// of its folder (its stamp no longer matches), and stays searchable meanwhile.
+const char *const kUpgradeFrom1 = R"sql(
+ALTER TABLE templates ADD COLUMN fingerprint BLOB;
+ALTER TABLE templates ADD COLUMN content_bytes INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX templates_fingerprint ON templates(fingerprint) WHERE fingerprint IS NOT NULL;
+CREATE TABLE problems(
+  template INTEGER NOT NULL,
+  code TEXT NOT NULL, text TEXT NOT NULL, name TEXT);
+CREATE INDEX problems_template ON problems(template);
+UPDATE templates SET size = -1;
 )sql";
 
 bool DamagedCode(int rc) {
@@ -223,10 +247,14 @@ void TCatalogueStore::Prepare() {
       Commit();
       return;
     }
-    if (id != 0 || version != 0 || pragma("SELECT count(*) FROM sqlite_master") != 0)
+    if (id == kApplicationId && version == 1) {
+      Exec(kUpgradeFrom1);
+    } else if (id != 0 || version != 0 || pragma("SELECT count(*) FROM sqlite_master") != 0) {
       throw ECatalogueStore("Catalogue : le fichier n'est pas un catalogue de cette version.",
                             true);
-    Exec(kSchema);
+    } else {
+      Exec(kSchema);
+    }
     Exec(("PRAGMA application_id=" + std::to_string(kApplicationId) +
           "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
              .c_str());
@@ -265,14 +293,15 @@ void TCatalogueStore::Remove(const std::string &path) {
   const int64_t id = find.Int(0);
   Stmt(fDb, "DELETE FROM search WHERE rowid = ?1").Int(1, id).Run();
   Stmt(fDb, "DELETE FROM pictures WHERE template = ?1").Int(1, id).Run();
+  Stmt(fDb, "DELETE FROM problems WHERE template = ?1").Int(1, id).Run();
   Stmt(fDb, "DELETE FROM templates WHERE id = ?1").Int(1, id).Run();
 }
 
 void TCatalogueStore::Put(const TemplateRecord &r) {
   Remove(r.path);
   Stmt ins(fDb, "INSERT INTO templates(path, folder, size, mtime, collection, display, "
-                "trademark, font, font_installed, title, failure) "
-                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+                "trademark, font, font_installed, title, failure, fingerprint, content_bytes) "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
   ins.Blob(1, r.path).Blob(2, FolderOf(r.path)).Int(3, r.size).Int(4, r.mtimeNs);
   ins.Text(5, r.collection).Text(6, r.display).Text(7, r.trademark).Text(8, r.font);
   ins.Int(9, r.fontInstalled ? 1 : 0).Text(10, r.title);
@@ -280,8 +309,22 @@ void TCatalogueStore::Put(const TemplateRecord &r) {
     ins.Null(11);
   else
     ins.Text(11, r.failure);
+  if (r.fingerprint.empty())
+    ins.Null(12);
+  else
+    ins.Blob(12, r.fingerprint);
+  ins.Int(13, r.contentBytes);
   ins.Run();
   const int64_t id = sqlite3_last_insert_rowid(fDb);
+  for (const auto &p : r.problems) {
+    Stmt q(fDb, "INSERT INTO problems VALUES(?1, ?2, ?3, ?4)");
+    q.Int(1, id).Text(2, p.code).Text(3, p.text);
+    if (p.name.empty())
+      q.Null(4);
+    else
+      q.Text(4, p.name);
+    q.Run();
+  }
   for (const auto &p : r.pictures)
     Stmt(fDb, "INSERT INTO pictures VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
         .Int(1, id)
@@ -300,11 +343,13 @@ void TCatalogueStore::Put(const TemplateRecord &r) {
 
 std::vector<TemplateRecord> TCatalogueStore::Find(const std::string &ftsQuery,
                                                   const std::string &folder, bool recursive,
-                                                  bool missingFontOnly, bool withPictures) {
+                                                  bool missingFontOnly, bool withPictures,
+                                                  bool problemsOnly) {
   std::string sql = "SELECT t.id, t.path, t.size, t.mtime, t.collection, t.display, "
-                    "t.trademark, t.font, t.font_installed, t.title, t.failure "
-                    "FROM templates t WHERE ";
+                    "t.trademark, t.font, t.font_installed, t.title, t.failure, "
+                    "t.fingerprint, t.content_bytes FROM templates t WHERE ";
   sql += FolderCondition(folder, recursive);
+  if (problemsOnly) sql += " AND t.id IN (SELECT template FROM problems)";
   if (!ftsQuery.empty()) sql += " AND t.id IN (SELECT rowid FROM search WHERE search MATCH ?4)";
   if (missingFontOnly) sql += " AND t.failure IS NULL AND t.font <> '' AND t.font_installed = 0";
   sql += " ORDER BY t.path";
@@ -326,7 +371,33 @@ std::vector<TemplateRecord> TCatalogueStore::Find(const std::string &ftsQuery,
     r.fontInstalled = s.Int(8) != 0;
     r.title = s.Bytes(9);
     r.failure = s.Bytes(10);
+    r.fingerprint = s.Bytes(11);
+    r.contentBytes = s.Int(12);
     found.push_back(std::move(r));
+  }
+  if (ids.size() <= kProblemLookups) {
+    // Few found: each one's problems by the index.
+    Stmt p(fDb, "SELECT code, text, name FROM problems WHERE template = ?1 ORDER BY rowid");
+    for (size_t i = 0; i < ids.size(); ++i) {
+      p.Reset();
+      p.Int(1, ids[i]);
+      while (p.Step())
+        found[i].problems.push_back({p.Bytes(0), p.Bytes(1), p.Bytes(2)});
+    }
+  } else {
+    // Many: the problems of every entry of the folder at once, given to those found.
+    std::unordered_map<int64_t, size_t> index;
+    for (size_t i = 0; i < ids.size(); ++i)
+      index.emplace(ids[i], i);
+    std::string q = "SELECT p.template, p.code, p.text, p.name FROM problems p "
+                    "JOIN templates t ON t.id = p.template WHERE ";
+    q += FolderCondition(folder, recursive);
+    q += " ORDER BY p.rowid";
+    Stmt p(fDb, q.c_str());
+    BindFolder(p, folder, recursive);
+    while (p.Step())
+      if (const auto it = index.find(p.Int(0)); it != index.end())
+        found[it->second].problems.push_back({p.Bytes(1), p.Bytes(2), p.Bytes(3)});
   }
   if (withPictures) {
     Stmt q(fDb, "SELECT name, type, bytes, width, height FROM pictures WHERE template = ?1 "
@@ -338,6 +409,54 @@ std::vector<TemplateRecord> TCatalogueStore::Find(const std::string &ftsQuery,
         found[i].pictures.push_back({q.Bytes(0), q.Bytes(1), q.Int(2), int32_t(q.Int(3)),
                                      int32_t(q.Int(4))});
     }
+  }
+  return found;
+}
+
+std::vector<StoredDuplicate> TCatalogueStore::Fingerprints(const std::string &folder,
+                                                           bool recursive) {
+  const std::string sql = std::string("SELECT t.path, t.fingerprint, t.content_bytes, t.size, t.mtime FROM "
+                                      "templates t WHERE ") +
+                          FolderCondition(folder, recursive) + " AND t.fingerprint IS NOT NULL";
+  Stmt s(fDb, sql.c_str());
+  BindFolder(s, folder, recursive);
+  std::vector<StoredDuplicate> found;
+  while (s.Step())
+    found.push_back({s.Bytes(0), s.Bytes(1), s.Int(2), {s.Int(3), s.Int(4)}});
+  return found;
+}
+
+std::vector<TemplateRecord> TCatalogueStore::FindProblems(const std::string &folder,
+                                                          bool recursive) {
+  const std::string sql = std::string("SELECT t.path, p.code, p.text, p.name FROM problems p "
+                                      "JOIN templates t ON t.id = p.template WHERE ") +
+                          FolderCondition(folder, recursive) + " ORDER BY t.path, p.rowid";
+  Stmt s(fDb, sql.c_str());
+  BindFolder(s, folder, recursive);
+  std::vector<TemplateRecord> found;
+  while (s.Step()) {
+    if (found.empty() || found.back().path != s.View(0)) {
+      found.emplace_back();
+      found.back().path = s.Bytes(0);
+    }
+    found.back().problems.push_back({s.Bytes(1), s.Bytes(2), s.Bytes(3)});
+  }
+  return found;
+}
+
+std::vector<StoredDuplicate> TCatalogueStore::Sharing(const std::vector<std::string> &fingerprints,
+                                                      const std::string &folder, bool recursive) {
+  const std::string sql = std::string("SELECT t.path, t.content_bytes, t.size, t.mtime FROM "
+                                      "templates t WHERE t.fingerprint = ?4 AND ") +
+                          FolderCondition(folder, recursive);
+  Stmt s(fDb, sql.c_str());
+  std::vector<StoredDuplicate> found;
+  for (const auto &fingerprint : fingerprints) {
+    s.Reset();
+    BindFolder(s, folder, recursive);
+    s.Blob(4, fingerprint);
+    while (s.Step())
+      found.push_back({s.Bytes(0), fingerprint, s.Int(1), {s.Int(2), s.Int(3)}});
   }
   return found;
 }

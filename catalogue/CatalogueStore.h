@@ -23,8 +23,11 @@ public:
   bool Damaged; // the file is not a catalogue this program can use: rebuild it
 };
 
-struct FileStamp {
-  int64_t size = 0, mtimeNs = 0;
+// An entry's content.
+struct StoredDuplicate {
+  std::string path, fingerprint;
+  int64_t contentBytes = 0;
+  FileStamp stamp;
 };
 
 class TCatalogueStore {
@@ -55,9 +58,19 @@ public:
 
   // The entries of the folder (and its subfolders) whose index matches the full-text
   // query (every entry when it is empty), by path. missingFontOnly keeps the readable
-  // entries whose font is named and not installed.
+  // entries whose font is named and not installed; problemsOnly those with problems.
+  // Each entry comes with its fingerprint and problems.
   std::vector<TemplateRecord> Find(const std::string &ftsQuery, const std::string &folder,
-                                   bool recursive, bool missingFontOnly, bool withPictures);
+                                   bool recursive, bool missingFontOnly, bool withPictures,
+                                   bool problemsOnly = false);
+  // The entries of the folder (and its subfolders) that have problems, each with its
+  // path and problems alone, by path.
+  std::vector<TemplateRecord> FindProblems(const std::string &folder, bool recursive);
+  // The entries of the folder (and its subfolders) that have a fingerprint.
+  std::vector<StoredDuplicate> Fingerprints(const std::string &folder, bool recursive);
+  // Those of them whose fingerprint is one of these (by the fingerprints' index).
+  std::vector<StoredDuplicate> Sharing(const std::vector<std::string> &fingerprints,
+                                       const std::string &folder, bool recursive);
 
 private:
   void Exec(const char *sql);

@@ -15,6 +15,21 @@ struct CataloguePicture {
   bool operator==(const CataloguePicture &) const = default;
 };
 
+// A file's size and time, as a change is noticed by.
+struct FileStamp {
+  int64_t size = 0, mtimeNs = 0;
+  bool operator==(const FileStamp &) const = default;
+};
+
+// Something wrong with a template, as the catalogue found it when reading it.
+struct TemplateProblem {
+  std::string code; // stable: "damaged", "no-page", "missing-picture", "missing-font",
+                    // "over-limits", "no-description"
+  std::string text; // French, for the user
+  std::string name; // the picture or font the problem is about; empty otherwise
+  bool operator==(const TemplateProblem &) const = default;
+};
+
 struct TemplateRecord {
   std::string path; // bytes as the file system has them
   int64_t size = 0;
@@ -25,6 +40,15 @@ struct TemplateRecord {
   std::string title;
   std::vector<CataloguePicture> pictures;
   std::string failure; // why the template could not be read; empty when it was
+  // SHA-256 (32 bytes) of the template's content: its files' case-folded names and bytes,
+  // whatever the archive's name, time, compression, layout or order. Empty when the
+  // content was not read whole (damaged, beyond the limits) or holds no file.
+  std::string fingerprint;
+  int64_t contentBytes = 0; // its files' sizes together, expanded
+  std::vector<TemplateProblem> problems;
+  // Given by searches: the first other template (in file-list order) under the searched
+  // folder with the same content; empty when there is none.
+  std::string duplicateOf;
 };
 
 } // namespace plm

@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Strings.h"
 
+#include <glib.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/HTMLtree.h>
 #include <libxml/xmlIO.h>
@@ -312,16 +313,47 @@ std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewr
   return RewriteCss(RevealNameEscapes(css), rewrite, false);
 }
 
-std::string RewritePageForExport(std::string_view page, const ReferenceRewriter &rewrite) {
+namespace {
+
+DocPtr ParsePage(std::string_view page) {
   std::string utf8 = ToDisplayUtf8(page);
   if (Trim(utf8).empty()) utf8 = "<html></html>"; // the parser gives no tree for no text
   if (utf8.size() > static_cast<size_t>(INT_MAX))
     throw EReadError("La page du modèle est trop grande pour être exportée.");
   constexpr int kOptions = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                            HTML_PARSE_NONET | HTML_PARSE_NODEFDTD | HTML_PARSE_IGNORE_ENC;
-  const DocPtr doc(
+  DocPtr doc(
       htmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", kOptions));
   if (!doc) throw EReadError("La page du modèle n'a pas pu être lue.");
+  return doc;
+}
+
+} // namespace
+
+std::string TemplateFileReference(std::string_view reference) {
+  std::string ref = Trim(reference);
+  if (const size_t cut = ref.find_first_of("?#"); cut != std::string::npos) ref.resize(cut);
+  if (ref.empty() || g_uri_peek_scheme(ref.c_str()) || ref[0] == '/' || ref[0] == '\\')
+    return {};
+  char *decoded = g_uri_unescape_string(ref.c_str(), nullptr);
+  if (!decoded) return ref;
+  std::string r = decoded;
+  g_free(decoded);
+  return r;
+}
+
+void ForEachPageReference(std::string_view page,
+                          const std::function<void(const std::string &reference)> &found) {
+  const DocPtr doc = ParsePage(page);
+  const ReferenceRewriter keep = [&](const std::string &reference) {
+    found(reference);
+    return reference;
+  };
+  TPageRewriter(keep).Walk(doc->children);
+}
+
+std::string RewritePageForExport(std::string_view page, const ReferenceRewriter &rewrite) {
+  const DocPtr doc = ParsePage(page);
   TPageRewriter(rewrite).Walk(doc->children);
   DeclareUtf8(doc.get());
   if (doc->encoding) xmlFree(const_cast<xmlChar *>(doc->encoding));

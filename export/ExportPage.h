@@ -21,4 +21,16 @@ std::string RewritePageForExport(std::string_view page, const ReferenceRewriter 
 // that spell names ("\75 rl(") are read as the letters they stand for.
 std::string RewriteStyleUrls(std::string_view css, const ReferenceRewriter &rewrite);
 
+// The relative name a reference of a page stands for, as a browser reads it: blanks
+// trimmed, query and fragment cut, %XX escapes decoded (taken as they are when not
+// valid). Empty when the reference names no file of the template: a scheme (a drive
+// letter reads as one) or a root names something else.
+std::string TemplateFileReference(std::string_view reference);
+
+// Each reference to a file that the page loads when it opens (the same ones the export
+// rewrites: src, background, style url(...) and image-set(...)...), as the page writes
+// it, in the page's order. Nothing is written back.
+void ForEachPageReference(std::string_view page,
+                          const std::function<void(const std::string &reference)> &found);
+
 } // namespace plm

@@ -51,23 +51,13 @@ struct GMimeFormatOptionsFree {
   void operator()(GMimeFormatOptions *p) const { g_mime_format_options_free(p); }
 };
 
-// The reference's path with its %XX escapes decoded, as a browser reads it: taken as it
-// is when its escapes are not valid.
-std::string PercentDecoded(const std::string &s) {
-  const GChars decoded(g_uri_unescape_string(s.c_str(), nullptr));
-  return decoded ? std::string(decoded.get()) : s;
-}
-
 // The picture of the template a reference of its page names, or empty: anything with a
 // scheme, an absolute path, a way out of the folder, a link, a missing file or a file
 // that is no picture names nothing.
 std::string ResolvePicture(const std::string &folder, const std::string &reference) {
-  std::string ref = Trim(reference);
-  if (const size_t cut = ref.find_first_of("?#"); cut != std::string::npos) ref.resize(cut);
-  // A scheme (a drive letter reads as one) or a root names something else than the
-  // template's files.
-  if (ref.empty() || g_uri_peek_scheme(ref.c_str()) || ref[0] == '/' || ref[0] == '\\') return {};
-  const std::string path = FindTemplateFile(folder, PercentDecoded(ref));
+  const std::string ref = TemplateFileReference(reference);
+  if (ref.empty()) return {};
+  const std::string path = FindTemplateFile(folder, ref);
   if (path.empty() || !IsRegularFile(path)) return {};
   for (std::string p = path; p.size() > folder.size(); p.resize(p.rfind('/')))
     if (IsSymLink(p)) return {};

@@ -20,6 +20,15 @@ void Fill(DirEntryInfo &e, const struct stat &st) {
 }
 } // namespace
 
+bool PathInfo(const std::string &path, DirEntryInfo &info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  const size_t slash = path.rfind('/');
+  info.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  Fill(info, st);
+  return true;
+}
+
 std::vector<DirEntryInfo> ScanDirectory(const std::string &path) {
   std::vector<DirEntryInfo> entries;
   std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(path.c_str()), ::closedir);

@@ -20,6 +20,9 @@ struct DirEntryInfo {
 // entry that vanished or cannot be examined is left out. Empty when the folder cannot be
 // read.
 std::vector<DirEntryInfo> ScanDirectory(const std::string &path);
+// The entry at path, as ScanDirectory gives it (links followed); false when it cannot be
+// examined.
+bool PathInfo(const std::string &path, DirEntryInfo &info);
 // The folder's own device and inode; false when it cannot be examined.
 bool FolderIdentity(const std::string &path, uint64_t &device, uint64_t &inode);
 

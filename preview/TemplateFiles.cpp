@@ -56,14 +56,14 @@ std::u32string CaseKey(std::string_view name) {
 
 // The names of the reference, "/" or "\" separated; false when it starts at a root or
 // a drive, or climbs out with "..".
-bool SplitReference(const std::string &ref, std::vector<std::string> &parts) {
+bool SplitReference(std::string_view ref, std::vector<std::string> &parts) {
   if (ref.empty() || ref[0] == '/' || ref[0] == '\\') return false;
   if (ref.size() >= 2 && ref[1] == ':') return false; // "C:..."
   size_t start = 0;
   while (start <= ref.size()) {
     size_t end = ref.find_first_of("/\\", start);
     if (end == std::string::npos) end = ref.size();
-    std::string part = ref.substr(start, end - start);
+    std::string part(ref.substr(start, end - start));
     if (part == "..") return false;
     if (!part.empty() && part != ".") parts.push_back(std::move(part));
     start = end + 1;
@@ -96,6 +96,18 @@ bool Inside(const std::filesystem::path &path, const std::filesystem::path &root
 }
 
 } // namespace
+
+std::string TemplateFileKey(std::string_view relativeName) {
+  std::vector<std::string> parts;
+  if (!SplitReference(relativeName, parts)) return {};
+  std::string key;
+  for (const std::string &part : parts) {
+    if (!key.empty()) key += '/';
+    for (const char32_t c : CaseKey(part))
+      AppendUtf8(key, c);
+  }
+  return key;
+}
 
 std::string FindTemplateFile(const std::string &folder, const std::string &relativeName) {
   std::vector<std::string> parts;

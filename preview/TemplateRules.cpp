@@ -17,7 +17,7 @@ bool IsPageFileName(std::string_view name) { return SameText(name, kPageFileName
 bool IsDescriptionFileName(std::string_view name) { return SameText(name, kDescriptionFileName); }
 
 ETemplateTooLarge::ETemplateTooLarge(const std::string &templateName, const std::string &why)
-    : Exception("Le modèle \"" + templateName + "\" est refusé : " + why) {}
+    : Exception("Le modèle \"" + templateName + "\" est refusé : " + why), Why(why) {}
 
 ETemplateHasNoPage::ETemplateHasNoPage()
     : Exception(std::string("Le modèle n'a pas de page (") + kPageFileName + ").") {}

@@ -34,6 +34,7 @@ inline constexpr uint64_t kMaxPageBytes = 16ull << 20; // its page, "Flavor.htm"
 class ETemplateTooLarge : public Exception {
 public:
   ETemplateTooLarge(const std::string &templateName, const std::string &why);
+  std::string Why; // the limit gone beyond, alone ("il contient plus de ...")
 };
 
 // A template whose cabinet holds no page.

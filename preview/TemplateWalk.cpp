@@ -19,7 +19,8 @@ bool NameBefore(std::string_view a, std::string_view b) {
   return c != 0 ? c < 0 : a < b;
 }
 
-// A folder's files before its subfolders, each run by name.
+} // namespace
+
 bool FileListBefore(std::string_view a, std::string_view b) {
   for (;;) {
     const size_t sa = a.find('/'), sb = b.find('/');
@@ -31,8 +32,6 @@ bool FileListBefore(std::string_view a, std::string_view b) {
     b.remove_prefix(sb + 1);
   }
 }
-
-} // namespace
 
 bool HasTemplateExtension(std::string_view name) {
   return name.size() > 4 && SameText(name.substr(name.size() - 4), ".plm");

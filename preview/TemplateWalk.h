@@ -13,6 +13,10 @@ struct FoundTemplate {
   int64_t size = 0, mtimeNs = 0;
 };
 
+// Whether path a comes before path b in file-list order: a folder's files by name (letter
+// case aside first, then byte for byte), then its subfolders the same way.
+bool FileListBefore(std::string_view a, std::string_view b);
+
 // A template's file name: ".plm" at its end, in any letter case.
 bool HasTemplateExtension(std::string_view name);
 

@@ -12,7 +12,7 @@ PACKAGES=(
   libqt6svg6 qt6-qpa-plugins libgl-dev libvulkan-dev
   qt6-image-formats-plugins netpbm
   libmspack-dev libdeflate-dev libjpeg62-turbo-dev zlib1g-dev libglib2.0-dev libxcb1-dev
-  libsqlite3-dev libgmime-3.0-dev libxml2-dev libfontconfig-dev
+  libsqlite3-dev libgmime-3.0-dev libxml2-dev libfontconfig-dev nettle-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev time
   libgif-dev gifsicle imagemagick cabextract gcab xdg-utils
   desktop-file-utils libxml2-utils man-db dpkg-dev file

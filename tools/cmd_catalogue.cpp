@@ -1,14 +1,19 @@
-// plmtool index | search: the catalogue of templates from the command line. Linked
+// plmtool index | search | duplicates | check: the catalogue of templates from the
+// command line. Linked
 // without Qt: fonts are looked up through fontconfig, as the window framework does.
 #include "catalogue/Catalogue.h"
 #include "platform/FileIO.h"
 #include "platform/FileSys.h"
 #include "platform/InstalledFonts.h"
+#include "platform/Paths.h"
 #include "platform/Strings.h"
+#include "preview/TemplateWalk.h"
 #include "tools/Commands.h"
 #include "tools/ProgressBar.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +28,8 @@ int Usage(const char *usage) {
 
 const char *const kIndexUsage = "index [-r | --recursive] FOLDER...";
 const char *const kSearchUsage = "search [--json] [--missing-font] [-r | --recursive] QUERY [FOLDER]";
+const char *const kDuplicatesUsage = "duplicates [-r | --recursive] [--json] FOLDER...";
+const char *const kCheckUsage = "check [-r | --recursive] [--json] TEMPLATE|FOLDER...";
 
 // A bar redrawn in place on a terminal; elsewhere a line now and then.
 plm::CatalogueProgress ProgressOnStandardError() {
@@ -87,19 +94,27 @@ void AppendJsonString(std::string &out, std::string_view s) {
   out += '"';
 }
 
-std::string Json(const plm::TemplateRecord &r) {
-  std::string o = "{\"path\":";
-  AppendJsonString(o, plm::ToDisplayUtf8(r.path));
-  if (!plm::IsValidUtf8(r.path)) {
-    // The exact bytes of a name that is not UTF-8, so that it can be found again.
-    o += ",\"path_hex\":\"";
-    for (const char c : r.path) {
-      char buf[3];
-      std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(c));
-      o += buf;
-    }
-    o += '"';
+std::string Hex(std::string_view bytes) {
+  std::string hex;
+  for (const char c : bytes) {
+    char buf[3];
+    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(c));
+    hex += buf;
   }
+  return hex;
+}
+
+// A path as a JSON object's member: "path", and "path_hex" beside it for a name that is
+// not UTF-8, its exact bytes, so that it can be found again.
+void AppendJsonPath(std::string &o, const std::string &path) {
+  o += "\"path\":";
+  AppendJsonString(o, plm::ToDisplayUtf8(path));
+  if (!plm::IsValidUtf8(path)) o += ",\"path_hex\":\"" + Hex(path) + '"';
+}
+
+std::string Json(const plm::TemplateRecord &r) {
+  std::string o = "{";
+  AppendJsonPath(o, r.path);
   o += ",\"size\":" + std::to_string(r.size) + ",\"mtime_ns\":" + std::to_string(r.mtimeNs);
   const std::pair<const char *, const std::string *> texts[] = {
       {"collection", &r.collection}, {"display", &r.display}, {"trademark", &r.trademark},
@@ -174,7 +189,150 @@ int CmdSearch(const std::vector<std::string> &args) {
   return found.empty() ? 1 : 0;
 }
 
+// The options of duplicates and check, and the paths they are given; false on a wrong
+// option (an unknown one, or no path).
+bool HealthArguments(const std::vector<std::string> &args, bool &recursive, bool &json,
+                     std::vector<std::string> &paths) {
+  bool options = true;
+  for (const auto &a : args) {
+    if (options && a == "--")
+      options = false;
+    else if (options && (a == "--recursive" || a == "-r"))
+      recursive = true;
+    else if (options && a == "--json")
+      json = true;
+    else if (options && a.size() > 1 && a[0] == '-')
+      return false;
+    else
+      paths.push_back(a);
+  }
+  return !paths.empty();
+}
+
+int CmdDuplicates(const std::vector<std::string> &args) {
+  bool recursive = false, json = false;
+  std::vector<std::string> folders;
+  if (!HealthArguments(args, recursive, json, folders)) return Usage(kDuplicatesUsage);
+  for (const auto &f : folders)
+    if (!plm::DirectoryExists(f)) {
+      std::fprintf(stderr, "plmtool: no such folder '%s'\n", f.c_str());
+      return kUsage;
+    }
+  plm::TCatalogue catalogue(plm::DefaultCatalogueFileName(), plm::IsFontFamilyInstalled);
+  catalogue.Update(folders, recursive,
+                   plm::IsTerminal(2) ? ProgressOnStandardError() : plm::CatalogueProgress());
+  const auto groups = catalogue.Duplicates(folders, recursive);
+  std::string out;
+  if (json) {
+    out = "{\"groups\":[";
+    for (size_t g = 0; g < groups.size(); ++g) {
+      out += g ? ",{" : "{";
+      out += "\"fingerprint\":\"" + Hex(groups[g].fingerprint) + "\",\"paths\":[";
+      for (size_t i = 0; i < groups[g].paths.size(); ++i) {
+        const std::string &p = groups[g].paths[i];
+        if (i) out += ',';
+        if (plm::IsValidUtf8(p)) {
+          AppendJsonString(out, p);
+        } else {
+          // A name that is not UTF-8: an object with its exact bytes beside its text.
+          out += '{';
+          AppendJsonPath(out, p);
+          out += '}';
+        }
+      }
+      out += "],\"size\":" + std::to_string(groups[g].contentBytes) + "}";
+    }
+    out += "]}\n";
+  } else {
+    for (size_t g = 0; g < groups.size(); ++g) {
+      if (g) out += '\n';
+      for (const auto &p : groups[g].paths)
+        out += p + '\n';
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return 0;
+}
+
+int CmdCheck(const std::vector<std::string> &args) {
+  bool recursive = false, json = false;
+  std::vector<std::string> paths;
+  if (!HealthArguments(args, recursive, json, paths)) return Usage(kCheckUsage);
+  plm::TCatalogue catalogue(plm::DefaultCatalogueFileName(), plm::IsFontFamilyInstalled);
+  std::vector<plm::TemplateRecord> checked; // those with problems, and those named alone
+  size_t total = 0;
+  for (const auto &path : paths) {
+    if (plm::DirectoryExists(path)) {
+      const auto summary = catalogue.Update(
+          {path}, recursive,
+          plm::IsTerminal(2) ? ProgressOnStandardError() : plm::CatalogueProgress());
+      total += summary.read + summary.unchanged + summary.unreadable;
+      auto found = catalogue.Problems(path, recursive);
+      checked.insert(checked.end(), std::make_move_iterator(found.begin()),
+                     std::make_move_iterator(found.end()));
+    } else if (plm::FileExists(path)) {
+      // A template named alone: its folder's entries brought up to date, then its own; a
+      // file the walk does not take for a template (another extension) is read as it is.
+      const std::string full = plm::ExpandFileName(path);
+      const std::string folder = plm::CatalogueFolder(plm::ExtractFilePath(full));
+      catalogue.Update({folder}, false);
+      plm::CatalogueQuery q;
+      q.folder = folder;
+      auto found = catalogue.Search(q);
+      const auto it = std::find_if(found.begin(), found.end(),
+                                   [&](const auto &r) { return r.path == full; });
+      ++total;
+      if (it != found.end()) {
+        checked.push_back(std::move(*it));
+      } else {
+        plm::TTemplateReader reader;
+        plm::TemplateRecord r;
+        r.path = full;
+        plm::ReadTemplateRecord(reader, full, r, plm::IsFontFamilyInstalled);
+        checked.push_back(std::move(r));
+      }
+    } else {
+      std::fprintf(stderr, "plmtool: no such template or folder '%s'\n", path.c_str());
+      return kUsage;
+    }
+  }
+  std::string out = json ? "{\"templates\":[" : "";
+  size_t withProblems = 0;
+  for (const auto &r : checked) {
+    if (r.problems.empty()) continue;
+    if (json) {
+      out += withProblems ? ",{" : "{";
+      AppendJsonPath(out, r.path);
+      out += ",\"problems\":[";
+      for (size_t i = 0; i < r.problems.size(); ++i) {
+        const auto &p = r.problems[i];
+        out += i ? ",{\"code\":" : "{\"code\":";
+        AppendJsonString(out, p.code);
+        out += ",\"text\":";
+        AppendJsonString(out, p.text);
+        out += ",\"name\":";
+        if (p.name.empty())
+          out += "null";
+        else
+          AppendJsonString(out, p.name);
+        out += '}';
+      }
+      out += "]}";
+    } else {
+      for (const auto &p : r.problems)
+        out += r.path + '\t' + p.code + '\t' + p.text + '\n';
+    }
+    ++withProblems;
+  }
+  if (json) out += "]}\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fprintf(stderr, "%zu templates checked, %zu with problems\n", total, withProblems);
+  return withProblems ? 1 : 0;
+}
+
 PLM_COMMAND("index", kIndexUsage, CmdIndex);
 PLM_COMMAND("search", kSearchUsage, CmdSearch);
+PLM_COMMAND("duplicates", kDuplicatesUsage, CmdDuplicates);
+PLM_COMMAND("check", kCheckUsage, CmdCheck);
 
 } // namespace

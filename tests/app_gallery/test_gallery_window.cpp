@@ -16,6 +16,10 @@
 #include "platform/FileSys.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "platform/gui/Dialogs.h"
+#include "tests/ScopedEnv.h"
+
+#include <glib.h>
 
 #include <QAccessible>
 #include <QApplication>
@@ -25,6 +29,7 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -542,5 +547,74 @@ TEST_F(GalleryWindow, SearchFiltersAsTheUserTypesAndOpensAResultsFolder) {
   // Emptied, the field gives the main window's folder back as before.
   search.SearchEdit->clear();
   QTRY_COMPARE(Rows(g), (std::vector<std::string>{"sapin.plm"}));
+}
+
+TEST_F(GalleryWindow, DuplicatesAndProblemsAreMarkedAndTheCopiesGoToTheTrashOnceConfirmed) {
+  plmtest::ScopedEnv env;
+  env.Set("XDG_DATA_HOME", fRoot + "/data"); // the desktop's trash, in the test's folder
+  // GLib reads the variable once per process: never the user's own trash.
+  ASSERT_EQ(std::string(g_get_user_data_dir()), fRoot + "/data");
+  const std::string dir = Folder("modeles");
+  Template(dir, "a.plm", "Neige");
+  Template(dir, "plage.plm", "Plage");
+  Folder("modeles/sub");
+  ASSERT_EQ(plm::CopyFileBytes(dir + "/a.plm", dir + "/b.plm", true), 0);
+  ASSERT_EQ(plm::CopyFileBytes(dir + "/a.plm", dir + "/sub/c.plm", true), 0);
+  std::FILE *broken = std::fopen((dir + "/abime.plm").c_str(), "wb");
+  ASSERT_NE(broken, nullptr);
+  std::fputs("not a cabinet", broken);
+  std::fclose(broken);
+  auto main = Main(dir);
+  TF_Gallery &g = OpenGallery();
+  TGallerySearch &search = *fLink->Search();
+  const auto name = [](QWidget *w) {
+    return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+  };
+  EXPECT_EQ(name(search.DuplicatesCheck), QString::fromUtf8("Doublons seulement"));
+  EXPECT_EQ(name(search.ProblemsCheck), QString::fromUtf8("Modèles à problèmes seulement"));
+  EXPECT_FALSE(search.TrashButton->isVisible());
+
+  search.SubfoldersCheck->setChecked(true);
+  search.DuplicatesCheck->setChecked(true);
+  QTRY_COMPARE(Rows(g), (std::vector<std::string>{"a.plm", "b.plm", "c.plm"}));
+  const QModelIndex b = g.Model().index(1);
+  EXPECT_TRUE(b.data(Qt::ToolTipRole).toString().endsWith(QString::fromUtf8("Doublon de a.plm")))
+      << b.data(Qt::ToolTipRole).toString().toStdString();
+  EXPECT_TRUE(b.data(Qt::AccessibleDescriptionRole).toString().contains(
+      QString::fromUtf8("Doublon de a.plm")));
+  EXPECT_TRUE(g.Model().index(0).data(Qt::ToolTipRole).toString().contains(
+      QString::fromUtf8("Doublon de b.plm")));
+  EXPECT_TRUE(b.data(Qt::DisplayRole).toString().startsWith(QString::fromUtf8("\u26A0 b.plm")));
+  ASSERT_TRUE(search.TrashButton->isVisible());
+  EXPECT_EQ(name(search.TrashButton), QString::fromUtf8("Mettre les doublons à la corbeille…"));
+
+  // Refused first: nothing moves.
+  QString asked;
+  plm::TModalResult answer = plm::mrNo;
+  const auto old = plm::SetMessageHandler([&](const plm::MessageRequest &r) {
+    asked = r.text;
+    return answer;
+  });
+  search.TrashButton->click();
+  EXPECT_EQ(asked, QString::fromUtf8("Mettre à la corbeille 2 fichiers, doublons de 1 groupe ? "
+                                     "Le premier modèle de chaque groupe est gardé."));
+  EXPECT_TRUE(plm::FileExists(dir + "/b.plm"));
+  answer = plm::mrYes;
+  search.TrashButton->click();
+  plm::SetMessageHandler(old);
+  EXPECT_TRUE(plm::FileExists(dir + "/a.plm"));
+  EXPECT_FALSE(plm::FileExists(dir + "/b.plm") || plm::FileExists(dir + "/sub/c.plm"));
+  EXPECT_TRUE(plm::FileExists(fRoot + "/data/Trash/files/b.plm"));
+  QTRY_COMPARE(Rows(g), std::vector<std::string>{});
+
+  // Ticked before the other is unticked, the grid goes from one search to the next.
+  search.ProblemsCheck->setChecked(true);
+  search.DuplicatesCheck->setChecked(false);
+  const auto tipOf = [&](const std::string &n) {
+    return g.Model().index(g.Model().RowOf(dir + "/" + n)).data(Qt::ToolTipRole).toString();
+  };
+  QTRY_VERIFY(tipOf("abime.plm").contains(
+      QString::fromUtf8("Fichier endommagé ou qui n'est pas un modèle : ")));
+  EXPECT_FALSE(search.TrashButton->isVisible());
 }
 } // namespace
