@@ -59,15 +59,22 @@ protected:
   // they say, from the top of the grid.
   QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
     const int rows = model() ? model()->rowCount(rootIndex()) : 0;
-    if (currentIndex().isValid() || rows == 0) return QListView::moveCursor(action, modifiers);
+    if (currentIndex().isValid() || rows == 0) return Move(action, modifiers);
     if (action == MoveEnd) return model()->index(rows - 1, modelColumn(), rootIndex());
-    if (action != MovePageDown) return QListView::moveCursor(action, modifiers);
+    if (action != MovePageDown) return Move(action, modifiers);
     const QSignalBlocker quiet(selectionModel());
     selectionModel()->setCurrentIndex(model()->index(0, modelColumn(), rootIndex()),
                                       QItemSelectionModel::NoUpdate);
-    const QModelIndex to = QListView::moveCursor(action, modifiers);
+    const QModelIndex to = Move(action, modifiers);
     selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
     return to;
+  }
+  // Qt's pages in a grid stay put when fewer than two rows of tiles fit in the window: a
+  // page is then at least a row.
+  QModelIndex Move(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    const QModelIndex to = QListView::moveCursor(action, modifiers);
+    if ((action != MovePageDown && action != MovePageUp) || to != currentIndex()) return to;
+    return QListView::moveCursor(action == MovePageDown ? MoveDown : MoveUp, modifiers);
   }
   void keyPressEvent(QKeyEvent *e) override {
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && OnEnter) {

@@ -290,33 +290,27 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
         queue.WorkerDone();
       });
 
-  store.Begin();
-  try {
-    for (const auto &path : gone) {
-      store.Remove(path);
-      ++summary.removed;
-    }
-    size_t inTransaction = 0, done = 0;
-    std::deque<TemplateRecord> batch;
-    while (!toRead.empty() && queue.Take(batch, workers)) {
-      for (auto &r : batch) {
-        store.Put(r);
-        ++(r.failure.empty() ? summary.read : summary.unreadable);
-        ++done;
-        if (++inTransaction >= kRecordsPerTransaction) {
-          store.Commit();
-          store.Begin();
-          inTransaction = 0;
-        }
-      }
-      batch.clear();
-      if (progress) progress(done, toRead.size());
-    }
-    store.Commit();
-  } catch (...) {
-    store.Rollback();
-    throw;
+  TWriteTransaction transaction(store);
+  for (const auto &path : gone) {
+    store.Remove(path);
+    ++summary.removed;
   }
+  size_t inTransaction = 0, done = 0;
+  std::deque<TemplateRecord> batch;
+  while (!toRead.empty() && queue.Take(batch, workers)) {
+    for (auto &r : batch) {
+      store.Put(r);
+      ++(r.failure.empty() ? summary.read : summary.unreadable);
+      ++done;
+      if (++inTransaction >= kRecordsPerTransaction) {
+        transaction.CommitAndGoOn();
+        inTransaction = 0;
+      }
+    }
+    batch.clear();
+    if (progress) progress(done, toRead.size());
+  }
+  transaction.Commit();
   return summary;
 }
 

@@ -238,31 +238,25 @@ void TCatalogueStore::Prepare() {
     return;
   }
   Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
-  Begin();
-  try {
-    // Checked again under the write lock: another program may have made it meanwhile.
-    const int64_t id = pragma("PRAGMA application_id");
-    const int64_t version = pragma("PRAGMA user_version");
-    if (id == kApplicationId && version == kSchemaVersion) {
-      Commit();
-      return;
-    }
-    if (id == kApplicationId && version == 1) {
-      Exec(kUpgradeFrom1);
-    } else if (id != 0 || version != 0 || pragma("SELECT count(*) FROM sqlite_master") != 0) {
-      throw ECatalogueStore("Catalogue : le fichier n'est pas un catalogue de cette version.",
-                            true);
-    } else {
-      Exec(kSchema);
-    }
-    Exec(("PRAGMA application_id=" + std::to_string(kApplicationId) +
-          "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
-             .c_str());
-    Commit();
-  } catch (...) {
-    Rollback();
-    throw;
+  TWriteTransaction transaction(*this);
+  // Checked again under the write lock: another program may have made it meanwhile.
+  const int64_t id = pragma("PRAGMA application_id");
+  const int64_t version = pragma("PRAGMA user_version");
+  if (id == kApplicationId && version == kSchemaVersion) {
+    transaction.Commit();
+    return;
   }
+  if (id == kApplicationId && version == 1) {
+    Exec(kUpgradeFrom1);
+  } else if (id != 0 || version != 0 || pragma("SELECT count(*) FROM sqlite_master") != 0) {
+    throw ECatalogueStore("Catalogue : le fichier n'est pas un catalogue de cette version.", true);
+  } else {
+    Exec(kSchema);
+  }
+  Exec(("PRAGMA application_id=" + std::to_string(kApplicationId) +
+        "; PRAGMA user_version=" + std::to_string(kSchemaVersion))
+           .c_str());
+  transaction.Commit();
 }
 
 void TCatalogueStore::ForEachStamp(const std::string &folder, bool recursive,

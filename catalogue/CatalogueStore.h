@@ -49,10 +49,7 @@ public:
   void ForEachStamp(const std::string &folder, bool recursive,
                     const std::function<void(std::string_view path, FileStamp)> &fn);
 
-  // One write transaction (taken at once, so that two writers queue instead of failing).
-  void Begin();
-  void Commit();
-  void Rollback() noexcept;
+  // Within a TWriteTransaction.
   void Put(const TemplateRecord &record);
   void Remove(const std::string &path);
 
@@ -73,11 +70,44 @@ public:
                                        const std::string &folder, bool recursive);
 
 private:
+  friend class TWriteTransaction;
+  // One write transaction (taken at once, so that two writers queue instead of failing).
+  void Begin();
+  void Commit();
+  void Rollback() noexcept;
+
   void Exec(const char *sql);
   [[noreturn]] void Fail(const char *what);
   void Prepare();
 
   sqlite3 *fDb = nullptr;
+};
+
+// A write transaction of the store: begun when made, rolled back when it ends without a
+// Commit, so that no way out of the code (an exception included) leaves one open.
+class TWriteTransaction {
+public:
+  explicit TWriteTransaction(TCatalogueStore &store) : fStore(store) { fStore.Begin(); }
+  ~TWriteTransaction() {
+    if (fOpen) fStore.Rollback();
+  }
+  TWriteTransaction(const TWriteTransaction &) = delete;
+  TWriteTransaction &operator=(const TWriteTransaction &) = delete;
+
+  void Commit() {
+    fStore.Commit();
+    fOpen = false;
+  }
+  // Keeps what is written so far and goes on in a new transaction.
+  void CommitAndGoOn() {
+    Commit();
+    fStore.Begin();
+    fOpen = true;
+  }
+
+private:
+  TCatalogueStore &fStore;
+  bool fOpen = true;
 };
 
 // The full-text query for what the user typed: each word a quoted string matched as a
