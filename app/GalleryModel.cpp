@@ -36,6 +36,12 @@ QImage Tile(const QColor &ink, bool crossed) {
   return tile;
 }
 
+QImage Fit(const QImage &picture) {
+  return picture.width() > kTile || picture.height() > kTile
+             ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+             : picture;
+}
+
 } // namespace
 
 TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
@@ -45,15 +51,14 @@ TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
           [this](const std::string &path, const QImage &picture) {
             TAnswer a;
             a.state = State::Shown;
-            const QImage fit =
-                picture.width() > kTile || picture.height() > kTile
-                    ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                    : picture;
-            // Kept as it came: the source's copy is shared, not doubled (a big folder's
-            // pictures take some hundreds of megabytes).
-            a.picture = fit;
+            // Kept as it came: the source's copy is shared, not doubled, and dropped when
+            // the source drops its own.
+            a.picture = Fit(picture);
             Answer(path, std::move(a));
           });
+  connect(&fSource, &TThumbnailSource::thumbnailDropped, this, [this](const std::string &path) {
+    if (const auto it = fAnswers.find(path); it != fAnswers.end()) it->second.picture = QImage();
+  });
   connect(&fSource, &TThumbnailSource::thumbnailFailed, this,
           [this](const std::string &path, const QString &reason) {
             TAnswer a;
@@ -220,9 +225,15 @@ QVariant TGalleryModel::data(const QModelIndex &index, int role) const {
   switch (role) {
   case Qt::DisplayRole:
     return e.Detail.isEmpty() ? name : name + QLatin1Char('\n') + e.Detail;
-  case Qt::DecorationRole:
+  case Qt::DecorationRole: {
     if (!answer) return fWaitingTile;
-    return failed ? fFailedTile : answer->picture;
+    if (failed) return fFailedTile;
+    if (!answer->picture.isNull()) return answer->picture;
+    // Dropped by the source to save memory: read again for the row shown now (not kept
+    // here, so the source's budget alone decides what stays).
+    const QImage again = Fit(fSource.picture(e.Path));
+    return again.isNull() ? fWaitingTile : again;
+  }
   case Qt::ToolTipRole:
     return failed ? answer->reason : name;
   case Qt::AccessibleTextRole:

@@ -28,10 +28,22 @@ public:
   // Pictures answered so far and templates asked, for the progress text.
   virtual int answered() const = 0;
   virtual int total() const = 0;
+  // The picture of a template answered before whose picture the source no longer holds
+  // (see thumbnailDropped), read again now for a row coming into view; null when it
+  // cannot be (it is then made again and answered as new). Sources that keep every
+  // picture need not override it.
+  virtual QImage picture(const std::string &path) {
+    (void)path;
+    return QImage();
+  }
 
 signals:
-  // The picture of a template's page, at most 256 x 256 pixels.
+  // The picture of a template's page, at most 256 x 256 pixels; null when the source
+  // dropped it again before it was handed out (ask picture() when it is to be shown).
   void thumbnailReady(const std::string &path, const QImage &picture);
+  // The source dropped the picture of a template answered before, to stay within its
+  // memory budget: listeners drop their copies too; the answer itself stays.
+  void thumbnailDropped(const std::string &path);
   // The template cannot be shown; the reason is French text for the user.
   void thumbnailFailed(const std::string &path, const QString &reason);
   // Emitted whenever answered() or total() changes.
