@@ -6,6 +6,7 @@
 #include "app/UGallery.h"
 #include "app/UMain.h"
 #include "gallery/ThumbnailSource.h"
+#include "platform/DirScan.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
 #include "platform/gui/ErrorReport.h"
@@ -133,10 +134,13 @@ void TGalleryLink::Reload(bool full) {
   std::vector<TGalleryEntry> entries;
   entries.reserve(size_t(list.count()));
   decltype(fStamps) stamps;
+  if (full) // one pass over the folder, not a look at each file
+    for (const auto &d : ScanDirectory(list.Directory()))
+      if (d.kind == DirEntryInfo::File)
+        stamps.emplace(folder + d.name, std::make_pair(std::time_t(d.mtimeNs / 1000000000), (long long)d.size));
   for (int i = 0; i < list.count(); ++i) {
     TGalleryEntry e;
     e.Path = folder + list.ItemText(i);
-    if (full) stamps[e.Path] = {FileModTime(e.Path), FileSize(e.Path)};
     entries.push_back(std::move(e));
   }
   fWindow->ShowTemplates(std::move(entries));

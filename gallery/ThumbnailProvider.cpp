@@ -376,7 +376,11 @@ void TThumbnailProvider::Answer(const std::string &path, State state, QImage pic
     fBudget.Drop(path);
   item.Reason = std::move(reason);
   item.Emitted = false;
-  fOutbox.push_back(path);
+  // The shown rows and their margin are told before the rest of a big folder's answers.
+  if (item.Order >= fNearFrom && item.Order <= fNearTo)
+    fOutbox.push_front(path);
+  else
+    fOutbox.push_back(path);
   if (!fDrainTimer.isActive()) fDrainTimer.start();
 }
 
