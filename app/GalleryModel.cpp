@@ -226,11 +226,11 @@ QVariant TGalleryModel::data(const QModelIndex &index, int role) const {
   case Qt::DisplayRole:
     return e.Detail.isEmpty() ? name : name + QLatin1Char('\n') + e.Detail;
   case Qt::DecorationRole: {
-    if (!answer) return fWaitingTile;
     if (failed) return fFailedTile;
-    if (!answer->picture.isNull()) return answer->picture;
-    // Dropped by the source to save memory: read again for the row shown now (not kept
-    // here, so the source's budget alone decides what stays).
+    if (answer && !answer->picture.isNull()) return answer->picture;
+    // Not answered yet, or dropped by the source to save memory: the source may have it
+    // at once for the row shown now (not kept here, so that the source's budget alone
+    // decides what stays).
     const QImage again = Fit(fSource.picture(e.Path));
     return again.isNull() ? fWaitingTile : again;
   }

@@ -136,7 +136,18 @@ void TThumbnailProvider::setVisible(const std::vector<std::string> &paths) {
 
 QImage TThumbnailProvider::picture(const std::string &path) {
   const auto it = fItems.find(path);
-  if (it == fItems.end() || it->second.St != State::Ready) return QImage();
+  if (it == fItems.end()) return QImage();
+  if (it->second.St == State::Looking && !it->second.InFlight) {
+    // Painted before the workers came to it (a key jumped far in a big folder): a cached
+    // picture is read now, so the tile shows it at once; the rest is left to them.
+    TThumbnailCache::Entry entry = fCache.Lookup(TThumbnailCache::Stamp(path));
+    if (entry.Kind != TThumbnailCache::Found::Picture) return QImage();
+    const QImage picture = entry.Picture;
+    Answer(path, State::Ready, std::move(entry.Picture), QString());
+    Hold(path, picture, true);
+    return picture;
+  }
+  if (it->second.St != State::Ready) return QImage();
   if (const QImage *held = fBudget.Use(path)) return *held;
   // Shown now: read at once (a cached picture takes well under a millisecond), so the row
   // shows no placeholder meanwhile.

@@ -28,10 +28,10 @@ public:
   // Pictures answered so far and templates asked, for the progress text.
   virtual int answered() const = 0;
   virtual int total() const = 0;
-  // The picture of a template answered before whose picture the source no longer holds
-  // (see thumbnailDropped), read again now for a row coming into view; null when it
-  // cannot be (it is then made again and answered as new). Sources that keep every
-  // picture need not override it.
+  // The picture of a template shown now whose picture the source does not hold (dropped
+  // since, see thumbnailDropped, or not answered yet), when it can be had at once (read
+  // again from a cache); null otherwise (it then comes through thumbnailReady). Sources
+  // that hand every picture out through thumbnailReady need not override it.
   virtual QImage picture(const std::string &path) {
     (void)path;
     return QImage();
