@@ -6,10 +6,24 @@
 // (clicking the item already selected raises nothing); OnChange follows it when the
 // selected index differs from the one it last reported. Changes made by the program
 // (a new folder, a selected index set) raise neither.
+//
+// The list follows its folder on disk one change at a time: a file added, removed or
+// renamed inserts, removes or renames its row in the list's order, the selection and the
+// scroll position staying; when changes were lost or come by the hundred, the folder is
+// read once again instead.
+#include "platform/ChangeNotify.h"
+
+#include <QIcon>
 #include <QListWidget>
 
 #include <functional>
 #include <string>
+#include <vector>
+
+class QTimer;
+namespace plm {
+class TFolderWatch;
+}
 
 class TFileListBox : public QListWidget {
   Q_OBJECT
@@ -40,9 +54,18 @@ public:
   TNotifyEvent OnClick;
   TNotifyEvent OnChange;
 
+  // Follows these changes of the folder (what its watch reports; public for the tests).
+  // Each is checked against the folder as it is now, so that stale ones change nothing.
+  void Apply(const std::vector<plm::TFolderChange> &changes);
+
 signals:
-  // The folder has just been read (a new folder, or Update): the items are new.
+  // The folder has just been read (a new folder, Update, or changes that could not be
+  // followed one by one): the items are new.
   void Listed();
+  // Rows were inserted or removed one by one, following the folder.
+  void RowsChanged();
+  // A listed file was written again (or replaced under its name).
+  void Written(const std::string &name);
 
 public:
 
@@ -56,6 +79,14 @@ protected:
 
 private:
   void ListFolder();
+  void Watch();
+  // Reads the folder again, keeping the selected file and the scroll position.
+  void Reread();
+  // The row the name has or would have in the list's order.
+  size_t RowFor(const std::string &name) const;
+  bool Listable(const std::string &name) const;
+  bool Insert(const std::string &name);
+  bool Remove(const std::string &name);
   void UserSelectionChanged();
 
   std::string fMask = "*.plm";
@@ -63,4 +94,8 @@ private:
   std::vector<std::string> fNames; // bytes of each item's file name
   int fLastSel = -1;
   int fSilent = 0;
+  QIcon fIcon; // every item matches the same mask: one icon serves them all
+  plm::TFolderWatch *fWatch = nullptr;
+  std::vector<plm::TFolderChange> fPending; // waiting while another window is modal
+  QTimer *fRetry = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "app/UGallery.h"
 #include "app/UMain.h"
 #include "gallery/ThumbnailSource.h"
+#include "platform/DirScan.h"
 #include "platform/FileSys.h"
 #include "platform/Paths.h"
 #include "platform/gui/ErrorReport.h"
@@ -15,7 +16,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
-#include <QFileSystemWatcher>
 #include <QListView>
 #include <QTimer>
 
@@ -23,14 +23,9 @@ using namespace plm;
 
 namespace {
 
-// Changes on disk come in bursts (a copy, an unpacked archive): one scan after they settle.
-constexpr int kRescanDelayMs = 150;
-// Beyond this many templates, rewrites are seen through the folder's own changes only
-// (each watched file costs the user one of a limited number of kernel watches).
-constexpr int kMaxWatchedFiles = 4000;
-// Setting up a watch costs some tens of microseconds: a big folder's are set up a batch
-// per turn of the event loop, never holding the interface for long.
-constexpr size_t kWatchBatch = 200;
+// Changes on disk come in bursts (a copy, an unpacked archive): the gallery follows the
+// list once they settle.
+constexpr int kFollowDelayMs = 50;
 
 int RowOf(const TFileListBox &list, const std::string &name) {
   for (int i = 0; i < list.count(); ++i)
@@ -66,20 +61,25 @@ TGalleryLink::TGalleryLink(TF_Main &main, TSourceMaker makeSource)
     if (Shown()) fWindow->close();
   });
 
-  fWatcher = new QFileSystemWatcher(this);
-  fRescan = new QTimer(this);
-  fRescan->setSingleShot(true);
-  fRescan->setInterval(kRescanDelayMs);
-  fWatchMore = new QTimer(this);
-  fWatchMore->setSingleShot(true);
-  fWatchMore->setInterval(0);
-  connect(fWatchMore, &QTimer::timeout, this, [this] { WatchMore(); });
-  connect(fRescan, &QTimer::timeout, this, Guarded([this](auto &&...) { Rescan(); }, &main));
-  connect(fWatcher, &QFileSystemWatcher::directoryChanged, fRescan, qOverload<>(&QTimer::start));
-  connect(fWatcher, &QFileSystemWatcher::fileChanged, this, [this](const QString &path) {
-    fWritten.insert(QFile::encodeName(path).toStdString());
-    fRescan->start();
+  fFollow = new QTimer(this);
+  fFollow->setSingleShot(true);
+  fFollow->setInterval(kFollowDelayMs);
+  connect(fFollow, &QTimer::timeout, this, Guarded([this](auto &&...) { Follow(); }, &main));
+  connect(main.FileListBox, &TFileListBox::RowsChanged, this, [this] {
+    if (Shown()) fFollow->start();
   });
+  // Rewritten in place, under the same name: its picture is made again.
+  connect(main.FileListBox, &TFileListBox::Written, this,
+          Guarded(
+              [this](const std::string &name) {
+                if (!Shown()) return;
+                const std::string path = AddBackslash(fMain.FileListBox->Directory()) + name;
+                if (const auto it = fStamps.find(path); it != fStamps.end())
+                  it->second = {FileModTime(path), FileSize(path)};
+                if (fSearch) fSearch->Invalidate();
+                fWindow->Model().Refresh(path);
+              },
+              &main));
 }
 
 TGalleryLink::~TGalleryLink() {
@@ -122,14 +122,13 @@ bool TGalleryLink::eventFilter(QObject *watched, QEvent *event) {
   return QObject::eventFilter(watched, event);
 }
 
-void TGalleryLink::Reload() {
+void TGalleryLink::Reload(bool full) {
   const TFileListBox &list = *fMain.FileListBox;
   if (fSearch && fSearch->Active()) {
     // The results stay while the main window moves within the searched folder (a result
     // picked in a subfolder opens it); elsewhere the search follows the main window.
     if (!fSearch->Covers(list.Directory())) fSearch->SetFolder(list.Directory());
     fWindow->SelectPath(list.FileName());
-    Watch();
     return;
   }
   if (fSearch) fSearch->SetFolder(list.Directory());
@@ -137,70 +136,32 @@ void TGalleryLink::Reload() {
   std::vector<TGalleryEntry> entries;
   entries.reserve(size_t(list.count()));
   decltype(fStamps) stamps;
+  if (full) // one pass over the folder, not a look at each file
+    for (const auto &d : ScanDirectory(list.Directory()))
+      if (d.kind == DirEntryInfo::File)
+        stamps.emplace(folder + d.name, std::make_pair(std::time_t(d.mtimeNs / 1000000000), (long long)d.size));
   for (int i = 0; i < list.count(); ++i) {
     TGalleryEntry e;
     e.Path = folder + list.ItemText(i);
-    stamps[e.Path] = {FileModTime(e.Path), FileSize(e.Path)};
     entries.push_back(std::move(e));
   }
   fWindow->ShowTemplates(std::move(entries));
-  // A template rewritten in place keeps its name: its picture is made again.
-  for (const auto &[path, stamp] : stamps) {
-    const auto old = fStamps.find(path);
-    if ((old != fStamps.end() && old->second != stamp) || fWritten.count(path))
-      fWindow->Model().Refresh(path);
+  if (full) {
+    // A template rewritten while its changes could not be followed keeps its name: its
+    // picture is made again.
+    for (const auto &[path, stamp] : stamps) {
+      const auto old = fStamps.find(path);
+      if (old != fStamps.end() && old->second != stamp) fWindow->Model().Refresh(path);
+    }
+    fStamps = std::move(stamps);
   }
-  fStamps = std::move(stamps);
-  fWritten.clear();
   fWindow->SelectPath(list.FileName());
   if (fSearch) fSearch->Describe();
-  Watch();
-}
-
-void TGalleryLink::Watch() {
-  const std::string &folder = fMain.FileListBox->Directory();
-  const bool exists = !folder.empty() && DirectoryExists(folder);
-  const QString dir = QFile::decodeName(folder.c_str());
-  if (fWatcher->directories() != QStringList(dir)) {
-    if (!fWatcher->directories().isEmpty()) fWatcher->removePaths(fWatcher->directories());
-    if (exists) fWatcher->addPath(dir);
-  }
-  // Only what changed: the watches of templates no longer listed go, new ones come.
-  std::set<std::string> watched;
-  QStringList gone;
-  for (const QString &file : fWatcher->files()) {
-    std::string path = QFile::encodeName(file).toStdString();
-    if (exists && fStamps.count(path) && fStamps.size() <= size_t(kMaxWatchedFiles))
-      watched.insert(std::move(path));
-    else
-      gone << file;
-  }
-  if (!gone.isEmpty()) fWatcher->removePaths(gone);
-  fToWatch.clear();
-  if (!exists || fStamps.size() > size_t(kMaxWatchedFiles)) return;
-  for (const auto &entry : fStamps)
-    if (!watched.count(entry.first)) fToWatch.push_back(entry.first);
-  if (!fToWatch.empty()) fWatchMore->start();
-}
-
-void TGalleryLink::WatchMore() {
-  QStringList files;
-  while (!fToWatch.empty() && size_t(files.size()) < kWatchBatch) {
-    files << QFile::decodeName(fToWatch.back().c_str());
-    fToWatch.pop_back();
-  }
-  if (!files.isEmpty()) fWatcher->addPaths(files);
-  if (!fToWatch.empty()) fWatchMore->start();
 }
 
 void TGalleryLink::Stop() {
-  fRescan->stop();
-  fWatchMore->stop();
-  fToWatch.clear();
-  if (!fWatcher->directories().isEmpty()) fWatcher->removePaths(fWatcher->directories());
-  if (!fWatcher->files().isEmpty()) fWatcher->removePaths(fWatcher->files());
+  fFollow->stop();
   fStamps.clear();
-  fWritten.clear();
   // Closed, the gallery has nothing made for it.
   fWindow->ShowTemplates({});
 }
@@ -232,18 +193,8 @@ void TGalleryLink::Pick(const std::string &path, bool activate) {
   }
 }
 
-void TGalleryLink::Rescan() {
+void TGalleryLink::Follow() {
   if (!Shown()) return;
-  // Not under another window of the viewer: its handlers may rely on the list as it is.
-  const QWidget *modal = QApplication::activeModalWidget();
-  if (modal && modal != &fMain) {
-    fRescan->start();
-    return;
-  }
-  TFileListBox &list = *fMain.FileListBox;
-  const std::string selected = list.ItemText(list.ItemIndex());
   if (fSearch) fSearch->Invalidate();
-  list.Update();
-  const int row = selected.empty() ? -1 : RowOf(list, selected);
-  if (row >= 0) list.setItemIndex(row);
+  Reload(false);
 }

@@ -2,7 +2,7 @@
 // TGalleryLink: ties the gallery window to the main window. It puts "Galerie des modèles"
 // (F4) in the "Fichier" menu; while the gallery is shown, the gallery lists the templates
 // of the main window's file list in its order, follows its folder and selection, and
-// watches the folder for templates added, removed, renamed or rewritten. A template
+// follows the list's changes on disk: templates added, removed, renamed or rewritten. A template
 // selected in the gallery is selected in the file list as a click there would, and
 // previewed under the same rules.
 #include <QObject>
@@ -17,7 +17,6 @@
 #include <vector>
 
 class QAction;
-class QFileSystemWatcher;
 class QTimer;
 class TF_Gallery;
 class TF_Main;
@@ -50,29 +49,24 @@ protected:
 
 private:
   bool Shown() const;
-  // The gallery lists the file list's templates again.
-  void Reload();
+  // The gallery lists the file list's templates again; after the list read its folder
+  // (full), templates whose file changed meanwhile are made again.
+  void Reload(bool full = true);
   // The main window's selection moved: the gallery's follows.
   void FollowSelection();
   // The user picked a template in the gallery; activate brings the main window forward.
   void Pick(const std::string &path, bool activate);
-  // The folder changed on disk: the file list and the gallery are read again.
-  void Rescan();
-  void Watch();
-  void WatchMore();
+  // The list followed the folder: the gallery follows the list.
+  void Follow();
   void Stop();
 
   TF_Main &fMain;
   TSourceMaker fMakeSource;
   std::unique_ptr<TThumbnailSource> fSource;
   QPointer<TF_Gallery> fWindow;
-  QFileSystemWatcher *fWatcher = nullptr;
-  QTimer *fRescan = nullptr;
-  QTimer *fWatchMore = nullptr;
-  std::vector<std::string> fToWatch; // templates whose watch is still to be set up
-  // Each listed template's modification time and size when last listed.
+  QTimer *fFollow = nullptr;
+  // Each listed template's modification time and size when the folder was last read.
   std::map<std::string, std::pair<std::time_t, long long>> fStamps;
-  std::set<std::string> fWritten; // templates reported written since the last scan
   std::string fCatalogueFile;
   TGallerySearch *fSearch = nullptr;
 };

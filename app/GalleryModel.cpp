@@ -37,6 +37,12 @@ QImage Tile(const QColor &ink, bool crossed) {
   return tile;
 }
 
+QImage Fit(const QImage &picture) {
+  return picture.width() > kTile || picture.height() > kTile
+             ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+             : picture;
+}
+
 } // namespace
 
 TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
@@ -46,15 +52,14 @@ TGalleryModel::TGalleryModel(TThumbnailSource &source, QObject *parent)
           [this](const std::string &path, const QImage &picture) {
             TAnswer a;
             a.state = State::Shown;
-            const QImage fit =
-                picture.width() > kTile || picture.height() > kTile
-                    ? picture.scaled(kTile, kTile, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                    : picture;
-            // Kept as it came: the source's copy is shared, not doubled (a big folder's
-            // pictures take some hundreds of megabytes).
-            a.picture = fit;
+            // Kept as it came: the source's copy is shared, not doubled, and dropped when
+            // the source drops its own.
+            a.picture = Fit(picture);
             Answer(path, std::move(a));
           });
+  connect(&fSource, &TThumbnailSource::thumbnailDropped, this, [this](const std::string &path) {
+    if (const auto it = fAnswers.find(path); it != fAnswers.end()) it->second.picture = QImage();
+  });
   connect(&fSource, &TThumbnailSource::thumbnailFailed, this,
           [this](const std::string &path, const QString &reason) {
             TAnswer a;
@@ -239,9 +244,15 @@ QVariant TGalleryModel::data(const QModelIndex &index, int role) const {
   switch (role) {
   case Qt::DisplayRole:
     return e.Detail.isEmpty() ? marked : marked + QLatin1Char('\n') + e.Detail;
-  case Qt::DecorationRole:
-    if (!answer) return fWaitingTile;
-    return failed ? fFailedTile : answer->picture;
+  case Qt::DecorationRole: {
+    if (failed) return fFailedTile;
+    if (answer && !answer->picture.isNull()) return answer->picture;
+    // Not answered yet, or dropped by the source to save memory: the source may have it
+    // at once for the row shown now (not kept here, so that the source's budget alone
+    // decides what stays).
+    const QImage again = Fit(fSource.picture(e.Path));
+    return again.isNull() ? fWaitingTile : again;
+  }
   case Qt::ToolTipRole: {
     const QString tip = failed ? answer->reason : name;
     return e.Health.isEmpty() ? tip : tip + QLatin1Char('\n') + e.Health;

@@ -2,7 +2,8 @@
 // TGalleryModel: the templates the gallery shows, one row each, with the picture of its
 // page as its source answers it. Rows start with a placeholder and change to the picture
 // or to a failure tile as answers come; the answers of templates no longer listed are
-// dropped.
+// dropped. A picture the source drops to stay within its memory budget is dropped here
+// too, and asked of the source again when its row is painted.
 #include <QAbstractListModel>
 #include <QImage>
 #include <QString>

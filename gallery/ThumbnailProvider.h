@@ -3,7 +3,10 @@
 // entry is current, and otherwise has the template made by the renderer processes
 // (visible templates first), which write the cache. Cached pictures are read and decoded
 // on worker threads, and answers reach the interface thread a few at a time, so it is
-// never held for long.
+// never held for long. Decoded pictures are kept within a byte budget, those of the shown
+// templates and the rows around them last; the others are read again from the cache when
+// they come back into view.
+#include "gallery/PictureBudget.h"
 #include "gallery/RenderQueue.h"
 #include "gallery/ThumbnailCache.h"
 #include "gallery/ThumbnailSource.h"
@@ -22,6 +25,7 @@ struct TThumbnailProviderOptions {
   TRenderOptions Render;
   int MaxProcesses = 0; // 0: as many as there are cores
   int IdleStopMs = 30000; // idle renderer processes end after this long without work
+  size_t PictureBudgetBytes = size_t(64) << 20; // decoded pictures kept at most
 };
 
 class TThumbnailProvider : public TThumbnailSource {
@@ -35,6 +39,10 @@ public:
   void refresh(const std::string &path) override;
   int answered() const override { return fAnswered; }
   int total() const override { return int(fOrder.size()); }
+  QImage picture(const std::string &path) override;
+
+  // The decoded pictures held now (for the tests and benchmarks).
+  const TPictureBudget &Pictures() const { return fBudget; }
 
   const TThumbnailCache &Cache() const { return fCache; }
   // Renderer processes running now (for the tests).
@@ -48,7 +56,7 @@ private:
     bool Emitted = false;
     bool InFlight = false; // its cache lookup runs
     bool Again = false;    // changed while being made: made once more
-    QImage Picture;
+    bool Reread = false;   // a picture dropped from the budget is to be read again
     QString Reason;
     size_t Order = 0;
   };
@@ -62,6 +70,8 @@ private:
   void StartLookups();
   std::string NextToRender();
   void LookedUp(uint64_t generation, std::vector<LookupResult> results);
+  void ReadAgain(const std::string &path, Item &item, LookupResult &r);
+  void Hold(const std::string &path, QImage picture, bool shown = false);
   void Answer(const std::string &path, State state, QImage picture, QString reason);
   void Drain();
   void SetProgress();
@@ -72,6 +82,9 @@ private:
   std::unordered_map<std::string, Item> fItems;
   std::vector<std::string> fVisible;
   std::deque<std::string> fToLook;  // in list order
+  std::deque<std::string> fToReread; // dropped pictures near the shown rows
+  TPictureBudget fBudget;
+  size_t fNearFrom = 0, fNearTo = 0; // the shown rows and their margin, in list order
   size_t fRenderScan = 0;           // where the search of the list for work resumes
   std::deque<std::string> fOutbox;  // answers waiting to be emitted
   int fLookupsRunning = 0;

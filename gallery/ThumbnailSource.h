@@ -28,10 +28,22 @@ public:
   // Pictures answered so far and templates asked, for the progress text.
   virtual int answered() const = 0;
   virtual int total() const = 0;
+  // The picture of a template shown now whose picture the source does not hold (dropped
+  // since, see thumbnailDropped, or not answered yet), when it can be had at once (read
+  // again from a cache); null otherwise (it then comes through thumbnailReady). Sources
+  // that hand every picture out through thumbnailReady need not override it.
+  virtual QImage picture(const std::string &path) {
+    (void)path;
+    return QImage();
+  }
 
 signals:
-  // The picture of a template's page, at most 256 x 256 pixels.
+  // The picture of a template's page, at most 256 x 256 pixels; null when the source
+  // dropped it again before it was handed out (ask picture() when it is to be shown).
   void thumbnailReady(const std::string &path, const QImage &picture);
+  // The source dropped the picture of a template answered before, to stay within its
+  // memory budget: listeners drop their copies too; the answer itself stays.
+  void thumbnailDropped(const std::string &path);
   // The template cannot be shown; the reason is French text for the user.
   void thumbnailFailed(const std::string &path, const QString &reason);
   // Emitted whenever answered() or total() changes.

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <poll.h>
@@ -20,13 +21,14 @@ namespace {
 
 constexpr uint32_t kNameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 constexpr uint32_t kGoneEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
-constexpr uint32_t kAllFilterBits =
-    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES;
+constexpr uint32_t kAllFilterBits = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                    FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
 uint32_t KernelMask(uint32_t filter) {
   uint32_t mask = IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF;
   if (filter & (FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME)) mask |= kNameEvents;
   if (filter & FILE_NOTIFY_CHANGE_ATTRIBUTES) mask |= IN_ATTRIB;
+  if (filter & FILE_NOTIFY_CHANGE_LAST_WRITE) mask |= IN_CLOSE_WRITE;
   return mask;
 }
 
@@ -51,7 +53,7 @@ public:
     if (fStop >= 0) ::close(fStop);
   }
 
-  HANDLE Open(const std::string &path, uint32_t filter) {
+  HANDLE Open(const std::string &path, uint32_t filter, size_t keepChanges = 0) {
     TCallerLock guard(*this);
     if (!Started()) return INVALID_HANDLE_VALUE;
     // IN_MASK_ADD: a folder watched already (the same inode under another path, or a
@@ -68,7 +70,11 @@ public:
     Watch &w = fWatches[wd];
     if (w.Monitors.empty()) w.Path = path;
     w.Monitors.push_back(handle);
-    fMonitors[handle] = Monitor{wd, filter, false};
+    Monitor &m = fMonitors[handle];
+    m.Wd = wd;
+    m.Filter = filter;
+    m.Keeps = keepChanges > 0;
+    m.MaxChanges = keepChanges;
     return handle;
   }
 
@@ -76,6 +82,14 @@ public:
     TCallerLock guard(*this);
     const auto it = fMonitors.find(handle);
     return it != fMonitors.end() && !it->second.Ended;
+  }
+
+  std::vector<TFolderChange> Take(HANDLE handle) {
+    TCallerLock guard(*this);
+    const auto it = fMonitors.find(handle);
+    if (it == fMonitors.end()) return {};
+    it->second.Cookie = 0;
+    return std::exchange(it->second.Changes, {});
   }
 
   bool Close(HANDLE handle) {
@@ -124,10 +138,14 @@ private:
   };
 
   struct Monitor {
-    int Wd;
-    uint32_t Filter;
-    bool Ended;          // the folder has gone: the next re-arm fails
+    int Wd = -1;
+    uint32_t Filter = 0;
+    bool Ended = false;  // the folder has gone: the next re-arm fails
     bool Marked = false; // to be woken at the end of the current batch
+    bool Keeps = false;  // keeps its changes one by one
+    size_t MaxChanges = 0;
+    uint32_t Cookie = 0; // of the move out that is Changes.back(), to pair with its move in
+    std::vector<TFolderChange> Changes;
   };
   struct Watch {
     std::string Path; // as the first monitor named it, to classify new entries
@@ -176,8 +194,10 @@ private:
   // Marks the monitors an event wakes; a burst of events wakes each of them once.
   void Dispatch(const inotify_event &ev) {
     if (ev.mask & IN_Q_OVERFLOW) {
-      for (auto &[handle, monitor] : fMonitors)
+      for (auto &[handle, monitor] : fMonitors) {
+        if (monitor.Keeps) Lost(monitor);
         Mark(handle);
+      }
       return;
     }
     const auto wit = fWatches.find(ev.wd);
@@ -201,8 +221,53 @@ private:
         bits |= FILE_NOTIFY_CHANGE_DIR_NAME;
     }
     if (ev.mask & IN_ATTRIB) bits |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
-    for (HANDLE h : w.Monitors)
-      if (fMonitors[h].Filter & bits) Mark(h);
+    if (ev.mask & IN_CLOSE_WRITE) bits |= FILE_NOTIFY_CHANGE_LAST_WRITE;
+    for (HANDLE h : w.Monitors) {
+      Monitor &m = fMonitors[h];
+      if (!(m.Filter & bits)) continue;
+      if (m.Keeps && ev.len > 0) Keep(m, ev, bits);
+      Mark(h);
+    }
+  }
+
+  // The change as the monitor's list tells it: a move out followed by the move in of the
+  // same cookie is one rename.
+  static void Keep(Monitor &m, const inotify_event &ev, uint32_t bits) {
+    if (!m.Changes.empty() && m.Changes.back().What == TFolderChange::Kind::Overflow) return;
+    TFolderChange c;
+    c.Name = ev.name;
+    c.IsFolder = (bits & FILE_NOTIFY_CHANGE_DIR_NAME) != 0;
+    uint32_t cookie = 0;
+    if (ev.mask & (IN_CREATE | IN_MOVED_TO)) {
+      if ((ev.mask & IN_MOVED_TO) && m.Cookie != 0 && m.Cookie == ev.cookie) {
+        TFolderChange &from = m.Changes.back();
+        from.What = TFolderChange::Kind::Renamed;
+        from.OldName = std::move(from.Name);
+        from.Name = std::move(c.Name);
+        from.IsFolder = c.IsFolder;
+        m.Cookie = 0;
+        return;
+      }
+      c.What = TFolderChange::Kind::Added;
+    } else if (ev.mask & (IN_DELETE | IN_MOVED_FROM)) {
+      c.What = TFolderChange::Kind::Removed;
+      if (ev.mask & IN_MOVED_FROM) cookie = ev.cookie;
+    } else if (ev.mask & IN_CLOSE_WRITE) {
+      c.What = TFolderChange::Kind::Written;
+    } else {
+      return; // attributes: no change of its own in the list
+    }
+    if (m.Changes.size() >= m.MaxChanges) {
+      Lost(m);
+      return;
+    }
+    m.Changes.push_back(std::move(c));
+    m.Cookie = cookie;
+  }
+
+  static void Lost(Monitor &m) {
+    m.Changes.assign(1, TFolderChange{});
+    m.Cookie = 0;
   }
 
   void Mark(HANDLE h) {
@@ -255,6 +320,16 @@ HANDLE FindFirstChangeNotificationA(const std::string &path, bool watchSubtree, 
   }
   return Notifier::Instance().Open(path, filter & kAllFilterBits);
 }
+
+HANDLE FindFirstFolderChanges(const std::string &path, uint32_t filter, size_t maxChanges) {
+  if ((filter & kAllFilterBits) == 0 || path.empty() || maxChanges == 0) {
+    errno = EINVAL;
+    return INVALID_HANDLE_VALUE;
+  }
+  return Notifier::Instance().Open(path, filter & kAllFilterBits, maxChanges);
+}
+
+std::vector<TFolderChange> ReadFolderChanges(HANDLE handle) { return Notifier::Instance().Take(handle); }
 
 bool FindNextChangeNotification(HANDLE handle) { return Notifier::Instance().Next(handle); }
 

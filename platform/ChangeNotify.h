@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plm {
 
@@ -23,6 +24,8 @@ namespace plm {
 constexpr uint32_t FILE_NOTIFY_CHANGE_FILE_NAME = 0x1;
 constexpr uint32_t FILE_NOTIFY_CHANGE_DIR_NAME = 0x2;
 constexpr uint32_t FILE_NOTIFY_CHANGE_ATTRIBUTES = 0x4;
+// LAST_WRITE: a file of the folder was written and closed.
+constexpr uint32_t FILE_NOTIFY_CHANGE_LAST_WRITE = 0x10;
 
 // Watches the one folder (watchSubtree must be false: the watch is never recursive).
 // INVALID_HANDLE_VALUE, with errno set, when the path is not a folder that can be
@@ -31,6 +34,33 @@ HANDLE FindFirstChangeNotificationA(const std::string &path, bool watchSubtree, 
 // False once the folder has gone (deleted, moved away, unmounted) or for a bad handle.
 bool FindNextChangeNotification(HANDLE handle);
 bool FindCloseChangeNotification(HANDLE handle);
+
+// One change of a folder's entries, for a reader that follows the folder entry by entry
+// instead of reading it again.
+struct TFolderChange {
+  enum class Kind {
+    Added,    // Name came (created, or moved in)
+    Removed,  // Name went (deleted, or moved out)
+    Renamed,  // OldName became Name within the folder
+    Written,  // Name was written and closed
+    Overflow, // changes were lost (too many at once): the folder must be read again
+  };
+  Kind What = Kind::Overflow;
+  std::string Name;
+  std::string OldName;
+  bool IsFolder = false; // the entry is a folder (as the kernel reported it)
+};
+
+// As FindFirstChangeNotificationA, and the handle also keeps its changes, in the order
+// they happened, for ReadFolderChanges: the folder is followed for any number of files
+// with one watch. At most maxChanges are kept between two reads; beyond, what is kept is
+// one Overflow until they are read.
+constexpr size_t kMaxFolderChanges = 4096;
+HANDLE FindFirstFolderChanges(const std::string &path, uint32_t filter,
+                              size_t maxChanges = kMaxFolderChanges);
+// Takes the changes kept for a handle of FindFirstFolderChanges (reset it first with the
+// wait or ResetEvent, so that changes coming meanwhile signal it again).
+std::vector<TFolderChange> ReadFolderChanges(HANDLE handle);
 
 // Test seam: handles a queue overflow as if the kernel had reported one.
 void SimulateChangeQueueOverflow();

@@ -4,6 +4,7 @@
 #include "tests/app/AppFixture.h"
 
 #include "app/FileListBox.h"
+#include "platform/ChangeNotify.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSys.h"
 #include "platform/LineList.h"
@@ -16,8 +17,15 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+
+#include <cstdio>
+#include <functional>
+
+#include <unistd.h>
 
 using namespace plm;
 using namespace plmtest;
@@ -169,4 +177,139 @@ TEST_F(AppTest, FileListShowsMatchingFilesSortedWithoutHiddenOnesOrFolders) {
   EXPECT_EQ(list.ItemIndex(), -1);
   list.setItemIndex(99);
   EXPECT_EQ(list.ItemIndex(), -1);
+}
+
+namespace {
+
+// One change of the folder on disk, and what the list is told of it.
+struct ListChangeCase {
+  const char *Name;
+  std::vector<std::string> Before; // besides 40 "m.." files, so that the list scrolls
+  std::string Selected;
+  std::function<void(const std::string &folder)> OnDisk;
+  std::vector<TFolderChange> Told;
+  std::vector<std::string> After; // without the "m.." files
+  std::string SelectedAfter;
+  bool Reread = false; // the folder is read once again
+  bool Rows = false;   // rows inserted or removed one by one
+  std::vector<std::string> Written;
+};
+
+TFolderChange Told(TFolderChange::Kind what, std::string name, std::string old = "") {
+  TFolderChange c;
+  c.What = what;
+  c.Name = std::move(name);
+  c.OldName = std::move(old);
+  return c;
+}
+
+void Touch(const std::string &path) { ASSERT_EQ(WriteFileBytes(path, "x"), 0); }
+void Move(const std::string &folder, const std::string &from, const std::string &to) {
+  ASSERT_EQ(std::rename((folder + "/" + from).c_str(), (folder + "/" + to).c_str()), 0);
+}
+
+using K = TFolderChange::Kind;
+
+const ListChangeCase kListChanges[] = {
+    {"Added", {"a.plm", "c.plm"}, "c.plm", [](const std::string &d) { Touch(d + "/b.plm"); },
+     {Told(K::Added, "b.plm"), Told(K::Written, "b.plm")}, {"a.plm", "b.plm", "c.plm"}, "c.plm",
+     false, true, {}},
+    {"AddedInAnotherCaseSortsByName", {"a.plm", "c.plm"}, "", [](const std::string &d) { Touch(d + "/B.PLM"); },
+     {Told(K::Added, "B.PLM")}, {"a.plm", "B.PLM", "c.plm"}, "", false, true, {}},
+    {"Removed", {"a.plm", "b.plm", "c.plm"}, "c.plm", [](const std::string &d) { DeleteFile(d + "/b.plm"); },
+     {Told(K::Removed, "b.plm")}, {"a.plm", "c.plm"}, "c.plm", false, true, {}},
+    {"RemovedSelected", {"a.plm", "b.plm"}, "b.plm", [](const std::string &d) { DeleteFile(d + "/b.plm"); },
+     {Told(K::Removed, "b.plm")}, {"a.plm"}, "", false, true, {}},
+    {"RenamedSelectedKeepsItsSelection", {"a.plm", "b.plm", "c.plm"}, "b.plm",
+     [](const std::string &d) { Move(d, "b.plm", "d.plm"); }, {Told(K::Renamed, "d.plm", "b.plm")},
+     {"a.plm", "c.plm", "d.plm"}, "d.plm", false, true, {}},
+    {"RenamedHiddenGoes", {"a.plm"}, "", [](const std::string &d) { Move(d, "a.plm", ".a.plm"); },
+     {Told(K::Renamed, ".a.plm", "a.plm")}, {}, "", false, true, {}},
+    {"RenamedBackAndForthIsAWrite", {"a.plm"}, "a.plm",
+     [](const std::string &d) { Move(d, "a.plm", "b.plm"), Move(d, "b.plm", "a.plm"); },
+     {Told(K::Renamed, "b.plm", "a.plm"), Told(K::Renamed, "a.plm", "b.plm")}, {"a.plm"}, "a.plm",
+     false, false, {"a.plm"}},
+    {"SavedOverByRename", {"a.plm"}, "", [](const std::string &d) { Touch(d + "/.a.tmp"), Move(d, ".a.tmp", "a.plm"); },
+     {Told(K::Added, ".a.tmp"), Told(K::Renamed, "a.plm", ".a.tmp")}, {"a.plm"}, "", false, false, {"a.plm"}},
+    {"StaleOrForeignChangesChangeNothing", {"a.plm"}, "a.plm",
+     [](const std::string &d) { CreateDir(d + "/sub.plm"), Touch(d + "/note.txt"); },
+     {Told(K::Added, "gone.plm"), Told(K::Removed, "a.plm"), Told(K::Added, "sub.plm"), Told(K::Added, "note.txt")},
+     {"a.plm"}, "a.plm", false, false, {}},
+    {"OverflowReadsOnceKeepingTheSelection", {"a.plm", "b.plm"}, "b.plm",
+     [](const std::string &d) { Touch(d + "/x.plm"), DeleteFile(d + "/a.plm"); }, {TFolderChange{}},
+     {"b.plm", "x.plm"}, "b.plm", true, false, {}},
+    {"HundredsAtOnceAreOneReading", {"a.plm"}, "a.plm",
+     [](const std::string &d) { Touch(d + "/z.plm"); },
+     std::vector<TFolderChange>(300, Told(K::Added, "z.plm")), {"a.plm", "z.plm"}, "a.plm", true, false, {}},
+};
+
+class ListChanges : public AppTest, public ::testing::WithParamInterface<ListChangeCase> {};
+
+TEST_P(ListChanges, FollowOneChangeAtATimeOrReadOnce) {
+  const ListChangeCase &c = GetParam();
+  const std::string d = Dir("changes");
+  for (int i = 0; i < 40; ++i) Touch(d + "/m" + std::to_string(10 + i) + ".plm");
+  for (const auto &n : c.Before) Touch(d + "/" + n);
+  TFileListBox list;
+  list.resize(200, 120);
+  list.show();
+  list.setDirectory(d);
+  for (int i = 0; i < list.count(); ++i)
+    if (list.ItemText(i) == c.Selected) list.setItemIndex(i);
+  QTRY_VERIFY(list.verticalScrollBar()->maximum() > 0); // laid out
+  list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum() / 2);
+  const int scrolled = list.verticalScrollBar()->value();
+  ASSERT_GT(scrolled, 0);
+  QSignalSpy listed(&list, &TFileListBox::Listed), rows(&list, &TFileListBox::RowsChanged),
+      written(&list, &TFileListBox::Written);
+  int clicks = 0;
+  list.OnClick = [&](QObject *) { ++clicks; };
+  c.OnDisk(d);
+  list.Apply(c.Told);
+
+  std::vector<std::string> after;
+  for (int i = 0; i < list.count(); ++i)
+    if (list.ItemText(i).rfind("m", 0) != 0) after.push_back(list.ItemText(i));
+  EXPECT_EQ(after, c.After);
+  EXPECT_EQ(list.count(), int(c.After.size()) + 40);
+  EXPECT_EQ(list.ItemText(list.ItemIndex()), c.SelectedAfter);
+  EXPECT_EQ(listed.count(), c.Reread ? 1 : 0);
+  EXPECT_EQ(rows.count(), c.Rows ? 1 : 0);
+  std::vector<std::string> told;
+  for (const auto &args : written) told.push_back(args.at(0).value<std::string>());
+  EXPECT_EQ(told, c.Written);
+  EXPECT_EQ(list.verticalScrollBar()->value(), scrolled);
+  EXPECT_EQ(clicks, 0); // the program's changes raise no events
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, ListChanges, ::testing::ValuesIn(kListChanges),
+                         [](const auto &info) { return std::string(info.param.Name); });
+
+} // namespace
+
+// The folder on disk through the list's own watch: deleted while shown, then replaced by
+// a link to another folder; and a file renamed back and forth many times.
+TEST_F(AppTest, FileListFollowsItsFolderGoneAndReplaced) {
+  const std::string d = Dir("shown"), other = Dir("other");
+  for (const char *n : {"a.plm", "b.plm"}) Touch(d + "/" + n);
+  Touch(other + "/z.plm");
+  TFileListBox list;
+  list.setDirectory(d);
+  ASSERT_EQ(list.count(), 2);
+  for (int i = 0; i < 20; ++i) {
+    Move(d, "a.plm", "c.plm");
+    Move(d, "c.plm", "a.plm");
+  }
+  Touch(d + "/d.plm"); // told after the renames: once it is there, they have been followed
+  QTRY_COMPARE(list.count(), 3);
+  EXPECT_EQ(list.ItemText(0), "a.plm");
+  ASSERT_EQ(std::system(("rm -rf '" + d + "'").c_str()), 0);
+  QTRY_COMPARE(list.count(), 0);
+  ASSERT_EQ(::symlink(other.c_str(), d.c_str()), 0);
+  // Not watched while it was gone: read again when asked, and watched from then on.
+  list.Update();
+  ASSERT_EQ(list.count(), 1);
+  Touch(other + "/y.plm");
+  QTRY_COMPARE(list.count(), 2);
+  EXPECT_EQ(list.ItemText(0), "y.plm");
 }

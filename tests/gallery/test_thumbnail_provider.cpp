@@ -3,6 +3,7 @@
 // `plmtool thumbnails` over the same cache.
 #include "GalleryFixtures.h"
 
+#include "gallery/PictureBudget.h"
 #include "gallery/ThumbnailProvider.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSys.h"
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include <map>
+#include <set>
 
 #include <unistd.h>
 
@@ -38,12 +40,14 @@ protected:
     env.Set("XDG_RUNTIME_DIR", fRoot.Path()); // else Qt makes its own in TMPDIR
   }
   std::unique_ptr<TThumbnailProvider> MakeProvider(int processes = 2, int timeoutMs = 30000,
-                                                   const std::string &cache = "/cache") {
+                                                   const std::string &cache = "/cache",
+                                                   size_t budget = 0) {
     TThumbnailProviderOptions o;
     o.Render.Program = fProgram;
     o.Render.CacheRoot = fRoot.Path() + cache;
     o.Render.TemplateTimeoutMs = timeoutMs;
     o.MaxProcesses = processes;
+    if (budget) o.PictureBudgetBytes = budget;
     auto p = std::make_unique<TThumbnailProvider>(o);
     QObject::connect(p.get(), &TThumbnailSource::thumbnailReady,
                      [this](const std::string &path, const QImage &picture) {
@@ -282,3 +286,75 @@ TEST_F(ProviderTest, PlmtoolThumbnailsFillsTheSameCache) {
 }
 
 } // namespace
+
+TEST(PictureBudget, DropsTheLeastRecentlyShownAndNeverHoldsMore) {
+  const QImage one(16, 16, QImage::Format_ARGB32); // 1 KiB
+  TPictureBudget budget(3 * TPictureBudget::Cost(one));
+  for (const char *p : {"a", "b", "c"}) EXPECT_TRUE(budget.Keep(p, one).empty());
+  ASSERT_NE(budget.Use("a"), nullptr); // a shown again: b is now the oldest
+  EXPECT_EQ(budget.Keep("d", one), std::vector<std::string>{"b"});
+  // A picture not shown goes first, itself when there is no room.
+  EXPECT_EQ(budget.Keep("far", one, false), std::vector<std::string>{"far"});
+  // Replacing a picture by a bigger one makes room for the difference only.
+  EXPECT_EQ(budget.Keep("d", QImage(16, 32, QImage::Format_ARGB32)), std::vector<std::string>{"c"});
+  EXPECT_EQ(budget.Bytes(), budget.Limit());
+  EXPECT_EQ(budget.Keep("huge", QImage(64, 64, QImage::Format_ARGB32)).size(), 3u);
+  EXPECT_EQ(budget.Count(), 0u);
+  EXPECT_EQ(budget.Bytes(), 0u);
+}
+
+// A folder bigger than the budget: every picture is found in the cache and counted, only
+// the budget's worth stays decoded, and a dropped one comes back from the cache when shown
+// again; once the cache folder is gone, it is made again by a renderer.
+TEST_F(ProviderTest, PicturesBeyondTheBudgetAreDroppedAndReadAgainFromTheCache) {
+  constexpr int kCount = 40, kKept = 6;
+  const TThumbnailCache cache(fRoot.Path() + "/cache");
+  std::vector<std::string> all;
+  const auto colour = [](int i) { return QColor(i * 5, 100, 200); };
+  for (int i = 0; i < kCount; ++i) {
+    all.push_back(Put("t" + std::to_string(i) + ".plm"));
+    QImage picture(256, 192, QImage::Format_RGB32);
+    picture.fill(colour(i));
+    ASSERT_EQ(cache.Store(TThumbnailCache::Stamp(all.back()), picture), 0);
+  }
+  auto provider = MakeProvider(1, 30000, "/cache", kKept * 256 * 192 * 4);
+  const TPictureBudget &held = provider->Pictures();
+  size_t most = 0;
+  std::set<std::string> dropped;
+  QObject::connect(provider.get(), &TThumbnailSource::thumbnailDropped, [&](const std::string &p) {
+    dropped.insert(p);
+    most = std::max(most, held.Bytes());
+  });
+  QObject::connect(provider.get(), &TThumbnailSource::thumbnailReady,
+                   [&](const std::string &, const QImage &) { most = std::max(most, held.Bytes()); });
+  provider->setTemplates(all);
+  provider->setVisible({all[0], all[1]});
+  ASSERT_TRUE(AllAnswered(*provider));
+  EXPECT_EQ(provider->RunningProcesses(), 0);
+  EXPECT_EQ(provider->answered(), kCount); // found, not held
+  EXPECT_LE(held.Count(), size_t(kKept));
+  EXPECT_GE(dropped.size(), size_t(kCount - kKept));
+  EXPECT_TRUE(held.Holds(all[0]) && held.Holds(all[1]));
+
+  // Scrolled to the end: the shown rows and their margin are read again on the workers.
+  provider->setVisible({all[38], all[39]});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return held.Holds(all[37]) && held.Holds(all[38]) && held.Holds(all[39]); }, 10000));
+  for (int i : {37, 38, 39}) EXPECT_EQ(held.Find(all[size_t(i)])->pixelColor(10, 10), colour(i));
+  // A row painted before its read arrives is read at once.
+  ASSERT_FALSE(held.Holds(all[20]));
+  EXPECT_EQ(provider->picture(all[20]).pixelColor(10, 10), colour(20));
+  EXPECT_LE(most, held.Limit());
+  EXPECT_LE(held.Bytes(), held.Limit());
+
+  // The cache folder removed under the gallery: the picture is made again.
+  ASSERT_FALSE(held.Holds(all[10]));
+  ASSERT_EQ(std::system(("rm -rf '" + fRoot.Path() + "/cache'").c_str()), 0);
+  answers = Answers();
+  provider->setVisible({all[10]});
+  EXPECT_TRUE(provider->picture(all[10]).isNull());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.Pictures.count(all[10]) != 0; }, 60000));
+  EXPECT_TRUE(ShowsPage(answers.Pictures[all[10]]));
+  EXPECT_TRUE(AllAnswered(*provider));
+  EXPECT_EQ(provider->answered(), kCount);
+  EXPECT_LE(most, held.Limit());
+}

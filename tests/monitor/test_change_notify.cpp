@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -237,4 +239,95 @@ TEST(ChangeNotify, FiveHundredFoldersCostOneInotifyInstance) {
   watches.clear();
   EXPECT_EQ(plmtest::InotifyWatches(), watchesBefore);
   EXPECT_EQ(plmtest::InotifyInstances(), after);
+}
+
+namespace {
+
+// The folder's changes as one line each, e.g. "renamed b.plm <- a.plm".
+std::string Line(const TFolderChange &c) {
+  switch (c.What) {
+  case TFolderChange::Kind::Added: return (c.IsFolder ? "added folder " : "added ") + c.Name;
+  case TFolderChange::Kind::Removed: return "removed " + c.Name;
+  case TFolderChange::Kind::Renamed: return "renamed " + c.Name + " <- " + c.OldName;
+  case TFolderChange::Kind::Written: return "written " + c.Name;
+  case TFolderChange::Kind::Overflow: return "overflow";
+  }
+  return "?";
+}
+
+// Waits for the handle and takes its changes until there are `count` of them.
+std::vector<std::string> Take(HANDLE h, size_t count) {
+  std::vector<std::string> lines;
+  while (lines.size() < count && Signalled(h))
+    for (const auto &c : ReadFolderChanges(h)) lines.push_back(Line(c));
+  return lines;
+}
+
+} // namespace
+
+TEST(FolderChanges, EachFileIsFollowedByNameWritesAndRenamesIncluded) {
+  TempTree t;
+  const std::string folder = t.MakeDir("letters");
+  const std::string outside = t.MakeDir("outside");
+  Watch w(folder, FILE_NOTIFY_CHANGE_FILE_NAME);
+  const HANDLE h = FindFirstFolderChanges(folder, FILE_NOTIFY_CHANGE_FILE_NAME |
+                                                      FILE_NOTIFY_CHANGE_DIR_NAME |
+                                                      FILE_NOTIFY_CHANGE_LAST_WRITE);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  t.MakeFile("letters/a.plm");
+  ASSERT_EQ(std::rename(t.Path("letters/a.plm").c_str(), t.Path("letters/b.plm").c_str()), 0);
+  ASSERT_EQ(std::rename(t.Path("letters/b.plm").c_str(), (outside + "/b.plm").c_str()), 0);
+  t.MakeFile("outside/c.plm");
+  ASSERT_EQ(std::rename((outside + "/c.plm").c_str(), t.Path("letters/c.plm").c_str()), 0);
+  { std::ofstream(t.Path("letters/c.plm"), std::ios::app) << "more"; }
+  // Renamed back and forth: every step is told, in order.
+  ASSERT_EQ(std::rename(t.Path("letters/c.plm").c_str(), t.Path("letters/d.plm").c_str()), 0);
+  ASSERT_EQ(std::rename(t.Path("letters/d.plm").c_str(), t.Path("letters/c.plm").c_str()), 0);
+  t.MakeDir("letters/sub");
+  ASSERT_EQ(::unlink(t.Path("letters/c.plm").c_str()), 0);
+  const std::vector<std::string> expected = {
+      "added a.plm",  "written a.plm",           "renamed b.plm <- a.plm", "removed b.plm",
+      "added c.plm",  "written c.plm",           "renamed d.plm <- c.plm", "renamed c.plm <- d.plm",
+      "added folder sub", "removed c.plm"};
+  EXPECT_EQ(Take(h, expected.size()), expected);
+  // The plain notification of the same folder is woken as before, and keeps no list.
+  EXPECT_TRUE(Signalled(w));
+  EXPECT_TRUE(ReadFolderChanges(w).empty());
+  FindCloseChangeNotification(h);
+}
+
+TEST(FolderChanges, TooManyAtOnceOrALostKernelQueueIsOneOverflow) {
+  TempTree t;
+  const std::string folder = t.MakeDir("letters");
+  constexpr size_t kKept = 40;
+  const HANDLE h = FindFirstFolderChanges(folder, FILE_NOTIFY_CHANGE_FILE_NAME, kKept);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  const std::string beside = t.MakeDir("beside");
+  const HANDLE marker = FindFirstFolderChanges(beside, FILE_NOTIFY_CHANGE_FILE_NAME);
+  ASSERT_NE(marker, INVALID_HANDLE_VALUE);
+  for (size_t i = 0; i < kKept + 10; ++i) t.MakeFile("letters/" + std::to_string(i));
+  // The kernel hands the instance's events over in order: once the file made beside is
+  // seen, every one of the folder's has been.
+  t.MakeFile("beside/marker");
+  EXPECT_EQ(Take(marker, 1), std::vector<std::string>{"added marker"});
+  FindCloseChangeNotification(marker);
+  std::vector<std::string> lines;
+  for (const auto &c : ReadFolderChanges(h)) lines.push_back(Line(c));
+  EXPECT_EQ(lines, std::vector<std::string>{"overflow"});
+  // Once read, the list starts again: a file made now is told by name.
+  t.MakeFile("letters/after");
+  lines.clear();
+  while (std::find(lines.begin(), lines.end(), "added after") == lines.end() && Signalled(h))
+    for (const auto &c : ReadFolderChanges(h)) lines.push_back(Line(c));
+  EXPECT_EQ(lines.back(), "added after");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "overflow"), 0);
+
+  SimulateChangeQueueOverflow();
+  EXPECT_EQ(Take(h, 1), std::vector<std::string>{"overflow"});
+  // A folder that goes ends the list's watch too.
+  ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
+  while (Signalled(h) && FindNextChangeNotification(h))
+    ReadFolderChanges(h); // its files went first
+  EXPECT_FALSE(FindNextChangeNotification(h));
+  FindCloseChangeNotification(h);
 }
