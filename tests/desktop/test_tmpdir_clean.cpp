@@ -244,8 +244,9 @@ TEST(DesktopThumbnailFactory, LeavesNoFolderBehind) {
     GTEST_SKIP() << "bubblewrap cannot make a sandbox here, so the factory runs no thumbnailer: "
                  << out.toStdString();
 
-  // The install prefix lies outside /tmp, which the sandbox replaces.
-  QTemporaryDir prefixDir(QStringLiteral(PLM_BUILD_DIR "/factory-XXXXXX")), work;
+  // The install prefix lies outside /tmp, which the sandbox replaces, and where the factory's
+  // user can reach it wherever the build folder is (a checkout under /root is not).
+  QTemporaryDir prefixDir(QStringLiteral("/var/tmp/plm-factory-XXXXXX")), work;
   ASSERT_TRUE(prefixDir.isValid() && work.isValid());
   const std::string prefix = prefixDir.path().toStdString(), dir = work.path().toStdString();
   ASSERT_EQ(RunToEnd("cmake", {"--install", PLM_BUILD_DIR, "--prefix", prefixDir.path()}, system, &out), 0)
