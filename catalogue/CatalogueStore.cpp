@@ -62,6 +62,9 @@ CREATE INDEX problems_template ON problems(template);
 UPDATE templates SET size = -1;
 )sql";
 
+// How often a new file's journal mode is asked again while another program holds it.
+constexpr int kJournalRetryMs = 5;
+
 bool DamagedCode(int rc) {
   const int primary = rc & 0xFF;
   return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_SCHEMA ||
@@ -189,7 +192,8 @@ std::string FtsQueryFor(const std::string &userText) {
   return query;
 }
 
-TCatalogueStore::TCatalogueStore(const std::string &fileName, int lockWaitMs) {
+TCatalogueStore::TCatalogueStore(const std::string &fileName, int lockWaitMs)
+    : fLockWaitMs(lockWaitMs) {
   const bool memory = fileName == ":memory:";
   if (!memory) ForceDirectories(ExtractFilePath(fileName));
   // A connection is given even when the opening fails; the destructor won't run then.
@@ -237,7 +241,17 @@ void TCatalogueStore::Prepare() {
     Exec("PRAGMA synchronous=NORMAL");
     return;
   }
-  Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+  // Turning a new file to WAL needs it alone, and SQLite does not wait for that lock as it
+  // does for a transaction: another program opening the same new file at the same moment
+  // holds it for an instant. Asked again until the lock wait is over.
+  for (int waited = 0;; waited += kJournalRetryMs) {
+    const int rc = sqlite3_exec(fDb, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) break;
+    if (((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) || waited >= fLockWaitMs)
+      Fail("requête");
+    sqlite3_sleep(kJournalRetryMs);
+  }
+  Exec("PRAGMA synchronous=NORMAL");
   TWriteTransaction transaction(*this);
   // Checked again under the write lock: another program may have made it meanwhile.
   const int64_t id = pragma("PRAGMA application_id");

@@ -81,6 +81,7 @@ private:
   void Prepare();
 
   sqlite3 *fDb = nullptr;
+  int fLockWaitMs = kDefaultLockWaitMs;
 };
 
 // A write transaction of the store: begun when made, rolled back when it ends without a

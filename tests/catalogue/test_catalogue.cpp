@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <set>
 #include <thread>
@@ -343,6 +344,27 @@ INSTANTIATE_TEST_SUITE_P(States, CatalogueFile,
                          ::testing::Values(FileState::Garbage, FileState::Foreign,
                                            FileState::OtherVersion, FileState::Unwritable,
                                            FileState::Locked));
+
+// A new file is turned to WAL when it is made, which needs the file alone: another program
+// doing the same at that moment makes the first wait, not fall back to memory.
+TEST_F(CatalogueTest, ANewFileReadByAnotherProgramIsWaitedFor) {
+  ASSERT_TRUE(plm::ForceDirectories(dir / "cache"));
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+  // The lock that turning the file to WAL takes for an instant, held.
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  WriteTemplate(tree + "/a.plm", {"Hiver", "A", "T", "F", "t"});
+  TCatalogue c(db);
+  c.Update({tree}, false);
+  release.join();
+  sqlite3_close(other);
+  EXPECT_FALSE(c.InMemory());
+  EXPECT_EQ(TCatalogue(db).Update({tree}, false).unchanged, 1u);
+}
 
 TEST_F(CatalogueTest, TwoWritersAtOnceLoseNothing) {
   for (int i = 0; i < 40; ++i) {
