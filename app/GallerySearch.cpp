@@ -9,13 +9,15 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
 #include "platform/Paths.h"
+#include "platform/Process.h"
 #include "platform/Trash.h"
+#include "platform/gui/Cursors.h"
 #include "platform/gui/Dialogs.h"
 
 namespace {
@@ -104,6 +106,14 @@ TGallerySearch::TGallerySearch(TF_Gallery &gallery, const std::string &databaseF
   connect(TrashButton, &QPushButton::clicked, this, &TGallerySearch::TrashDuplicates);
   connect(fSearch, &TCatalogueSearch::Found, this, &TGallerySearch::Show);
   connect(fSearch, &TCatalogueSearch::Progress, this, &TGallerySearch::ShowProgress);
+}
+
+TGallerySearch::~TGallerySearch() {
+  if (!fTrash) return;
+  fCancelTrash = true;
+  fTrash->wait();
+  delete fTrash;
+  plm::SetScreenCursor(plm::TScreenCursor(fCursorBefore));
 }
 
 bool TGallerySearch::Active() const {
@@ -208,7 +218,7 @@ void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord
   }
   fShown = found;
   TrashButton->setVisible(DuplicatesCheck->isChecked());
-  TrashButton->setEnabled(!found.empty());
+  TrashButton->setEnabled(!found.empty() && !fTrash);
   Status->setText(found.empty() ? QString::fromUtf8("Aucun modèle trouvé")
                   : found.size() == 1
                       ? QString::fromUtf8("1 modèle trouvé")
@@ -244,10 +254,38 @@ void TGallerySearch::TrashDuplicates() {
   ask.buttons = plm::mbYes | plm::mbNo;
   ask.defaultButton = plm::mbNo;
   ask.escapeButton = plm::mbNo;
-  if (plm::MessageDlg(ask) != plm::mrYes) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const plm::TrashReport report = plm::TrashDuplicates(groups, plm::MoveToTrash);
-  QApplication::restoreOverrideCursor();
+  if (plm::MessageDlg(ask) != plm::mrYes || fTrash) return;
+
+  // Each file is read again before it goes: on thousands, seconds. The window stays with
+  // the user meanwhile; the status line counts the files looked at.
+  TrashButton->setEnabled(false);
+  fCursorBefore = int(plm::ScreenCursor());
+  plm::SetScreenCursor(plm::TScreenCursor::crAppStart);
+  Status->setText(QString::fromUtf8("Corbeille : 0 / %1").arg(files));
+  fCancelTrash = false;
+  fTrash = QThread::create([this, groups = std::move(groups)] {
+    plm::RunThreadInBackground();
+    const auto progress = [this](size_t done, size_t total) {
+      QMetaObject::invokeMethod(
+          this,
+          [this, done, total] {
+            if (fTrash)
+              Status->setText(QString::fromUtf8("Corbeille : %1 / %2").arg(done).arg(total));
+          },
+          Qt::QueuedConnection);
+    };
+    plm::TrashReport report = plm::TrashDuplicates(groups, plm::MoveToTrash, progress, &fCancelTrash);
+    QMetaObject::invokeMethod(
+        this, [this, report = std::move(report)] { TrashDone(report); }, Qt::QueuedConnection);
+  });
+  fTrash->start();
+}
+
+void TGallerySearch::TrashDone(const plm::TrashReport &report) {
+  fTrash->wait();
+  delete std::exchange(fTrash, nullptr);
+  plm::SetScreenCursor(plm::TScreenCursor(fCursorBefore));
+  TrashButton->setEnabled(!fShown.empty());
   Status->setText(report.trashed.size() == 1
                       ? QString::fromUtf8("1 fichier mis à la corbeille")
                       : QString::fromUtf8("%1 fichiers mis à la corbeille").arg(report.trashed.size()));
@@ -263,4 +301,5 @@ void TGallerySearch::TrashDuplicates() {
   }
   // The folder monitor tells the main window; the grid asks again at once.
   Invalidate();
+  emit TrashFinished();
 }

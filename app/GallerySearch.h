@@ -9,18 +9,22 @@
 // Two more check boxes keep the templates that have a copy under the searched folder
 // (group by group) or that have problems; each tile says its problems and the copy it
 // duplicates. "Mettre les doublons à la corbeille…" keeps the first of each group shown
-// and, once confirmed, moves the others to the desktop's trash.
+// and, once confirmed, moves the others to the desktop's trash on a thread of its own
+// (each file is read again first), with its progress in the status line.
 #include <QObject>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
+#include "catalogue/Catalogue.h"
 #include "catalogue/TemplateRecord.h"
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
 class QLineEdit;
+class QThread;
 class QTimer;
 class TCatalogueSearch;
 class TF_Gallery;
@@ -30,6 +34,8 @@ class TGallerySearch : public QObject {
 public:
   // Puts its controls into the gallery's filter bar; a child of the gallery.
   TGallerySearch(TF_Gallery &gallery, const std::string &databaseFile);
+  // Stops a trash step between two files and waits for it.
+  ~TGallerySearch() override;
 
   QLineEdit *SearchEdit = nullptr;
   QCheckBox *SubfoldersCheck = nullptr;
@@ -51,9 +57,13 @@ public:
   // Gives the gallery's templates of the folder their display name and collection as their
   // description, once the catalogue has read them (off the interface thread).
   void Describe();
+  // Whether duplicates are being moved to the trash.
+  bool Trashing() const { return fTrash != nullptr; }
 
 signals:
   void Cleared();
+  // The trash step is over; its report has been shown.
+  void TrashFinished();
 
 private:
   void Changed();
@@ -61,6 +71,7 @@ private:
   void Show(quint64 request, const std::vector<plm::TemplateRecord> &found);
   void ShowProgress(int done, int total);
   void TrashDuplicates();
+  void TrashDone(const plm::TrashReport &report);
 
   TF_Gallery &fGallery;
   TCatalogueSearch *fSearch = nullptr;
@@ -69,4 +80,7 @@ private:
   bool fWasActive = false;
   quint64 fDescribing = 0; // the request of Describe, while it is the newest
   std::vector<plm::TemplateRecord> fShown; // the results on the grid
+  QThread *fTrash = nullptr;               // the trash step, while it runs
+  std::atomic<bool> fCancelTrash{false};
+  int fCursorBefore = 0; // the screen cursor the trash step replaced
 };

@@ -120,17 +120,25 @@ bool StillAsCatalogued(TTemplateReader &reader, const std::string &path, FileSta
 
 } // namespace
 
-TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash) {
+TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash,
+                            const TrashProgress &progress, const std::atomic<bool> *cancel) {
   TrashReport report;
   TTemplateReader reader;
+  const auto sound = [](const DuplicateGroup &g) {
+    return g.paths.size() >= 2 && g.stamps.size() == g.paths.size() && !g.fingerprint.empty();
+  };
+  size_t total = 0, done = 0;
+  for (const auto &g : groups)
+    if (sound(g)) total += g.paths.size() - 1;
   for (const auto &g : groups) {
-    if (g.paths.size() < 2 || g.stamps.size() != g.paths.size() || g.fingerprint.empty())
-      continue;
+    if (!sound(g)) continue;
+    if (cancel && *cancel) break;
     const std::string &kept = g.paths.front();
     DirEntryInfo keptInfo, info;
     const bool keptSound = PathInfo(kept, keptInfo) &&
                            StillAsCatalogued(reader, kept, g.stamps.front(), g.fingerprint);
     for (size_t i = 1; i < g.paths.size(); ++i) {
+      if (cancel && *cancel) return report;
       const std::string &path = g.paths[i];
       if (!keptSound) {
         report.leftAlone.emplace_back(path, "Le modèle gardé a changé depuis le catalogue.");
@@ -144,6 +152,7 @@ TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const Tra
       } else {
         report.trashed.push_back(path);
       }
+      if (progress) progress(++done, total);
     }
   }
   return report;

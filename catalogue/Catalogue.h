@@ -64,8 +64,13 @@ struct TrashReport {
 // For each group, keeps its first member and moves the others to the trash with trash,
 // each only when its file and the kept one are both still as catalogued (the same size,
 // time and content, read again now) and are two files, not one under two names: the last
-// copy of a content is never moved. What is left alone is reported with why.
-TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash);
+// copy of a content is never moved. What is left alone is reported with why. progress,
+// when given, hears after each file looked at (done of total, the kept ones not counted);
+// cancel, when given and set, stops between two files (what was moved stays moved).
+using TrashProgress = std::function<void(size_t done, size_t total)>;
+TrashReport TrashDuplicates(const std::vector<DuplicateGroup> &groups, const TrashFile &trash,
+                            const TrashProgress &progress = {},
+                            const std::atomic<bool> *cancel = nullptr);
 
 class TCatalogue {
 public:

@@ -600,7 +600,15 @@ TEST_F(GalleryWindow, DuplicatesAndProblemsAreMarkedAndTheCopiesGoToTheTrashOnce
                                      "Le premier modèle de chaque groupe est gardé."));
   EXPECT_TRUE(plm::FileExists(dir + "/b.plm"));
   answer = plm::mrYes;
+  QSignalSpy finished(&search, &TGallerySearch::TrashFinished);
+  QString told;
+  QObject::connect(&search, &TGallerySearch::TrashFinished, [&] { told = search.Status->text(); });
   search.TrashButton->click();
+  // Off the interface thread, the step leaves its button unusable until it ends.
+  EXPECT_TRUE(finished.count() == 1 || (search.Trashing() && !search.TrashButton->isEnabled()));
+  ASSERT_TRUE(finished.count() == 1 || finished.wait(30000));
+  EXPECT_FALSE(search.Trashing());
+  EXPECT_EQ(told, QString::fromUtf8("2 fichiers mis à la corbeille"));
   plm::SetMessageHandler(old);
   EXPECT_TRUE(plm::FileExists(dir + "/a.plm"));
   EXPECT_FALSE(plm::FileExists(dir + "/b.plm") || plm::FileExists(dir + "/sub/c.plm"));

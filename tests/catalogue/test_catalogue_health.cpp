@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <set>
@@ -359,7 +360,16 @@ TEST_F(HealthTest, TheTrashKeepsTheFirstOfEachGroupAndLeavesChangedOrSameFilesAl
   groups[0].stamps.resize(5);
   WriteFile(tree + "/k/x.plm", "changed");
 
-  const auto report = plm::TrashDuplicates(groups, plm::MoveToTrash);
+  // Stopped before it starts, it moves nothing.
+  const std::atomic<bool> stopped{true};
+  EXPECT_TRUE(plm::TrashDuplicates(groups, plm::MoveToTrash, {}, &stopped).trashed.empty());
+  EXPECT_TRUE(plm::FileExists(tree + "/b.plm"));
+
+  std::vector<std::pair<size_t, size_t>> heard;
+  const auto report = plm::TrashDuplicates(
+      groups, plm::MoveToTrash, [&](size_t done, size_t total) { heard.emplace_back(done, total); });
+  // Every file looked at is counted, whether it went or not; the kept ones are not.
+  EXPECT_EQ(heard, (std::vector<std::pair<size_t, size_t>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
   EXPECT_EQ(report.trashed, (std::vector<std::string>{tree + "/b.plm", tree + "/d.plm"}));
   std::map<std::string, std::string> left(report.leftAlone.begin(), report.leftAlone.end());
   EXPECT_EQ(left.size(), 3u);
