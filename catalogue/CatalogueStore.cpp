@@ -7,7 +7,6 @@
 #include <sqlite3.h>
 
 #include <cctype>
-#include <unordered_map>
 
 namespace plm {
 
@@ -17,8 +16,6 @@ namespace {
 constexpr int kApplicationId = 0x504C4D43; // "PLMC"
 // 2: the content's fingerprint and the problems found when reading.
 constexpr int kSchemaVersion = 2;
-// Up to this many entries found, their problems are looked up one by one.
-constexpr size_t kProblemLookups = 2000;
 
 const char *const kSchema = R"sql(
 CREATE TABLE templates(
@@ -353,65 +350,49 @@ std::vector<TemplateRecord> TCatalogueStore::Find(const std::string &ftsQuery,
                                                   const std::string &folder, bool recursive,
                                                   bool missingFontOnly, bool withPictures,
                                                   bool problemsOnly) {
+  // Each entry with its problems, one row a problem (one row when it has none), the
+  // problems by the index of their template: no pass over the problems of the whole folder.
   std::string sql = "SELECT t.id, t.path, t.size, t.mtime, t.collection, t.display, "
                     "t.trademark, t.font, t.font_installed, t.title, t.failure, "
-                    "t.fingerprint, t.content_bytes ";
+                    "t.fingerprint, t.content_bytes, p.code, p.text, p.name ";
   // With words, the full-text index's matches lead (CROSS JOIN keeps that order) and only
   // they are looked at: a word among a whole tree of 100,000 no longer goes through every
   // template of the tree.
   if (!ftsQuery.empty())
-    sql += "FROM search CROSS JOIN templates t ON t.id = search.rowid WHERE search MATCH ?4 AND ";
+    sql += "FROM search CROSS JOIN templates t ON t.id = search.rowid ";
   else
-    sql += "FROM templates t WHERE ";
+    sql += "FROM templates t ";
+  sql += "LEFT JOIN problems p ON p.template = t.id WHERE ";
+  if (!ftsQuery.empty()) sql += "search MATCH ?4 AND ";
   sql += FolderCondition(folder, recursive);
   if (problemsOnly) sql += " AND t.id IN (SELECT template FROM problems)";
   if (missingFontOnly) sql += " AND t.failure IS NULL AND t.font <> '' AND t.font_installed = 0";
-  sql += " ORDER BY t.path";
+  sql += " ORDER BY t.path, p.rowid";
   Stmt s(fDb, sql.c_str());
   BindFolder(s, folder, recursive);
   if (!ftsQuery.empty()) s.Text(4, ftsQuery);
   std::vector<TemplateRecord> found;
   std::vector<int64_t> ids;
   while (s.Step()) {
-    TemplateRecord r;
-    ids.push_back(s.Int(0));
-    r.path = s.Bytes(1);
-    r.size = s.Int(2);
-    r.mtimeNs = s.Int(3);
-    r.collection = s.Bytes(4);
-    r.display = s.Bytes(5);
-    r.trademark = s.Bytes(6);
-    r.font = s.Bytes(7);
-    r.fontInstalled = s.Int(8) != 0;
-    r.title = s.Bytes(9);
-    r.failure = s.Bytes(10);
-    r.fingerprint = s.Bytes(11);
-    r.contentBytes = s.Int(12);
-    found.push_back(std::move(r));
-  }
-  if (ids.size() <= kProblemLookups) {
-    // Few found: each one's problems by the index.
-    Stmt p(fDb, "SELECT code, text, name FROM problems WHERE template = ?1 ORDER BY rowid");
-    for (size_t i = 0; i < ids.size(); ++i) {
-      p.Reset();
-      p.Int(1, ids[i]);
-      while (p.Step())
-        found[i].problems.push_back({p.Bytes(0), p.Bytes(1), p.Bytes(2)});
+    const int64_t id = s.Int(0);
+    if (ids.empty() || ids.back() != id) {
+      TemplateRecord r;
+      ids.push_back(id);
+      r.path = s.Bytes(1);
+      r.size = s.Int(2);
+      r.mtimeNs = s.Int(3);
+      r.collection = s.Bytes(4);
+      r.display = s.Bytes(5);
+      r.trademark = s.Bytes(6);
+      r.font = s.Bytes(7);
+      r.fontInstalled = s.Int(8) != 0;
+      r.title = s.Bytes(9);
+      r.failure = s.Bytes(10);
+      r.fingerprint = s.Bytes(11);
+      r.contentBytes = s.Int(12);
+      found.push_back(std::move(r));
     }
-  } else {
-    // Many: the problems of every entry of the folder at once, given to those found.
-    std::unordered_map<int64_t, size_t> index;
-    for (size_t i = 0; i < ids.size(); ++i)
-      index.emplace(ids[i], i);
-    std::string q = "SELECT p.template, p.code, p.text, p.name FROM problems p "
-                    "JOIN templates t ON t.id = p.template WHERE ";
-    q += FolderCondition(folder, recursive);
-    q += " ORDER BY p.rowid";
-    Stmt p(fDb, q.c_str());
-    BindFolder(p, folder, recursive);
-    while (p.Step())
-      if (const auto it = index.find(p.Int(0)); it != index.end())
-        found[it->second].problems.push_back({p.Bytes(1), p.Bytes(2), p.Bytes(3)});
+    if (!s.IsNull(13)) found.back().problems.push_back({s.Bytes(13), s.Bytes(14), s.Bytes(15)});
   }
   if (withPictures) {
     Stmt q(fDb, "SELECT name, type, bytes, width, height FROM pictures WHERE template = ?1 "
