@@ -238,22 +238,27 @@ void TF_Gallery::ShowProgress(int answered, int total) {
   Progress->setAccessibleName(Progress->text());
 }
 
-void TF_Gallery::AskVisibleFirst() {
-  const QRect shown = Grid->viewport()->rect();
-  const int n = fModel->rowCount();
-  // Rows run in reading order, their tiles top to bottom: the shown ones are one run,
-  // found by halving (a folder of 10,000 is not looked through tile by tile).
+std::pair<int, int> ShownRows(int rows, const std::function<QRect(int)> &rectOf, const QRect &shown) {
   const auto firstFrom = [&](auto below) {
-    int lo = 0, hi = n;
+    int lo = 0, hi = rows;
     while (lo < hi) {
       const int mid = lo + (hi - lo) / 2;
-      if (below(Grid->visualRect(fModel->index(mid)))) hi = mid;
+      const QRect r = rectOf(mid);
+      if (!r.isValid() || below(r)) hi = mid;
       else lo = mid + 1;
     }
     return lo;
   };
   const int first = firstFrom([&](const QRect &r) { return r.bottom() >= shown.top(); });
   const int end = firstFrom([&](const QRect &r) { return r.top() > shown.bottom(); });
+  return {first, end};
+}
+
+void TF_Gallery::AskVisibleFirst() {
+  // A folder of 10,000 is not looked through tile by tile.
+  const auto [first, end] = ShownRows(
+      fModel->rowCount(), [&](int row) { return Grid->visualRect(fModel->index(row)); },
+      Grid->viewport()->rect());
   if (first < end) fModel->SetVisibleRows(first, end - 1);
 }
 

@@ -9,7 +9,9 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -18,6 +20,12 @@ class QLabel;
 class QListView;
 class QTimer;
 class TThumbnailSource;
+
+// The run of rows [first, end) whose tiles meet the shown rectangle, found by halving: rows
+// run in reading order, their tiles top to bottom. rectOf gives a row's tile, an empty
+// rectangle for one not laid out yet (the grid lays its tiles out in order, a batch at a
+// time: such a tile comes after the shown ones).
+std::pair<int, int> ShownRows(int rows, const std::function<QRect(int)> &rectOf, const QRect &shown);
 
 class TF_Gallery : public QWidget {
   Q_OBJECT

@@ -384,11 +384,12 @@ double ResidentMb() {
   return -1;
 }
 
-// n copies of the template, each with its picture (a page's size) in the shared cache.
+// n copies of the template, each with its picture in the shared cache.
 void MakeCachedFolder(const std::string &folder, int n) {
   plm::ForceDirectories(folder);
   const plm::TThumbnailCache cache;
-  QImage picture(256, 362, QImage::Format_RGB32);
+  // A page's picture as the renderer stores it: fitted into 256 x 256, its proportions kept.
+  QImage picture(181, 256, QImage::Format_RGB32);
   for (int i = 0; i < n; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "/m%05d.plm", i);

@@ -235,6 +235,30 @@ TEST(GalleryGrid, AsksForWhatIsShownFirst) {
 }
 
 // Keys in the grid select in the main list and preview there, as a click in the list does.
+// The shown run of rows, from tiles three to a row, 100 pixels high, on a screen of rows 2
+// to 4 (y 200 to 499); tiles from laid on are not laid out yet.
+struct ShownCase {
+  int rows, laid, first, end;
+};
+class ShownRowsTable : public ::testing::TestWithParam<ShownCase> {};
+
+TEST_P(ShownRowsTable, FindsTheTilesOnScreen) {
+  const ShownCase c = GetParam();
+  const auto rect = [&](int row) {
+    return row < c.laid ? QRect((row % 3) * 100, (row / 3) * 100, 100, 100) : QRect();
+  };
+  EXPECT_EQ(ShownRows(c.rows, rect, QRect(0, 200, 300, 300)), std::make_pair(c.first, c.end));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, ShownRowsTable,
+    ::testing::Values(ShownCase{10000, 10000, 6, 15}, // all laid out
+                      ShownCase{10000, 100, 6, 15},   // a first batch: the rest comes after
+                      ShownCase{10000, 10, 6, 10},    // the screen half laid out
+                      ShownCase{10000, 3, 3, 3},      // nothing laid out on the screen yet
+                      ShownCase{10, 10, 6, 10},       // the end of the list on the screen
+                      ShownCase{0, 0, 0, 0}));
+
 TEST_F(GalleryWindow, SelectionGoesBothWays) {
   const std::string dir = Folder("modeles");
   for (int i = 0; i < 5; ++i)
