@@ -285,18 +285,26 @@ const std::string &ManyFolder() {
   return many;
 }
 
-void BM_SearchAnswer(benchmark::State &state) {
-  const std::string &many = ManyFolder();
+// A gallery searching the 10,000 templates, shown; ask starts its first search, which
+// catalogues the folder (outside the measures) and shows rows templates.
+struct SearchWindow {
   QuietSource source;
-  TF_Gallery gallery(source, nullptr);
-  TGallerySearch search(gallery, gRoot + "/search.sqlite");
-  search.SetFolder(many);
-  gallery.show();
-  if (!QTest::qWaitForWindowExposed(&gallery)) std::fputs("gallery not exposed\n", stderr);
-  // Catalogued once, outside the measure.
-  QTest::keyClicks(search.SearchEdit, "k00");
-  if (!QTest::qWaitFor([&] { return gallery.Model().rowCount() == 100; }, 120000))
-    state.SkipWithError("the folder was never catalogued");
+  TF_Gallery gallery{source, nullptr};
+  TGallerySearch search{gallery, gRoot + "/search.sqlite"};
+  SearchWindow(benchmark::State &state, const std::function<void(TGallerySearch &)> &ask, int rows) {
+    search.SetFolder(ManyFolder());
+    gallery.show();
+    if (!QTest::qWaitForWindowExposed(&gallery)) std::fputs("gallery not exposed\n", stderr);
+    ask(search);
+    if (!QTest::qWaitFor([&] { return gallery.Model().rowCount() == rows; }, 120000))
+      state.SkipWithError("the folder was never catalogued");
+  }
+};
+
+void BM_SearchAnswer(benchmark::State &state) {
+  SearchWindow w(state, [](TGallerySearch &s) { QTest::keyClicks(s.SearchEdit, "k00"); }, 100);
+  TF_Gallery &gallery = w.gallery;
+  TGallerySearch &search = w.search;
   int k = 0;
   double answerTotal = 0, answerLongest = 0;
   for (auto _ : state) {
@@ -327,17 +335,10 @@ BENCHMARK(BM_SearchAnswer)->Iterations(10)->UseManualTime()->Unit(benchmark::kMi
 // groups of 100): the time from the tick to the groups in the grid (target 200 ms), with the
 // interface thread's longest hold meanwhile. The catalogue is up to date.
 void BM_DuplicatesTicked(benchmark::State &state) {
+  SearchWindow w(state, [](TGallerySearch &s) { s.DuplicatesCheck->setChecked(true); }, 10000);
+  TF_Gallery &gallery = w.gallery;
+  TGallerySearch &search = w.search;
   const std::string &many = ManyFolder();
-  QuietSource source;
-  TF_Gallery gallery(source, nullptr);
-  TGallerySearch search(gallery, gRoot + "/search.sqlite");
-  search.SetFolder(many);
-  gallery.show();
-  if (!QTest::qWaitForWindowExposed(&gallery)) std::fputs("gallery not exposed\n", stderr);
-  // Catalogued once, outside the measure.
-  search.DuplicatesCheck->setChecked(true);
-  if (!QTest::qWaitFor([&] { return gallery.Model().rowCount() == 10000; }, 120000))
-    state.SkipWithError("the folder was never catalogued");
   // Unticked, the grid shows the folder again, as the main window's link has it do.
   std::vector<TGalleryEntry> folder(10000);
   for (int i = 0; i < 10000; ++i) folder[size_t(i)].Path = many + "/t" + std::to_string(i) + ".plm";
@@ -400,6 +401,13 @@ void MakeCachedFolder(const std::string &folder, int n) {
   }
 }
 
+// The main window on the folder, once its list shows it.
+void ShowFolder(TF_Main &main, const std::string &folder) {
+  main.setShellTreePath(folder);
+  if (!QTest::qWaitFor([&] { return main.FileListBox->Directory() == folder; }, 20000))
+    std::fprintf(stderr, "the list never showed %s\n", folder.c_str());
+}
+
 struct SizeWindow {
   std::unique_ptr<TF_Main> Main;
   TGalleryLink *Link = nullptr;
@@ -412,10 +420,10 @@ struct SizeWindow {
       MakeCachedFolder(gBig, kBigFolder);
     }
     Main = std::make_unique<TF_Main>();
-    Main->setShellTreePath(gSmall);
     Main->Majdata();
     Main->show();
     if (!QTest::qWaitForWindowExposed(Main.get())) std::fputs("window not exposed\n", stderr);
+    ShowFolder(*Main, gSmall);
     Link = new TGalleryLink(*Main, [this] {
       auto p = std::make_unique<plm::TThumbnailProvider>();
       Provider = p.get();
@@ -427,7 +435,11 @@ struct SizeWindow {
 std::unique_ptr<SizeWindow> gSize; // goes before the application object
 
 SizeWindow &TheSizeWindow() {
-  if (!gSize) gSize = std::make_unique<SizeWindow>();
+  // One main window at a time, as in the viewer: the earlier one goes first.
+  if (!gSize) {
+    gWindow.reset();
+    gSize = std::make_unique<SizeWindow>();
+  }
   return *gSize;
 }
 
@@ -463,7 +475,7 @@ void BM_GalleryOfTenThousand(benchmark::State &state) {
   SizeWindow &w = TheSizeWindow();
   for (auto _ : state) {
     // The same viewer on ten templates first: the figure the big folder is compared with.
-    w.Main->setShellTreePath(gSmall);
+    ShowFolder(*w.Main, gSmall);
     w.Link->Open();
     TF_Gallery &g = *w.Link->Window();
     if (!Until([&] { return w.Provider->answered() == kSmallFolder && ScreenFilled(g, *w.Provider); }))
@@ -473,7 +485,7 @@ void BM_GalleryOfTenThousand(benchmark::State &state) {
     g.close();
 
     double first = -1, slowest = 0, openMs = 0, keyMs = 0;
-    w.Main->setShellTreePath(gBig);
+    ShowFolder(*w.Main, gBig);
     const Hold scrolling = LongestHold([&](std::function<void()> done) {
       QElapsedTimer clock;
       clock.start();
@@ -545,7 +557,7 @@ BENCHMARK(BM_GalleryOfTenThousand)->Iterations(1)->UseManualTime()->Unit(benchma
 // the interface thread's longest hold until its row has come or gone (target 10 ms).
 void BM_ListRowOfTenThousand(benchmark::State &state) {
   SizeWindow &w = TheSizeWindow();
-  w.Main->setShellTreePath(gBig);
+  ShowFolder(*w.Main, gBig);
   TFileListBox &list = *w.Main->FileListBox;
   int n = 0;
   std::vector<double> adds, removes;
