@@ -347,17 +347,22 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
     contents.erase(std::unique(contents.begin(), contents.end()), contents.end());
     const std::vector<DuplicateGroup> groups =
         Groups(Store().Sharing(contents, folder, query.recursive));
-    // Where each duplicate stands: its group, its place in it.
-    std::unordered_map<std::string_view, std::pair<size_t, size_t>> place;
-    for (size_t g = 0; g < groups.size(); ++g)
-      for (size_t m = 0; m < groups[g].paths.size(); ++m)
-        place.emplace(groups[g].paths[m], std::make_pair(g, m));
+    // Each found entry's group by its content; the first other member is the one it
+    // duplicates.
+    std::unordered_map<std::string_view, size_t> groupOf;
+    groupOf.reserve(groups.size());
+    for (size_t g = 0; g < groups.size(); ++g) groupOf.emplace(groups[g].fingerprint, g);
     for (auto &r : found)
-      if (const auto it = place.find(r.path); it != place.end()) {
-        const auto &paths = groups[it->second.first].paths;
-        r.duplicateOf = paths[it->second.second == 0 ? 1 : 0];
+      if (const auto it = groupOf.find(r.fingerprint); it != groupOf.end()) {
+        const auto &paths = groups[it->second].paths;
+        r.duplicateOf = paths[paths.front() == r.path ? 1 : 0];
       }
     if (query.duplicatesOnly) {
+      // Where each duplicate stands: its group, its place in it.
+      std::unordered_map<std::string_view, std::pair<size_t, size_t>> place;
+      for (size_t g = 0; g < groups.size(); ++g)
+        for (size_t m = 0; m < groups[g].paths.size(); ++m)
+          place.emplace(groups[g].paths[m], std::make_pair(g, m));
       std::erase_if(found, [](const TemplateRecord &r) { return r.duplicateOf.empty(); });
       std::sort(found.begin(), found.end(), [&](const TemplateRecord &a, const TemplateRecord &b) {
         return place.at(a.path) < place.at(b.path);
