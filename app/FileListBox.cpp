@@ -99,6 +99,9 @@ void TFileListBox::setDirectory(const std::string &dir) {
 }
 
 void TFileListBox::Update() {
+  // Read again on purpose: what is there now is watched, even when the folder that was
+  // watched under this name has gone or been replaced and its watch has not told it yet.
+  fWatch->Stop();
   ListFolder();
   emit Listed();
 }

@@ -26,6 +26,7 @@
 #include <functional>
 
 #include <unistd.h>
+#include "tests/support/QtTry.h"
 
 using namespace plm;
 using namespace plmtest;

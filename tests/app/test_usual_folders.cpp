@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <unistd.h>
+#include "tests/support/QtTry.h"
 
 using namespace plm;
 using namespace plmtest;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "tests/support/QtTry.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include "tests/support/QtTry.h"
 
 using namespace plm;
 
