@@ -17,7 +17,6 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Trash.h"
-#include "platform/gui/Cursors.h"
 #include "platform/gui/Dialogs.h"
 
 namespace {
@@ -113,7 +112,6 @@ TGallerySearch::~TGallerySearch() {
   fCancelTrash = true;
   fTrash->wait();
   delete fTrash;
-  plm::SetScreenCursor(plm::TScreenCursor(fCursorBefore));
 }
 
 bool TGallerySearch::Active() const {
@@ -259,8 +257,7 @@ void TGallerySearch::TrashDuplicates() {
   // Each file is read again before it goes: on thousands, seconds. The window stays with
   // the user meanwhile; the status line counts the files looked at.
   TrashButton->setEnabled(false);
-  fCursorBefore = int(plm::ScreenCursor());
-  plm::SetScreenCursor(plm::TScreenCursor::crAppStart);
+  fTrashCursor.emplace(plm::TScreenCursor::crAppStart);
   Status->setText(QString::fromUtf8("Corbeille : 0 / %1").arg(files));
   fCancelTrash = false;
   fTrash = QThread::create([this, groups = std::move(groups)] {
@@ -269,8 +266,7 @@ void TGallerySearch::TrashDuplicates() {
       QMetaObject::invokeMethod(
           this,
           [this, done, total] {
-            if (fTrash)
-              Status->setText(QString::fromUtf8("Corbeille : %1 / %2").arg(done).arg(total));
+            Status->setText(QString::fromUtf8("Corbeille : %1 / %2").arg(done).arg(total));
           },
           Qt::QueuedConnection);
     };
@@ -284,7 +280,7 @@ void TGallerySearch::TrashDuplicates() {
 void TGallerySearch::TrashDone(const plm::TrashReport &report) {
   fTrash->wait();
   delete std::exchange(fTrash, nullptr);
-  plm::SetScreenCursor(plm::TScreenCursor(fCursorBefore));
+  fTrashCursor.reset();
   TrashButton->setEnabled(!fShown.empty());
   Status->setText(report.trashed.size() == 1
                       ? QString::fromUtf8("1 fichier mis à la corbeille")

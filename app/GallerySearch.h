@@ -14,11 +14,13 @@
 #include <QObject>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/TemplateRecord.h"
+#include "platform/gui/Cursors.h"
 
 class QCheckBox;
 class QLabel;
@@ -82,5 +84,5 @@ private:
   std::vector<plm::TemplateRecord> fShown; // the results on the grid
   QThread *fTrash = nullptr;               // the trash step, while it runs
   std::atomic<bool> fCancelTrash{false};
-  int fCursorBefore = 0; // the screen cursor the trash step replaced
+  std::optional<plm::TBusyCursor> fTrashCursor; // working in the background, while it runs
 };

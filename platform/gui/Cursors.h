@@ -11,11 +11,13 @@ enum class TScreenCursor {
 void SetScreenCursor(TScreenCursor cursor);
 TScreenCursor ScreenCursor();
 
-// The hourglass for as long as it lives; the cursor that was there before comes back on
-// every path.
+// The hourglass (or another busy cursor) for as long as it lives; the cursor that was
+// there before comes back on every path.
 class TBusyCursor {
 public:
-  TBusyCursor() : fPrevious(ScreenCursor()) { SetScreenCursor(TScreenCursor::crHourGlass); }
+  explicit TBusyCursor(TScreenCursor busy = TScreenCursor::crHourGlass) : fPrevious(ScreenCursor()) {
+    SetScreenCursor(busy);
+  }
   ~TBusyCursor() { SetScreenCursor(fPrevious); }
   TBusyCursor(const TBusyCursor &) = delete;
   TBusyCursor &operator=(const TBusyCursor &) = delete;
