@@ -103,6 +103,8 @@ protected:
     fLink->OpenAction->trigger();
     EXPECT_NE(fLink->Window(), nullptr);
     EXPECT_TRUE(QTest::qWaitForWindowExposed(fLink->Window()));
+    // Opened, it is made the active window: keys and its shortcuts (Escape) reach it then.
+    EXPECT_TRUE(QTest::qWaitForWindowActive(fLink->Window()));
     return *fLink->Window();
   }
   static std::vector<std::string> Rows(TF_Gallery &g) {
