@@ -3,6 +3,9 @@
 #include "platform/DynLib.h"
 #include "platform/Exceptions.h"
 
+#include <atomic>
+#include <mutex>
+
 namespace plm::CabIntf {
 
 PFN_FCICreate FCICreate = nullptr;
@@ -19,11 +22,17 @@ const CABBOOL CabBool[2] = {0, 1};
 
 namespace {
 
+// Threads that unpack at once may each be the first user: one of them loads the library,
+// the others wait for it, and none sees the library as loaded before its nine names are.
 struct Binding {
+  std::mutex mutex;
+  std::atomic<bool> ready{false}; // set once the nine names are resolved
   LibraryHandle handle = nullptr;
   std::string name = DefaultLibraryName;
   ~Binding() { Unload(); }
+  // Under the mutex.
   void Unload() {
+    ready.store(false, std::memory_order_release);
     FCICreate = nullptr;
     FCIAddFile = nullptr;
     FCIFlushCabinet = nullptr;
@@ -55,11 +64,13 @@ template <typename Fn> void Resolve(Binding &b, const char *name, Fn &target) {
 
 } // namespace
 
-bool LibraryLoaded() { return State().handle != nullptr; }
+bool LibraryLoaded() { return State().ready.load(std::memory_order_acquire); }
 
 void LoadCabinetLibrary() {
   Binding &b = State();
-  if (b.handle) return;
+  if (b.ready.load(std::memory_order_acquire)) return;
+  const std::lock_guard lock(b.mutex);
+  if (b.ready.load(std::memory_order_relaxed)) return;
   std::string error;
   b.handle = LoadSharedLibrary(b.name, error);
   if (!b.handle) throw EOSError(ERROR_MOD_NOT_FOUND, error);
@@ -72,11 +83,20 @@ void LoadCabinetLibrary() {
   Resolve(b, "FDIIsCabinet", FDIIsCabinet);
   Resolve(b, "FDICopy", FDICopy);
   Resolve(b, "FDIDestroy", FDIDestroy);
+  b.ready.store(true, std::memory_order_release);
 }
 
-void UnloadCabinetLibrary() { State().Unload(); }
+void UnloadCabinetLibrary() {
+  Binding &b = State();
+  const std::lock_guard lock(b.mutex);
+  b.Unload();
+}
 
-void SetLibraryName(const std::string &fileName) { State().name = fileName; }
+void SetLibraryName(const std::string &fileName) {
+  Binding &b = State();
+  const std::lock_guard lock(b.mutex);
+  b.name = fileName;
+}
 
 const std::string &LibraryName() { return State().name; }
 

@@ -25,8 +25,9 @@ constexpr const char *DefaultLibraryName = "libplmcab.so";
 
 bool LibraryLoaded();
 // Loads the library and resolves the nine names. A missing library or name raises
-// EOSError with the loader's text and leaves the library unloaded. Does nothing when
-// it is loaded already.
+// EOSError with the loader's text and leaves the library unloaded. Any thread may call it,
+// several at once: one loads, the others wait for it. Does nothing when it is loaded
+// already.
 void LoadCabinetLibrary();
 // Unloads the library (done by itself at process end).
 void UnloadCabinetLibrary();

@@ -1,6 +1,5 @@
 #include "catalogue/Catalogue.h"
 
-#include "cabinet/CabIntf.h"
 #include "catalogue/CatalogueStore.h"
 #include "platform/AppPaths.h"
 #include "platform/DirScan.h"
@@ -257,15 +256,6 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
     toRead.push_back(std::move(files[i]));
   if (progress) progress(0, toRead.size());
   if (toRead.empty() && gone.empty()) return summary;
-
-  // Loaded here, once: the readers would race to load it.
-  if (!toRead.empty() && !CabIntf::LibraryLoaded()) {
-    try {
-      CabIntf::LoadCabinetLibrary();
-    } catch (const Exception &) {
-      // Each template then records why it could not be read.
-    }
-  }
 
   // Readers on every core; this thread alone writes.
   std::atomic<size_t> next{0};

@@ -10,6 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <latch>
+#include <thread>
+#include <vector>
 
 using namespace cabtest;
 namespace ci = plm::CabIntf;
@@ -77,6 +80,31 @@ TEST_F(CabLibrary, MissingEntryPointRaisesOsErrorAndUnloads) {
   }
   EXPECT_FALSE(ci::LibraryLoaded());
   EXPECT_EQ(ci::FCICreate, nullptr);
+}
+
+// Readers started together on an unloaded library, as a batch's threads are: each one
+// finds the nine names resolved, whichever of them loads it.
+TEST_F(CabLibrary, ReadersStartedTogetherAllFindItLoaded) {
+  TempDir dir;
+  BuildCabinet(dir / "t.cab", {{"a", "a"}});
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 25; ++round) {
+    ci::UnloadCabinetLibrary();
+    std::latch start(kThreads);
+    std::vector<std::string> read(kThreads);
+    {
+      std::vector<std::jthread> threads;
+      for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+          const std::string out = dir / ("out" + std::to_string(round) + "-" + std::to_string(t));
+          plm::TSTCabReader r;
+          start.arrive_and_wait();
+          r.ExtractFiles(dir / "t.cab", out);
+          read[t] = ReadFile(out + "/a");
+        });
+    }
+    EXPECT_EQ(read, std::vector<std::string>(kThreads, "a")) << "round " << round;
+  }
 }
 
 TEST_F(CabLibrary, WriterLoadsTheLibraryItself) {
