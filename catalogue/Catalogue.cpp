@@ -104,6 +104,27 @@ std::vector<DuplicateGroup> Groups(std::vector<StoredDuplicate> entries) {
   return groups;
 }
 
+// For each content among the entries, its first two members in file-list order (the
+// second empty when it has one): what each entry found duplicates, without ordering every
+// member of every group.
+std::unordered_map<std::string_view, std::pair<std::string_view, std::string_view>>
+FirstTwoOfEach(const std::vector<StoredDuplicate> &entries) {
+  std::unordered_map<std::string_view, std::pair<std::string_view, std::string_view>> firsts;
+  for (const auto &e : entries) {
+    const std::string_view path = e.path;
+    const auto [it, added] = firsts.try_emplace(e.fingerprint, path, std::string_view());
+    auto &[first, second] = it->second;
+    if (added || path == first || path == second) continue;
+    if (FileListBefore(path, first)) {
+      second = first;
+      first = path;
+    } else if (second.empty() || FileListBefore(path, second)) {
+      second = path;
+    }
+  }
+  return firsts;
+}
+
 // Whether the file is still what the catalogue says: the same size and time, and the
 // same content read again now.
 bool StillAsCatalogued(TTemplateReader &reader, const std::string &path, FileStamp stamp,
@@ -335,29 +356,31 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
       if (!r.fingerprint.empty()) contents.push_back(r.fingerprint);
     std::sort(contents.begin(), contents.end());
     contents.erase(std::unique(contents.begin(), contents.end()), contents.end());
-    const std::vector<DuplicateGroup> groups =
-        Groups(Store().Sharing(contents, folder, query.recursive));
-    // Each found entry's group by its content; the first other member is the one it
-    // duplicates.
-    std::unordered_map<std::string_view, size_t> groupOf;
-    groupOf.reserve(groups.size());
-    for (size_t g = 0; g < groups.size(); ++g) groupOf.emplace(groups[g].fingerprint, g);
-    for (auto &r : found)
-      if (const auto it = groupOf.find(r.fingerprint); it != groupOf.end()) {
-        const auto &paths = groups[it->second].paths;
-        r.duplicateOf = paths[paths.front() == r.path ? 1 : 0];
-      }
-    if (query.duplicatesOnly) {
-      // Where each duplicate stands: its group, its place in it.
-      std::unordered_map<std::string_view, std::pair<size_t, size_t>> place;
-      for (size_t g = 0; g < groups.size(); ++g)
-        for (size_t m = 0; m < groups[g].paths.size(); ++m)
-          place.emplace(groups[g].paths[m], std::make_pair(g, m));
-      std::erase_if(found, [](const TemplateRecord &r) { return r.duplicateOf.empty(); });
-      std::sort(found.begin(), found.end(), [&](const TemplateRecord &a, const TemplateRecord &b) {
-        return place.at(a.path) < place.at(b.path);
-      });
+    std::vector<StoredDuplicate> sharing = Store().Sharing(contents, folder, query.recursive);
+    if (!query.duplicatesOnly) {
+      // The first other member of an entry's content is the one it duplicates.
+      const auto firsts = FirstTwoOfEach(sharing);
+      for (auto &r : found)
+        if (const auto it = firsts.find(r.fingerprint);
+            it != firsts.end() && !it->second.second.empty())
+          r.duplicateOf = it->second.first == r.path ? it->second.second : it->second.first;
+      return found;
     }
+    const std::vector<DuplicateGroup> groups = Groups(std::move(sharing));
+    // Where each duplicate stands: its group, its place in it; it duplicates the first
+    // other member of its group.
+    std::unordered_map<std::string_view, std::pair<size_t, size_t>> place;
+    for (size_t g = 0; g < groups.size(); ++g)
+      for (size_t m = 0; m < groups[g].paths.size(); ++m)
+        place.emplace(groups[g].paths[m], std::make_pair(g, m));
+    std::erase_if(found, [&](const TemplateRecord &r) { return !place.count(r.path); });
+    for (auto &r : found) {
+      const auto &paths = groups[place.at(r.path).first].paths;
+      r.duplicateOf = paths[paths.front() == r.path ? 1 : 0];
+    }
+    std::sort(found.begin(), found.end(), [&](const TemplateRecord &a, const TemplateRecord &b) {
+      return place.at(a.path) < place.at(b.path);
+    });
     return found;
   });
 }

@@ -59,6 +59,9 @@ CREATE INDEX problems_template ON problems(template);
 UPDATE templates SET size = -1;
 )sql";
 
+// How much of the file is read through a memory mapping (the rest is read as usual).
+constexpr const char *kMapSize = "PRAGMA mmap_size=268435456";
+
 // How often a new file's journal mode is asked again while another program holds it.
 constexpr int kJournalRetryMs = 5;
 
@@ -202,6 +205,12 @@ TCatalogueStore::TCatalogueStore(const std::string &fileName, int lockWaitMs)
     if (rc != SQLITE_OK) Fail("ouverture");
     sqlite3_busy_timeout(fDb, lockWaitMs);
     Prepare();
+    // Read through a mapping of the file: a search of a large tree reads a page for each
+    // template found, some thousands, which would otherwise each be copied out of the
+    // system's cache into the connection's own, and read again by the next connection.
+    // Only the catalogue's own connections change the file, and they never cut it short
+    // under another's mapping; a file removed while mapped stays readable until closed.
+    Exec(kMapSize);
   } catch (...) {
     sqlite3_close_v2(fDb);
     throw;

@@ -159,6 +159,7 @@ TEST_F(HealthTest, GroupsComeInFileListOrderAcrossFoldersAndAnEmptyCabinetIsNone
   WriteFirst(tree + "/sub/z.plm");
   WriteFirst(tree + "/b.plm");
   WriteFirst(tree + "/A.plm");
+  WriteFirst(tree + "/aa/c.plm"); // before b.plm in bytes, after it in the list
   BuildCabinet(tree + "/autre/x.plm", {{"content.ini", kIni}, {"Flavor.htm", "<p>"}});
   BuildCabinet(tree + "/y.plm", {{"content.ini", kIni}, {"Flavor.htm", "<p>"}});
   WriteFile(tree + "/vide1.plm", RawCabinet({}));
@@ -168,7 +169,8 @@ TEST_F(HealthTest, GroupsComeInFileListOrderAcrossFoldersAndAnEmptyCabinetIsNone
   const auto groups = c.Duplicates({tree}, true);
   ASSERT_EQ(groups.size(), 2u);
   EXPECT_EQ(groups[0].paths,
-            (std::vector<std::string>{tree + "/A.plm", tree + "/b.plm", tree + "/sub/z.plm"}));
+            (std::vector<std::string>{tree + "/A.plm", tree + "/b.plm", tree + "/aa/c.plm",
+                                      tree + "/sub/z.plm"}));
   EXPECT_EQ(groups[1].paths, (std::vector<std::string>{tree + "/y.plm", tree + "/autre/x.plm"}));
   // Only within the folder when not recursive; the folders given together otherwise.
   EXPECT_EQ(c.Duplicates({tree}, false).size(), 1u);
@@ -182,7 +184,21 @@ TEST_F(HealthTest, GroupsComeInFileListOrderAcrossFoldersAndAnEmptyCabinetIsNone
   std::vector<std::string> shown;
   for (const auto &r : c.Search(q))
     shown.push_back(plm::ExtractFileName(r.path));
-  EXPECT_EQ(shown, (std::vector<std::string>{"A.plm", "b.plm", "z.plm", "y.plm", "x.plm"}));
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{"A.plm", "b.plm", "c.plm", "z.plm", "y.plm", "x.plm"}));
+
+  // A plain search gives each entry the first other copy in the list.
+  std::map<std::string, std::string> of;
+  for (const auto &r : All(c))
+    of[plm::ExtractFileName(r.path)] = plm::ExtractFileName(r.duplicateOf);
+  EXPECT_EQ(of, (std::map<std::string, std::string>{{"A.plm", "b.plm"},
+                                                    {"b.plm", "A.plm"},
+                                                    {"c.plm", "A.plm"},
+                                                    {"z.plm", "A.plm"},
+                                                    {"y.plm", "x.plm"},
+                                                    {"x.plm", "y.plm"},
+                                                    {"vide1.plm", ""},
+                                                    {"vide2.plm", ""}}));
 }
 
 // ---- The problems --------------------------------------------------------------------
