@@ -74,8 +74,10 @@ TFileListBox::TFileListBox(QWidget *parent) : QListWidget(parent) {
   connect(this, &QListWidget::itemSelectionChanged, this, &TFileListBox::UserSelectionChanged);
   fWatch = new plm::TFolderWatch(this);
   connect(fWatch, &plm::TFolderWatch::Changed, this, &TFileListBox::Apply);
-  // Deleted, or replaced (by a link, another folder): what is there now, watched anew.
+  // Deleted, or replaced (by a link, another folder): what is there now, watched anew;
+  // and once more when a missing folder is there again.
   connect(fWatch, &plm::TFolderWatch::Gone, this, [this] { Reread(); });
+  connect(fWatch, &plm::TFolderWatch::Returned, this, [this] { Reread(); });
   fRetry = new QTimer(this);
   fRetry->setSingleShot(true);
   fRetry->setInterval(kRetryMs);
@@ -132,12 +134,12 @@ void TFileListBox::ListFolder() {
 
 void TFileListBox::Watch() {
   // One watch for the folder, whatever the number of its files; a folder that cannot be
-  // watched is still listed.
-  if (fDirectory.empty() || !plm::DirectoryExists(fDirectory)) {
+  // watched is still listed, and a missing one is waited for.
+  if (fDirectory.empty()) {
     fWatch->Stop();
     return;
   }
-  if (fWatch->Watching() && fWatch->Folder() == fDirectory) return;
+  if ((fWatch->Watching() || fWatch->Waiting()) && fWatch->Folder() == fDirectory) return;
   fWatch->Watch(fDirectory);
 }
 

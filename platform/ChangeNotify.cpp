@@ -21,6 +21,11 @@ namespace {
 
 constexpr uint32_t kNameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 constexpr uint32_t kGoneEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
+// What a watched folder's parent tells of it: its name deleted, or another entry moved in
+// under its name (which replaced it). The folder's own deletion notice waits for the last
+// user of the folder to let it go (a process whose current folder it is, an open
+// descriptor), so it can come long after, or after a new folder of that name was made.
+constexpr uint32_t kParentEvents = IN_ONLYDIR | IN_DELETE | IN_MOVED_TO;
 constexpr uint32_t kAllFilterBits = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
                                     FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
@@ -63,12 +68,15 @@ public:
     const HANDLE handle = CreateEventA(false);
     if (handle == INVALID_HANDLE_VALUE) {
       const int saved = errno;
-      if (fWatches.find(wd) == fWatches.end()) ::inotify_rm_watch(fInotify, wd);
+      if (!fWatches.count(wd) && !fParents.count(wd)) ::inotify_rm_watch(fInotify, wd);
       errno = saved;
       return INVALID_HANDLE_VALUE;
     }
     Watch &w = fWatches[wd];
-    if (w.Monitors.empty()) w.Path = path;
+    if (w.Monitors.empty()) {
+      w.Path = path;
+      WatchParent(wd, w);
+    }
     w.Monitors.push_back(handle);
     Monitor &m = fMonitors[handle];
     m.Wd = wd;
@@ -101,8 +109,9 @@ public:
       auto &list = wit->second.Monitors;
       list.erase(std::remove(list.begin(), list.end(), handle), list.end());
       if (list.empty()) {
-        ::inotify_rm_watch(fInotify, wit->first);
-        fWatches.erase(wit);
+        const int wd = wit->first;
+        Forget(wit);
+        if (!fParents.count(wd)) ::inotify_rm_watch(fInotify, wd);
       }
     }
     fMonitors.erase(it);
@@ -150,6 +159,8 @@ private:
   struct Watch {
     std::string Path; // as the first monitor named it, to classify new entries
     std::vector<HANDLE> Monitors;
+    int ParentWd = -1; // the watch of the folder above, -1 without one
+    std::string Name;  // the folder's name in it
   };
 
   Notifier() = default;
@@ -200,17 +211,31 @@ private:
       }
       return;
     }
+    if (const auto pit = fParents.find(ev.wd); pit != fParents.end()) {
+      if (ev.mask & kGoneEvents) {
+        // The folder above went: its folders keep their own watches.
+        for (const int child : pit->second)
+          if (const auto cit = fWatches.find(child); cit != fWatches.end())
+            cit->second.ParentWd = -1;
+        if (ev.mask & IN_MOVE_SELF && !fWatches.count(ev.wd)) ::inotify_rm_watch(fInotify, ev.wd);
+        fParents.erase(pit);
+      } else if ((ev.mask & (IN_DELETE | IN_MOVED_TO)) && ev.len > 0) {
+        const std::vector<int> children = pit->second;
+        for (const int child : children)
+          if (const auto cit = fWatches.find(child);
+              cit != fWatches.end() && cit->second.Name == ev.name) {
+            End(cit);
+            if (!fParents.count(child)) ::inotify_rm_watch(fInotify, child);
+          }
+      }
+    }
     const auto wit = fWatches.find(ev.wd);
     if (wit == fWatches.end()) return;
     Watch &w = wit->second;
     if (ev.mask & kGoneEvents) {
-      for (HANDLE h : w.Monitors) {
-        fMonitors[h].Ended = true;
-        Mark(h);
-      }
       // A folder moved away stays watched by the kernel; the others are dropped by it.
-      if (ev.mask & IN_MOVE_SELF) ::inotify_rm_watch(fInotify, ev.wd);
-      fWatches.erase(wit);
+      if (ev.mask & IN_MOVE_SELF && !fParents.count(ev.wd)) ::inotify_rm_watch(fInotify, ev.wd);
+      End(wit);
       return;
     }
     uint32_t bits = 0;
@@ -265,6 +290,47 @@ private:
     m.Cookie = cookie;
   }
 
+  // The folder has gone: its monitors are woken a last time and their re-arm fails.
+  void End(std::unordered_map<int, Watch>::iterator wit) {
+    for (HANDLE h : wit->second.Monitors) {
+      fMonitors[h].Ended = true;
+      Mark(h);
+    }
+    Forget(wit);
+  }
+
+  // Drops the watch from the tables, and the watch of its parent when no other folder
+  // needs it and no monitor watches the parent itself.
+  void Forget(std::unordered_map<int, Watch>::iterator wit) {
+    const int wd = wit->first, parent = wit->second.ParentWd;
+    fWatches.erase(wit);
+    const auto pit = fParents.find(parent);
+    if (pit == fParents.end()) return;
+    auto &children = pit->second;
+    children.erase(std::remove(children.begin(), children.end(), wd), children.end());
+    if (children.empty()) {
+      fParents.erase(pit);
+      if (!fWatches.count(parent)) ::inotify_rm_watch(fInotify, parent);
+    }
+  }
+
+  // Asks the folder above for the news of this one's name (none for "/", or when the
+  // folder above cannot be watched: the folder's own notice then tells, as late as it
+  // comes).
+  void WatchParent(int wd, Watch &w) {
+    std::string path = w.Path;
+    while (path.size() > 1 && path.back() == '/')
+      path.pop_back();
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash + 1 >= path.size()) return;
+    const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+    const int pwd = ::inotify_add_watch(fInotify, parent.c_str(), kParentEvents | IN_MASK_ADD);
+    if (pwd < 0 || pwd == wd) return;
+    w.ParentWd = pwd;
+    w.Name = path.substr(slash + 1);
+    fParents[pwd].push_back(wd);
+  }
+
   static void Lost(Monitor &m) {
     m.Changes.assign(1, TFolderChange{});
     m.Cookie = 0;
@@ -308,6 +374,7 @@ private:
   std::thread fReader;
   std::unordered_map<HANDLE, Monitor> fMonitors;
   std::unordered_map<int, Watch> fWatches;
+  std::unordered_map<int, std::vector<int>> fParents; // a parent's watch: its folders' watches
   std::vector<HANDLE> fMarked;
 };
 

@@ -1,8 +1,11 @@
 #include "platform/FolderWatch.h"
 
 #include "platform/Events.h"
+#include "platform/FileSys.h"
 
 #include <QSocketNotifier>
+
+#include <cerrno>
 
 namespace plm {
 
@@ -10,6 +13,19 @@ namespace {
 
 constexpr uint32_t kFilter =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+
+// The nearest folder above the path that is there ("" when none is: a relative path).
+std::string NearestFolderAbove(std::string path) {
+  for (;;) {
+    while (path.size() > 1 && path.back() == '/')
+      path.pop_back();
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {};
+    path.resize(slash == 0 ? 1 : slash);
+    if (DirectoryExists(path)) return path;
+    if (path == "/") return {};
+  }
+}
 
 } // namespace
 
@@ -23,7 +39,10 @@ bool TFolderWatch::Watch(const std::string &folder) {
   fFolder = folder;
   if (folder.empty()) return false;
   fHandle = FindFirstFolderChanges(folder, kFilter);
-  if (fHandle == INVALID_HANDLE_VALUE) return false;
+  if (fHandle == INVALID_HANDLE_VALUE) {
+    if (errno == ENOENT) WaitForReturn();
+    return false;
+  }
   // The handle reads as ready while signalled.
   fNotifier = new QSocketNotifier(fHandle, QSocketNotifier::Read, this);
   connect(fNotifier, &QSocketNotifier::activated, this, &TFolderWatch::Ready);
@@ -31,6 +50,7 @@ bool TFolderWatch::Watch(const std::string &folder) {
 }
 
 void TFolderWatch::Stop() {
+  StopWaiting();
   if (fNotifier) {
     fNotifier->setEnabled(false);
     delete fNotifier;
@@ -52,6 +72,43 @@ void TFolderWatch::Ready() {
     Stop();
     emit Gone();
   }
+}
+
+void TFolderWatch::WaitForReturn() {
+  StopWaiting();
+  fAboveFolder = NearestFolderAbove(fFolder);
+  if (fAboveFolder.empty()) return;
+  // A link to a folder counts as a folder when it appears.
+  fAbove = FindFirstChangeNotificationA(fAboveFolder, false, FILE_NOTIFY_CHANGE_DIR_NAME);
+  if (fAbove == INVALID_HANDLE_VALUE) return;
+  fAboveNotifier = new QSocketNotifier(fAbove, QSocketNotifier::Read, this);
+  connect(fAboveNotifier, &QSocketNotifier::activated, this, &TFolderWatch::AboveReady);
+  // Watched first, then looked at: the folder, or one on the way to it, made in between
+  // is seen all the same.
+  if (DirectoryExists(fFolder) || NearestFolderAbove(fFolder) != fAboveFolder) SetEvent(fAbove);
+}
+
+void TFolderWatch::AboveReady() {
+  ResetEvent(fAbove);
+  const bool still = FindNextChangeNotification(fAbove);
+  if (DirectoryExists(fFolder)) {
+    StopWaiting();
+    emit Returned();
+    return;
+  }
+  // A folder on the way made (or the one watched gone): wait on the nearest one again.
+  if (!still || NearestFolderAbove(fFolder) != fAboveFolder) WaitForReturn();
+}
+
+void TFolderWatch::StopWaiting() {
+  if (fAboveNotifier) {
+    fAboveNotifier->setEnabled(false);
+    delete fAboveNotifier;
+    fAboveNotifier = nullptr;
+  }
+  if (fAbove != INVALID_HANDLE_VALUE) FindCloseChangeNotification(fAbove);
+  fAbove = INVALID_HANDLE_VALUE;
+  fAboveFolder.clear();
 }
 
 } // namespace plm

@@ -288,8 +288,9 @@ INSTANTIATE_TEST_SUITE_P(Rules, ListChanges, ::testing::ValuesIn(kListChanges),
 
 } // namespace
 
-// The folder on disk through the list's own watch: deleted while shown, then replaced by
-// a link to another folder; and a file renamed back and forth many times.
+// The folder on disk through the list's own watch: a file renamed back and forth many
+// times; the folder (the program's current folder) deleted while shown, then a link to
+// another folder put in its place, then a folder made again under its name.
 TEST_F(AppTest, FileListFollowsItsFolderGoneAndReplaced) {
   const std::string d = Dir("shown"), other = Dir("other");
   for (const char *n : {"a.plm", "b.plm"}) Touch(d + "/" + n);
@@ -307,10 +308,14 @@ TEST_F(AppTest, FileListFollowsItsFolderGoneAndReplaced) {
   ASSERT_EQ(std::system(("rm -rf '" + d + "'").c_str()), 0);
   QTRY_COMPARE(list.count(), 0);
   ASSERT_EQ(::symlink(other.c_str(), d.c_str()), 0);
-  // Not watched while it was gone: read again when asked, and watched from then on.
-  list.Update();
-  ASSERT_EQ(list.count(), 1);
+  QTRY_COMPARE(list.count(), 1);
   Touch(other + "/y.plm");
   QTRY_COMPARE(list.count(), 2);
   EXPECT_EQ(list.ItemText(0), "y.plm");
+  ASSERT_EQ(::unlink(d.c_str()), 0);
+  QTRY_COMPARE(list.count(), 0);
+  Dir("shown");
+  Touch(d + "/e.plm");
+  QTRY_COMPARE(list.count(), 1);
+  EXPECT_EQ(list.ItemText(0), "e.plm");
 }

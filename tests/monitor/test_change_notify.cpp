@@ -4,6 +4,8 @@
 
 #include "platform/ChangeNotify.h"
 #include "platform/Events.h"
+#include "platform/FolderWatch.h"
+#include "tests/support/QtTry.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,6 +187,46 @@ TEST(ChangeNotify, AFolderThatGoesEndsItsWatch) {
   EXPECT_FALSE(SignalledNow(moved));
 }
 
+// The kernel tells a folder's own deletion only once nothing uses it any more, which a
+// program whose current folder it is, or a descriptor open on it, puts off: the folder
+// above tells it at once. So does a folder moved in over it, which replaces it.
+TEST(ChangeNotify, AFolderInUseThatIsDeletedOrReplacedEndsItsWatchAtOnce) {
+  TempTree t;
+  t.MakeDir("held");
+  t.MakeDir("replaced");
+  t.MakeDir("other");
+  t.MakeDir("sibling");
+  Watch parent(t.Root(), FILE_NOTIFY_CHANGE_FILE_NAME);
+  Watch held(t.Path("held"), FILE_NOTIFY_CHANGE_FILE_NAME);
+  Watch replaced(t.Path("replaced"), FILE_NOTIFY_CHANGE_FILE_NAME);
+  Watch sibling(t.Path("sibling"), FILE_NOTIFY_CHANGE_FILE_NAME);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_NE(replaced, INVALID_HANDLE_VALUE);
+  const int inUse = ::open(t.Path("held").c_str(), O_RDONLY | O_DIRECTORY);
+  const int inUseToo = ::open(t.Path("replaced").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(inUse, 0);
+  ASSERT_GE(inUseToo, 0);
+
+  ASSERT_EQ(::rmdir(t.Path("held").c_str()), 0);
+  EXPECT_TRUE(Signalled(held));
+  EXPECT_FALSE(FindNextChangeNotification(held));
+  ASSERT_EQ(std::rename(t.Path("other").c_str(), t.Path("replaced").c_str()), 0);
+  EXPECT_TRUE(Signalled(replaced));
+  EXPECT_FALSE(FindNextChangeNotification(replaced));
+  ::close(inUse);
+  ::close(inUseToo);
+
+  // The folders beside them, and the folder above with its own watch, are still followed.
+  EXPECT_TRUE(FindNextChangeNotification(sibling));
+  EXPECT_FALSE(SignalledNow(sibling));
+  t.MakeFile("sibling/new");
+  EXPECT_TRUE(Signalled(sibling));
+  ResetEvent(parent);
+  t.MakeFile("marker");
+  EXPECT_TRUE(Signalled(parent));
+  EXPECT_TRUE(FindNextChangeNotification(parent));
+}
+
 TEST(ChangeNotify, MonitorsOfOneFolderShareItsWatchAndKeepTheirOwnFilters) {
   TempTree t;
   const std::string dir = t.MakeDir("shared");
@@ -229,7 +272,8 @@ TEST(ChangeNotify, FiveHundredFoldersCostOneInotifyInstance) {
   const int after = plmtest::InotifyInstances();
   EXPECT_LE(after - before, 1); // the first use of the process may open it
   EXPECT_GE(after, 1);
-  EXPECT_EQ(plmtest::InotifyWatches() - watchesBefore, 500);
+  // One each, and one for the folder above them, which tells of their deletion.
+  EXPECT_EQ(plmtest::InotifyWatches() - watchesBefore, 501);
 
   for (int i : {0, 249, 499}) {
     t.MakeDir("f" + std::to_string(i) + "/child");
@@ -330,4 +374,33 @@ TEST(FolderChanges, TooManyAtOnceOrALostKernelQueueIsOneOverflow) {
     ReadFolderChanges(h); // its files went first
   EXPECT_FALSE(FindNextChangeNotification(h));
   FindCloseChangeNotification(h);
+}
+
+// A folder watched while it is missing, its folders above too, is waited for: each time
+// it is made, all the levels at once or one after the other (the wait moving down), it is
+// told, and once watched, its deletion is.
+TEST(FolderWatch, AMissingFolderIsWaitedForAndToldWhenItIsThere) {
+  TempTree t;
+  const std::string folder = t.Path("a/b/c");
+  TFolderWatch watch;
+  int returned = 0, gone = 0;
+  QObject::connect(&watch, &TFolderWatch::Returned, [&] { ++returned; });
+  QObject::connect(&watch, &TFolderWatch::Gone, [&] { ++gone; });
+  for (int round = 1; round <= 10; ++round) {
+    ASSERT_FALSE(watch.Watch(folder));
+    ASSERT_TRUE(watch.Waiting());
+    if (round % 2) {
+      ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+    } else {
+      for (const char *level : {"a", "a/b", "a/b/c"}) {
+        t.MakeDir(level);
+        QTest::qWait(10); // the event loop turns: the wait may move down before the next
+      }
+    }
+    QTRY_COMPARE(returned, round);
+    ASSERT_FALSE(watch.Waiting());
+    ASSERT_TRUE(watch.Watch(folder));
+    ASSERT_EQ(std::system(("rm -r '" + t.Path("a") + "'").c_str()), 0);
+    QTRY_COMPARE(gone, round);
+  }
 }
