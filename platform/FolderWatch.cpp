@@ -27,6 +27,17 @@ std::string NearestFolderAbove(std::string path) {
   }
 }
 
+// A handle and the notifier that reads it, both gone.
+void Close(QSocketNotifier *&notifier, HANDLE &handle) {
+  if (notifier) {
+    notifier->setEnabled(false);
+    delete notifier;
+    notifier = nullptr;
+  }
+  if (handle != INVALID_HANDLE_VALUE) FindCloseChangeNotification(handle);
+  handle = INVALID_HANDLE_VALUE;
+}
+
 } // namespace
 
 TFolderWatch::TFolderWatch(QObject *parent) : QObject(parent) {}
@@ -51,13 +62,7 @@ bool TFolderWatch::Watch(const std::string &folder) {
 
 void TFolderWatch::Stop() {
   StopWaiting();
-  if (fNotifier) {
-    fNotifier->setEnabled(false);
-    delete fNotifier;
-    fNotifier = nullptr;
-  }
-  if (fHandle != INVALID_HANDLE_VALUE) FindCloseChangeNotification(fHandle);
-  fHandle = INVALID_HANDLE_VALUE;
+  Close(fNotifier, fHandle);
 }
 
 void TFolderWatch::Ready() {
@@ -101,13 +106,7 @@ void TFolderWatch::AboveReady() {
 }
 
 void TFolderWatch::StopWaiting() {
-  if (fAboveNotifier) {
-    fAboveNotifier->setEnabled(false);
-    delete fAboveNotifier;
-    fAboveNotifier = nullptr;
-  }
-  if (fAbove != INVALID_HANDLE_VALUE) FindCloseChangeNotification(fAbove);
-  fAbove = INVALID_HANDLE_VALUE;
+  Close(fAboveNotifier, fAbove);
   fAboveFolder.clear();
 }
 
