@@ -494,8 +494,13 @@ TEST_F(GalleryWindow, KeepsItsPlaceAndStopsWhenClosed) {
     auto main = Main(dir);
     TF_Gallery &g = OpenGallery();
     g.resize(640, 480);
-    QTest::keyClick(g.Grid, Qt::Key_Escape);
-    QTRY_VERIFY(!g.isVisible());
+    // Escape as a user presses it, to the gallery as the active window: without a window
+    // manager, Xvfb at times gives the activation back to the main window just after.
+    QTRY_VERIFY([&] {
+      if (g.isVisible() && g.isActiveWindow()) QTest::keyClick(g.Grid, Qt::Key_Escape);
+      else if (g.isVisible()) g.activateWindow();
+      return !g.isVisible();
+    }());
     EXPECT_TRUE(fSource->Templates.empty());
     // Open again: the folder is asked for again.
     OpenGallery();
