@@ -480,18 +480,44 @@ bool Until(const std::function<bool()> &done) {
   return true;
 }
 
+// The same viewer showing the ten templates, their pictures on screen: its resident memory,
+// the figure a big folder is compared with. The gallery is closed again.
+double SmallFolderResident(SizeWindow &w, benchmark::State &state) {
+  ShowFolder(*w.Main, gSmall);
+  w.Link->Open();
+  TF_Gallery &g = *w.Link->Window();
+  if (!Until([&] { return w.Provider->answered() == kSmallFolder && ScreenFilled(g, *w.Provider); }))
+    state.SkipWithError("the small folder was never shown");
+  QTest::qWait(200);
+  const double small = ResidentMb();
+  g.close();
+  return small;
+}
+
+// End, Home, then 20 x Page Down in the grid, each screenful waited for until it is filled:
+// the slowest on the clock, and the longest a key's own handling took; false when one
+// screenful never filled.
+bool ScrollEndToEnd(TF_Gallery &g, const plm::TThumbnailProvider &p, double &slowest,
+                    double &keyMs) {
+  std::vector<Qt::Key> keys = {Qt::Key_End, Qt::Key_Home};
+  keys.insert(keys.end(), 20, Qt::Key_PageDown);
+  for (const Qt::Key key : keys) {
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu = plmbench::ThreadCpuMs();
+    QTest::keyClick(g.Grid, key);
+    keyMs = std::max(keyMs, plmbench::ThreadCpuMs() - cpu);
+    if (!Until([&] { return ScreenFilled(g, p); })) return false;
+    slowest = std::max(slowest, double(clock.nsecsElapsed()) / 1e6);
+  }
+  return true;
+}
+
 void BM_GalleryOfTenThousand(benchmark::State &state) {
   SizeWindow &w = TheSizeWindow();
   for (auto _ : state) {
-    // The same viewer on ten templates first: the figure the big folder is compared with.
-    ShowFolder(*w.Main, gSmall);
-    w.Link->Open();
+    const double small = SmallFolderResident(w, state);
     TF_Gallery &g = *w.Link->Window();
-    if (!Until([&] { return w.Provider->answered() == kSmallFolder && ScreenFilled(g, *w.Provider); }))
-      state.SkipWithError("the small folder was never shown");
-    QTest::qWait(200);
-    const double small = ResidentMb();
-    g.close();
 
     double first = -1, slowest = 0, openMs = 0, keyMs = 0;
     ShowFolder(*w.Main, gBig);
@@ -503,17 +529,7 @@ void BM_GalleryOfTenThousand(benchmark::State &state) {
       openMs = plmbench::ThreadCpuMs() - cpu;
       if (!Until([&] { return ScreenFilled(g, *w.Provider); })) return;
       first = double(clock.nsecsElapsed()) / 1e6;
-      std::vector<Qt::Key> keys = {Qt::Key_End, Qt::Key_Home};
-      keys.insert(keys.end(), 20, Qt::Key_PageDown);
-      for (const Qt::Key key : keys) {
-        clock.restart();
-        cpu = plmbench::ThreadCpuMs();
-        QTest::keyClick(g.Grid, key);
-        keyMs = std::max(keyMs, plmbench::ThreadCpuMs() - cpu);
-        if (!Until([&] { return ScreenFilled(g, *w.Provider); })) return;
-        slowest = std::max(slowest, double(clock.nsecsElapsed()) / 1e6);
-      }
-      done();
+      if (ScrollEndToEnd(g, *w.Provider, slowest, keyMs)) done();
     });
     if (scrolling.cpuMs < 0) state.SkipWithError("a screenful was never filled");
     // Every picture found, few of them held.
@@ -656,14 +672,8 @@ void BM_GallerySearchOfHundredThousand(benchmark::State &state) {
   if (gHuge.empty()) MakeHugeTree();
   constexpr int kFound = kHugeFolders * kPerHugeFolder / kHugeWords;
   for (auto _ : state) {
-    ShowFolder(*w.Main, gSmall);
-    w.Link->Open();
+    const double small = SmallFolderResident(w, state);
     TF_Gallery &g = *w.Link->Window();
-    if (!Until([&] { return w.Provider->answered() == kSmallFolder && ScreenFilled(g, *w.Provider); }))
-      state.SkipWithError("the small folder was never shown");
-    QTest::qWait(200);
-    const double small = ResidentMb();
-    g.close();
 
     ShowFolder(*w.Main, gHuge);
     w.Link->Open();
@@ -684,15 +694,8 @@ void BM_GallerySearchOfHundredThousand(benchmark::State &state) {
       answer = double(clock.nsecsElapsed()) / 1e6;
       if (!Until([&] { return ScreenFilled(g, *w.Provider); })) return;
       first = double(clock.nsecsElapsed()) / 1e6;
-      std::vector<Qt::Key> keys = {Qt::Key_End, Qt::Key_Home};
-      keys.insert(keys.end(), 20, Qt::Key_PageDown);
-      for (const Qt::Key key : keys) {
-        clock.restart();
-        QTest::keyClick(g.Grid, key);
-        if (!Until([&] { return ScreenFilled(g, *w.Provider); })) return;
-        slowest = std::max(slowest, double(clock.nsecsElapsed()) / 1e6);
-      }
-      done();
+      double keyMs = 0;
+      if (ScrollEndToEnd(g, *w.Provider, slowest, keyMs)) done();
     });
     if (hold.cpuMs < 0) state.SkipWithError("the results were never shown whole");
     if (!Until([&] { return w.Provider->answered() == kFound; }))
