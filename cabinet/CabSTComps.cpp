@@ -210,7 +210,7 @@ TSTCabReader::~TSTCabReader() {
 void TSTCabReader::EnsureContext() {
   if (fContext) return;
   fErrorRecord = TERF{};
-  if (!CabIntf::LibraryLoaded()) CabIntf::LoadCabinetLibrary();
+  CabIntf::LoadCabinetLibrary();
   fContext = CabIntf::FDICreate(CabAlloc, CabFree, Adapt<OpenFile>::Fdi, Adapt<ReadFile>::Fdi,
                                 Adapt<WriteFile>::Fdi, Adapt<CloseFile>::Fdi,
                                 Adapt<SeekFile>::Fdi, cpuUNKNOWN, &fErrorRecord);

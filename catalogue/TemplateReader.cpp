@@ -243,7 +243,7 @@ TTemplateReader::~TTemplateReader() {
 
 void TTemplateReader::Read(const std::string &templatePath, TemplateRecord &record,
                            const FontCheck &fontCheck) {
-  if (!CabIntf::LibraryLoaded()) CabIntf::LoadCabinetLibrary();
+  CabIntf::LoadCabinetLibrary();
   if (!fContext) {
     fError = ERF{};
     fContext =

@@ -68,7 +68,7 @@ public:
     const HANDLE handle = CreateEventA(false);
     if (handle == INVALID_HANDLE_VALUE) {
       const int saved = errno;
-      if (!fWatches.count(wd) && !fParents.count(wd)) ::inotify_rm_watch(fInotify, wd);
+      Release(wd);
       errno = saved;
       return INVALID_HANDLE_VALUE;
     }
@@ -111,7 +111,7 @@ public:
       if (list.empty()) {
         const int wd = wit->first;
         Forget(wit);
-        if (!fParents.count(wd)) ::inotify_rm_watch(fInotify, wd);
+        Release(wd);
       }
     }
     fMonitors.erase(it);
@@ -217,15 +217,16 @@ private:
         for (const int child : pit->second)
           if (const auto cit = fWatches.find(child); cit != fWatches.end())
             cit->second.ParentWd = -1;
-        if (ev.mask & IN_MOVE_SELF && !fWatches.count(ev.wd)) ::inotify_rm_watch(fInotify, ev.wd);
         fParents.erase(pit);
+        // A folder moved away stays watched by the kernel; the others are dropped by it.
+        if (ev.mask & IN_MOVE_SELF) Release(ev.wd);
       } else if ((ev.mask & (IN_DELETE | IN_MOVED_TO)) && ev.len > 0) {
         const std::vector<int> children = pit->second;
         for (const int child : children)
           if (const auto cit = fWatches.find(child);
               cit != fWatches.end() && cit->second.Name == ev.name) {
             End(cit);
-            if (!fParents.count(child)) ::inotify_rm_watch(fInotify, child);
+            Release(child);
           }
       }
     }
@@ -233,9 +234,8 @@ private:
     if (wit == fWatches.end()) return;
     Watch &w = wit->second;
     if (ev.mask & kGoneEvents) {
-      // A folder moved away stays watched by the kernel; the others are dropped by it.
-      if (ev.mask & IN_MOVE_SELF && !fParents.count(ev.wd)) ::inotify_rm_watch(fInotify, ev.wd);
       End(wit);
+      if (ev.mask & IN_MOVE_SELF) Release(ev.wd);
       return;
     }
     uint32_t bits = 0;
@@ -310,8 +310,14 @@ private:
     children.erase(std::remove(children.begin(), children.end(), wd), children.end());
     if (children.empty()) {
       fParents.erase(pit);
-      if (!fWatches.count(parent)) ::inotify_rm_watch(fInotify, parent);
+      Release(parent);
     }
+  }
+
+  // Gives the kernel's watch back once neither a monitored folder nor a folder below needs
+  // it (a folder and its parent can be the same watch).
+  void Release(int wd) {
+    if (!fWatches.count(wd) && !fParents.count(wd)) ::inotify_rm_watch(fInotify, wd);
   }
 
   // Asks the folder above for the news of this one's name (none for "/", or when the
