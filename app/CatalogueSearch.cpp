@@ -20,7 +20,10 @@ TCatalogueSearch::~TCatalogueSearch() {
 quint64 TCatalogueSearch::Find(const plm::CatalogueQuery &query) {
   std::lock_guard lock(fMutex);
   fPending.emplace(++fLastRequest, query);
-  fCancel = true; // a cataloguing under way stops if it is of another folder (see Run)
+  // A cataloguing of the same folder goes on: the newer request needs it done too.
+  if (!fCataloguing || fCataloguing->first != plm::CatalogueFolder(query.folder) ||
+      fCataloguing->second != query.recursive)
+    fCancel = true;
   fWake.notify_all();
   return fLastRequest;
 }
@@ -57,23 +60,37 @@ void TCatalogueSearch::Run() {
               this, [this, done, total] { emit Progress(int(done), int(total)); },
               Qt::QueuedConnection);
         };
+        {
+          std::lock_guard lock(fMutex);
+          if (fCancel) { // a newer request came meanwhile
+            fStale = fStale || stale;
+            continue;
+          }
+          fCataloguing.emplace(folder, recursive);
+        }
         catalogue.Update({folder}, recursive, progress, &fCancel);
+        std::lock_guard lock(fMutex);
+        fCataloguing.reset();
         if (fCancel) {
           // Stopped for a newer request: this folder is not done.
-          std::lock_guard lock(fMutex);
           fStale = true;
           continue;
         }
         doneFolder = folder;
         doneRecursive = recursive;
+        // The newer request of the same folder is answered instead.
+        if (fPending) continue;
       }
-      auto found = catalogue.Search(request.second);
+      auto found = catalogue.Search(request.second, &fCancel);
       QMetaObject::invokeMethod(
           this,
-          [this, id = request.first, found = std::move(found)] {
+          [this, id = request.first,
+           found = std::make_shared<const std::vector<plm::TemplateRecord>>(std::move(found))] {
             if (id == fLastRequest) emit Found(id, found);
           },
           Qt::QueuedConnection);
+    } catch (const plm::ECatalogueInterrupted &) {
+      // A newer request is waiting.
     } catch (const std::exception &) {
       // The catalogue bypasses its own failures; anything else leaves this answer out.
     }

@@ -14,6 +14,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <string_view>
+#include <unordered_map>
+
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Trash.h"
@@ -21,26 +24,66 @@
 
 namespace {
 
-// Typing pauses this long before the catalogue is asked: a burst of keys makes one search.
-constexpr int kTypingPauseMs = 40;
+// Changes of the folder's files pause this long before the catalogue is asked again: a
+// burst of them makes one search. What the user types or ticks is asked at once; a newer
+// request stops the search under way.
+constexpr int kChangesPauseMs = 40;
 
-QString Decoded(const std::string &bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+QString Decoded(std::string_view bytes) {
+  return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
 
 // What assistive technologies read after a template's name: its display name and
 // collection, or why it could not be read.
 QString DescriptionOf(const plm::TemplateRecord &r) {
   if (!r.failure.empty()) return QString::fromStdString(r.failure);
-  return QString::fromStdString(r.display) + QStringLiteral(", ") + QString::fromStdString(r.collection);
+  return QString::fromStdString(r.display + ", " + r.collection);
 }
 
-// The template's problems and the copy it duplicates, in French, one a line.
-QString HealthOf(const plm::TemplateRecord &r) {
-  QStringList lines;
-  for (const auto &p : r.problems) lines << QString::fromStdString(p.text);
-  if (!r.duplicateOf.empty())
-    lines << QString::fromUtf8("Doublon de %1").arg(Decoded(plm::ExtractFileName(r.duplicateOf)));
-  return lines.join(QLatin1Char('\n'));
-}
+// The texts of a search's answer that many of its templates share, each made once and
+// shared by all: the relative folder of those in the same folder (they come one after
+// the other, by path), the duplicated copy's line of a group's members.
+class TSharedTexts {
+public:
+  // The result's folder below the searched one; "." for the searched one itself.
+  const QString &Detail(const std::string &searched, const std::string &path) {
+    const size_t slash = path.rfind('/');
+    const std::string_view folder = slash == 0 || slash == std::string::npos
+                                        ? std::string_view("/")
+                                        : std::string_view(path).substr(0, slash);
+    if (fFolderKnown && folder == fFolder) return fDetail;
+    fFolder.assign(folder);
+    fFolderKnown = true;
+    const size_t skip = searched == "/" ? 1 : searched.size() + 1;
+    fDetail = folder != searched && folder.size() > skip ? Decoded(folder.substr(skip))
+                                                         : QStringLiteral(".");
+    return fDetail;
+  }
+
+  // The template's problems and the copy it duplicates, in French, one a line.
+  QString Health(const plm::TemplateRecord &r) {
+    if (r.problems.empty() && r.duplicateOf.empty()) return {};
+    QString copy;
+    if (!r.duplicateOf.empty()) {
+      auto [it, added] = fCopies.try_emplace(r.duplicateOf);
+      if (added)
+        it->second =
+            QString::fromUtf8("Doublon de %1").arg(Decoded(plm::ExtractFileName(r.duplicateOf)));
+      copy = it->second;
+    }
+    if (r.problems.empty()) return copy;
+    QStringList lines;
+    for (const auto &p : r.problems) lines << QString::fromStdString(p.text);
+    if (!copy.isEmpty()) lines << copy;
+    return lines.join(QLatin1Char('\n'));
+  }
+
+private:
+  std::string fFolder;
+  bool fFolderKnown = false;
+  QString fDetail;
+  std::unordered_map<std::string, QString> fCopies;
+};
 
 } // namespace
 
@@ -95,7 +138,7 @@ TGallerySearch::TGallerySearch(TF_Gallery &gallery, const std::string &databaseF
   fSearch = new TCatalogueSearch(databaseFile, this);
   fDelay = new QTimer(this);
   fDelay->setSingleShot(true);
-  fDelay->setInterval(kTypingPauseMs);
+  fDelay->setInterval(kChangesPauseMs);
   connect(fDelay, &QTimer::timeout, this, &TGallerySearch::Ask);
   connect(SearchEdit, &QLineEdit::textChanged, this, &TGallerySearch::Changed);
   connect(SubfoldersCheck, &QCheckBox::toggled, this, &TGallerySearch::Changed);
@@ -142,12 +185,13 @@ void TGallerySearch::Invalidate() {
 void TGallerySearch::Changed() {
   if (Active()) {
     fWasActive = true;
-    fDelay->start();
+    fDelay->stop();
+    Ask();
     return;
   }
   fDelay->stop();
   Status->clear();
-  fShown.clear();
+  fShown.reset();
   TrashButton->setVisible(false);
   if (fWasActive) {
     fWasActive = false;
@@ -182,7 +226,9 @@ void TGallerySearch::Describe() {
   fDescribing = fSearch->Find(q);
 }
 
-void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord> &found) {
+void TGallerySearch::Show(quint64 request, const TCatalogueSearch::Answer &answer) {
+  const std::vector<plm::TemplateRecord> &found = *answer;
+  TSharedTexts texts;
   if (request == fDescribing) {
     fDescribing = 0;
     if (Active()) return;
@@ -190,7 +236,7 @@ void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord
     descriptions.reserve(found.size());
     for (const auto &r : found) {
       descriptions.emplace_back(r.path, DescriptionOf(r));
-      health.emplace_back(r.path, HealthOf(r));
+      health.emplace_back(r.path, texts.Health(r));
     }
     fGallery.Model().SetDescriptions(descriptions);
     fGallery.Model().SetHealth(health);
@@ -200,21 +246,9 @@ void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord
   const std::string searched = plm::CatalogueFolder(fFolder);
   std::vector<TGalleryEntry> entries;
   entries.reserve(found.size());
-  for (const auto &r : found) {
-    TGalleryEntry e;
-    e.Path = r.path;
-    // The result's folder below the searched one; "." for the searched one itself.
-    const size_t slash = r.path.rfind('/');
-    const std::string folder = slash == 0 || slash == std::string::npos ? "/" : r.path.substr(0, slash);
-    std::string relative = ".";
-    const size_t skip = searched == "/" ? 1 : searched.size() + 1;
-    if (folder != searched && folder.size() > skip) relative = folder.substr(skip);
-    e.Detail = Decoded(relative);
-    e.Description = DescriptionOf(r);
-    e.Health = HealthOf(r);
-    entries.push_back(std::move(e));
-  }
-  fShown = found;
+  for (const auto &r : found)
+    entries.push_back({r.path, texts.Detail(searched, r.path), DescriptionOf(r), texts.Health(r)});
+  fShown = answer;
   TrashButton->setVisible(DuplicatesCheck->isChecked());
   TrashButton->setEnabled(!found.empty() && !fTrash);
   Status->setText(found.empty() ? QString::fromUtf8("Aucun modèle trouvé")
@@ -225,10 +259,11 @@ void TGallerySearch::Show(quint64 request, const std::vector<plm::TemplateRecord
 }
 
 void TGallerySearch::TrashDuplicates() {
+  if (!fShown) return;
   // The groups shown, as shown: group by group, each in file-list order.
   std::vector<plm::DuplicateGroup> groups;
   size_t files = 0;
-  for (const auto &r : fShown) {
+  for (const auto &r : *fShown) {
     if (r.fingerprint.empty() || r.duplicateOf.empty()) continue;
     if (groups.empty() || groups.back().fingerprint != r.fingerprint)
       groups.push_back({r.fingerprint, r.contentBytes, {}, {}});
@@ -281,7 +316,7 @@ void TGallerySearch::TrashDone(const plm::TrashReport &report) {
   fTrash->wait();
   delete std::exchange(fTrash, nullptr);
   fTrashCursor.reset();
-  TrashButton->setEnabled(!fShown.empty());
+  TrashButton->setEnabled(fShown && !fShown->empty());
   Status->setText(report.trashed.size() == 1
                       ? QString::fromUtf8("1 fichier mis à la corbeille")
                       : QString::fromUtf8("%1 fichiers mis à la corbeille").arg(report.trashed.size()));

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CatalogueSearch.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/TemplateRecord.h"
 #include "platform/gui/Cursors.h"
@@ -28,7 +29,6 @@ class QPushButton;
 class QLineEdit;
 class QThread;
 class QTimer;
-class TCatalogueSearch;
 class TF_Gallery;
 
 class TGallerySearch : public QObject {
@@ -70,7 +70,7 @@ signals:
 private:
   void Changed();
   void Ask();
-  void Show(quint64 request, const std::vector<plm::TemplateRecord> &found);
+  void Show(quint64 request, const TCatalogueSearch::Answer &answer);
   void ShowProgress(int done, int total);
   void TrashDuplicates();
   void TrashDone(const plm::TrashReport &report);
@@ -81,7 +81,7 @@ private:
   std::string fFolder;
   bool fWasActive = false;
   quint64 fDescribing = 0; // the request of Describe, while it is the newest
-  std::vector<plm::TemplateRecord> fShown; // the results on the grid
+  TCatalogueSearch::Answer fShown; // the results on the grid
   QThread *fTrash = nullptr;               // the trash step, while it runs
   std::atomic<bool> fCancelTrash{false};
   std::optional<plm::TBusyCursor> fTrashCursor; // working in the background, while it runs

@@ -104,26 +104,31 @@ std::vector<DuplicateGroup> Groups(std::vector<StoredDuplicate> entries) {
   return groups;
 }
 
-// For each content among the entries, its first two members in file-list order (the
-// second empty when it has one): what each entry found duplicates, without ordering every
-// member of every group.
-std::unordered_map<std::string_view, std::pair<std::string_view, std::string_view>>
-FirstTwoOfEach(const std::vector<StoredDuplicate> &entries) {
-  std::unordered_map<std::string_view, std::pair<std::string_view, std::string_view>> firsts;
-  for (const auto &e : entries) {
-    const std::string_view path = e.path;
-    const auto [it, added] = firsts.try_emplace(e.fingerprint, path, std::string_view());
-    auto &[first, second] = it->second;
-    if (added || path == first || path == second) continue;
-    if (FileListBefore(path, first)) {
-      second = first;
-      first = path;
+// The first two members of a content in file-list order (the second empty when it has
+// one), made from its members one at a time: what each entry found duplicates, without
+// ordering or keeping every member of every group.
+class TFirstTwo {
+public:
+  void Add(const std::string &fingerprint, std::string_view path) {
+    auto &[first, second] = fFirsts[fingerprint];
+    if (path == first || path == second) return;
+    if (first.empty() || FileListBefore(path, first)) {
+      second = std::move(first);
+      first.assign(path);
     } else if (second.empty() || FileListBefore(path, second)) {
-      second = path;
+      second.assign(path);
     }
   }
-  return firsts;
-}
+  // The first other member of the entry's content; empty when it has none.
+  std::string OtherThan(const std::string &fingerprint, const std::string &path) const {
+    const auto it = fFirsts.find(fingerprint);
+    if (it == fFirsts.end() || it->second.second.empty()) return {};
+    return it->second.first == path ? it->second.second : it->second.first;
+  }
+
+private:
+  std::unordered_map<std::string, std::pair<std::string, std::string>> fFirsts;
+};
 
 // Whether the file is still what the catalogue says: the same size and time, and the
 // same content read again now.
@@ -334,7 +339,8 @@ CatalogueSummary TCatalogue::UpdateFolder(const std::string &folder, bool recurs
   return summary;
 }
 
-std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
+std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query,
+                                               const std::atomic<bool> *cancel) {
   const std::string fts = FtsQueryFor(query.text);
   // Typed text with no letter or digit in it names nothing a template holds.
   if (fts.empty() && !Trim(query.text).empty()) return {};
@@ -346,6 +352,14 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
       UpdateFolder(folder, query.recursive, {}, nullptr);
       inMemory = true;
     }
+    // The store's own, each attempt: a failure may have given the search another store.
+    struct Interruptible {
+      TCatalogueStore &store;
+      Interruptible(TCatalogueStore &s, const std::atomic<bool> *flag) : store(s) {
+        store.SetInterrupt(flag);
+      }
+      ~Interruptible() { store.SetInterrupt(nullptr); }
+    } interruptible(Store(), cancel);
     std::vector<TemplateRecord> found =
         Store().Find(fts, folder, query.recursive, query.missingFontOnly, query.withPictures,
                      query.problemsOnly);
@@ -356,16 +370,18 @@ std::vector<TemplateRecord> TCatalogue::Search(const CatalogueQuery &query) {
       if (!r.fingerprint.empty()) contents.push_back(r.fingerprint);
     std::sort(contents.begin(), contents.end());
     contents.erase(std::unique(contents.begin(), contents.end()), contents.end());
-    std::vector<StoredDuplicate> sharing = Store().Sharing(contents, folder, query.recursive);
     if (!query.duplicatesOnly) {
       // The first other member of an entry's content is the one it duplicates.
-      const auto firsts = FirstTwoOfEach(sharing);
+      TFirstTwo firsts;
+      Store().ForEachSharing(contents, folder, query.recursive,
+                             [&](const std::string &fingerprint, std::string_view path) {
+                               firsts.Add(fingerprint, path);
+                             });
       for (auto &r : found)
-        if (const auto it = firsts.find(r.fingerprint);
-            it != firsts.end() && !it->second.second.empty())
-          r.duplicateOf = it->second.first == r.path ? it->second.second : it->second.first;
+        if (!r.fingerprint.empty()) r.duplicateOf = firsts.OtherThan(r.fingerprint, r.path);
       return found;
     }
+    std::vector<StoredDuplicate> sharing = Store().Sharing(contents, folder, query.recursive);
     const std::vector<DuplicateGroup> groups = Groups(std::move(sharing));
     // Where each duplicate stands: its group, its place in it; it duplicates the first
     // other member of its group.

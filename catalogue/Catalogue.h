@@ -4,6 +4,7 @@
 // It is a cache: a database file that is damaged, foreign or of another version is
 // rebuilt; one that cannot be used (locked too long, unwritable) is bypassed for a
 // database in memory. Neither shows the user more than a slower answer.
+#include "catalogue/Interrupted.h"
 #include "catalogue/TemplateReader.h"
 #include "catalogue/TemplateRecord.h"
 
@@ -87,8 +88,10 @@ public:
                           const CatalogueProgress &progress = {},
                           const std::atomic<bool> *cancel = nullptr);
   // The matching entries, by path, each with its problems and the first other member of
-  // its group of duplicates under the folder; the entries are not updated first.
-  std::vector<TemplateRecord> Search(const CatalogueQuery &query);
+  // its group of duplicates under the folder; the entries are not updated first. cancel,
+  // when given and set meanwhile, stops the search soon: ECatalogueInterrupted.
+  std::vector<TemplateRecord> Search(const CatalogueQuery &query,
+                                     const std::atomic<bool> *cancel = nullptr);
   // The templates with problems under the folder (and its subfolders), each with its
   // path and problems alone, in file-list order; the entries are not updated first.
   std::vector<TemplateRecord> Problems(const std::string &folder, bool recursive);

@@ -128,6 +128,7 @@ private:
     if (rc != SQLITE_OK) Throw(rc);
   }
   [[noreturn]] void Throw(int rc) {
+    if ((rc & 0xFF) == SQLITE_INTERRUPT) throw ECatalogueInterrupted("Catalogue : interrompu");
     throw ECatalogueStore(std::string("Catalogue : ") + sqlite3_errmsg(fDb), DamagedCode(rc));
   }
   sqlite3 *fDb;
@@ -218,6 +219,19 @@ TCatalogueStore::TCatalogueStore(const std::string &fileName, int lockWaitMs)
 }
 
 TCatalogueStore::~TCatalogueStore() { sqlite3_close_v2(fDb); }
+
+void TCatalogueStore::SetInterrupt(const std::atomic<bool> *flag) {
+  // Asked every so many steps of the statement's program: a few microseconds apart.
+  constexpr int kStepsBetweenLooks = 1000;
+  if (!flag) {
+    sqlite3_progress_handler(fDb, 0, nullptr, nullptr);
+    return;
+  }
+  sqlite3_progress_handler(
+      fDb, kStepsBetweenLooks,
+      [](void *f) { return static_cast<const std::atomic<bool> *>(f)->load() ? 1 : 0; },
+      const_cast<std::atomic<bool> *>(flag));
+}
 
 void TCatalogueStore::RemoveFiles(const std::string &fileName) {
   for (const char *suffix : {"", "-wal", "-shm", "-journal"})
@@ -463,6 +477,20 @@ std::vector<StoredDuplicate> TCatalogueStore::Sharing(const std::vector<std::str
       found.push_back({s.Bytes(0), fingerprint, s.Int(1), {s.Int(2), s.Int(3)}});
   }
   return found;
+}
+
+void TCatalogueStore::ForEachSharing(
+    const std::vector<std::string> &fingerprints, const std::string &folder, bool recursive,
+    const std::function<void(const std::string &fingerprint, std::string_view path)> &fn) {
+  const std::string sql = std::string("SELECT t.path FROM templates t WHERE t.fingerprint = ?4 AND ") +
+                          FolderCondition(folder, recursive);
+  Stmt s(fDb, sql.c_str());
+  for (const auto &fingerprint : fingerprints) {
+    s.Reset();
+    BindFolder(s, folder, recursive);
+    s.Blob(4, fingerprint);
+    while (s.Step()) fn(fingerprint, s.View(0));
+  }
 }
 
 } // namespace plm

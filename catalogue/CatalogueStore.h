@@ -3,9 +3,11 @@
 // entries keyed by the path's bytes, and a full-text index over the file name and the
 // text fields. Any SQLite failure raises ECatalogueStore, which says whether the file
 // should be rebuilt (damaged, foreign, another version) or bypassed (locked, unwritable).
+#include "catalogue/Interrupted.h"
 #include "catalogue/TemplateRecord.h"
 #include "platform/Exceptions.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <functional>
@@ -41,6 +43,10 @@ public:
   TCatalogueStore(const TCatalogueStore &) = delete;
   TCatalogueStore &operator=(const TCatalogueStore &) = delete;
 
+  // While the flag is set, a statement under way stops soon and raises
+  // ECatalogueInterrupted; nullptr lets statements run to their end.
+  void SetInterrupt(const std::atomic<bool> *flag);
+
   // Removes a database file with its journal files.
   static void RemoveFiles(const std::string &fileName);
 
@@ -68,6 +74,11 @@ public:
   // Those of them whose fingerprint is one of these (by the fingerprints' index).
   std::vector<StoredDuplicate> Sharing(const std::vector<std::string> &fingerprints,
                                        const std::string &folder, bool recursive);
+  // The same, path by path, each valid during the call only.
+  void ForEachSharing(const std::vector<std::string> &fingerprints, const std::string &folder,
+                      bool recursive,
+                      const std::function<void(const std::string &fingerprint,
+                                               std::string_view path)> &fn);
 
 private:
   friend class TWriteTransaction;

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <set>
@@ -384,6 +385,30 @@ TEST_F(CatalogueTest, TwoWritersAtOnceLoseNothing) {
   const auto s = c.Update({tree}, true);
   EXPECT_EQ(std::tie(s.read, s.unchanged), std::make_tuple(0u, 80u));
   EXPECT_EQ(Find(c, "hiver").size(), 80u);
+}
+
+// A search stopped by its flag (a newer one is wanted) is no failure of the file: the
+// catalogue keeps its file, and the searches after it run whole.
+TEST_F(CatalogueTest, ASearchStoppedByItsFlagLeavesTheCatalogueAsItWas) {
+  constexpr size_t kTemplates = 100;
+  for (size_t i = 0; i < kTemplates; ++i)
+    WriteTemplate(tree + "/t" + std::to_string(i) + ".plm", {"Hiver", "A", "T", "F", "t"});
+  TCatalogue c(db);
+  c.Update({tree}, true);
+  CatalogueQuery q;
+  q.text = "hiver";
+  q.folder = tree;
+  q.recursive = true;
+  std::atomic<bool> stop{true};
+  EXPECT_THROW(c.Search(q, &stop), plm::ECatalogueInterrupted);
+  EXPECT_FALSE(c.InMemory());
+  // The flag counts for its own search only.
+  const auto found = c.Search(q);
+  ASSERT_EQ(found.size(), kTemplates);
+  EXPECT_FALSE(found[1].duplicateOf.empty());
+  stop = false;
+  EXPECT_EQ(c.Search(q, &stop).size(), kTemplates);
+  EXPECT_EQ(TCatalogue(db).Update({tree}, true).unchanged, kTemplates);
 }
 
 // ---- The command line ----------------------------------------------------------------
