@@ -20,8 +20,9 @@
 // same bounded pictures (below).
 //
 // The folder of 10,000 and the tree of 100,000 are measured in a run of their own
-// (--benchmark_filter=Thousand): after the first main window of the process, another one
-// does not follow its folder tree.
+// (--benchmark_filter=Thousand): the first main window of a process marks it as the
+// running viewer until the process ends, so a later main window of the same process takes
+// itself for a second start, hands over and is never wired to its folder tree.
 //
 // Peer: the main file list re-reading the same folder alone (TFileListBox::Update), which
 // any change on disk costs the viewer with or without the gallery; the ratio printed is the
