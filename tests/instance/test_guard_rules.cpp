@@ -33,6 +33,7 @@
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -361,6 +362,16 @@ TEST_F(NamedMutex, TheLockEndsWithItsHolderEvenWhenAProgramItStartedLivesOn) {
   ASSERT_EQ(::read(ready[0], &started, sizeof started), ssize_t(sizeof started));
   ::close(ready[0]);
   EXPECT_EQ(plm::CreateNamedMutex("UnPas2held"), plm::ERROR_ALREADY_EXISTS);
+  // The program runs as itself once the system has given it its name, which comes after
+  // the descriptors it was not to inherit are closed. Until then it still holds a copy of
+  // them, whatever its starter does: its starter hears of it a little before.
+  ASSERT_TRUE(plmtest::WaitUntil(
+      [&] {
+        std::ifstream comm("/proc/" + std::to_string(started) + "/comm");
+        std::string name;
+        return std::getline(comm, name) && name == "sleep";
+      },
+      10000));
 
   ::kill(holder, SIGKILL);
   int status = 0;
