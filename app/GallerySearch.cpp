@@ -51,9 +51,8 @@ public:
     const std::string_view folder = slash == 0 || slash == std::string::npos
                                         ? std::string_view("/")
                                         : std::string_view(path).substr(0, slash);
-    if (fFolderKnown && folder == fFolder) return fDetail;
+    if (folder == fFolder) return fDetail; // never empty: "/" at least
     fFolder.assign(folder);
-    fFolderKnown = true;
     const size_t skip = searched == "/" ? 1 : searched.size() + 1;
     fDetail = folder != searched && folder.size() > skip ? Decoded(folder.substr(skip))
                                                          : QStringLiteral(".");
@@ -79,8 +78,7 @@ public:
   }
 
 private:
-  std::string fFolder;
-  bool fFolderKnown = false;
+  std::string fFolder; // the folder fDetail is of
   QString fDetail;
   std::unordered_map<std::string, QString> fCopies;
 };

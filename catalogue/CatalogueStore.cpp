@@ -462,35 +462,42 @@ std::vector<TemplateRecord> TCatalogueStore::FindProblems(const std::string &fol
   return found;
 }
 
-std::vector<StoredDuplicate> TCatalogueStore::Sharing(const std::vector<std::string> &fingerprints,
-                                                      const std::string &folder, bool recursive) {
-  const std::string sql = std::string("SELECT t.path, t.content_bytes, t.size, t.mtime FROM "
-                                      "templates t WHERE t.fingerprint = ?4 AND ") +
+namespace {
+
+// Each entry of the folder (and its subfolders) whose fingerprint is one of these, by the
+// fingerprints' index: the columns asked for, one row at a time.
+template <class Row>
+void EachSharing(sqlite3 *db, const char *columns, const std::vector<std::string> &fingerprints,
+                 const std::string &folder, bool recursive, Row &&row) {
+  const std::string sql = std::string("SELECT ") + columns +
+                          " FROM templates t WHERE t.fingerprint = ?4 AND " +
                           FolderCondition(folder, recursive);
-  Stmt s(fDb, sql.c_str());
-  std::vector<StoredDuplicate> found;
+  Stmt s(db, sql.c_str());
   for (const auto &fingerprint : fingerprints) {
     s.Reset();
     BindFolder(s, folder, recursive);
     s.Blob(4, fingerprint);
-    while (s.Step())
-      found.push_back({s.Bytes(0), fingerprint, s.Int(1), {s.Int(2), s.Int(3)}});
+    while (s.Step()) row(s, fingerprint);
   }
+}
+
+} // namespace
+
+std::vector<StoredDuplicate> TCatalogueStore::Sharing(const std::vector<std::string> &fingerprints,
+                                                      const std::string &folder, bool recursive) {
+  std::vector<StoredDuplicate> found;
+  EachSharing(fDb, "t.path, t.content_bytes, t.size, t.mtime", fingerprints, folder, recursive,
+              [&](const Stmt &s, const std::string &fingerprint) {
+                found.push_back({s.Bytes(0), fingerprint, s.Int(1), {s.Int(2), s.Int(3)}});
+              });
   return found;
 }
 
 void TCatalogueStore::ForEachSharing(
     const std::vector<std::string> &fingerprints, const std::string &folder, bool recursive,
     const std::function<void(const std::string &fingerprint, std::string_view path)> &fn) {
-  const std::string sql = std::string("SELECT t.path FROM templates t WHERE t.fingerprint = ?4 AND ") +
-                          FolderCondition(folder, recursive);
-  Stmt s(fDb, sql.c_str());
-  for (const auto &fingerprint : fingerprints) {
-    s.Reset();
-    BindFolder(s, folder, recursive);
-    s.Blob(4, fingerprint);
-    while (s.Step()) fn(fingerprint, s.View(0));
-  }
+  EachSharing(fDb, "t.path", fingerprints, folder, recursive,
+              [&](const Stmt &s, const std::string &fingerprint) { fn(fingerprint, s.View(0)); });
 }
 
 } // namespace plm

@@ -495,6 +495,14 @@ double SmallFolderResident(SizeWindow &w, benchmark::State &state) {
   return small;
 }
 
+// The viewer's resident memory once every one of the gallery's pictures has been found.
+double ResidentOnceAllFound(SizeWindow &w, int pictures, benchmark::State &state) {
+  if (!Until([&] { return w.Provider->answered() == pictures; }))
+    state.SkipWithError("not every picture was found");
+  QTest::qWait(200);
+  return ResidentMb();
+}
+
 // End, Home, then 20 x Page Down in the grid, each screenful waited for until it is filled:
 // the slowest on the clock, and the longest a key's own handling took; false when one
 // screenful never filled.
@@ -534,10 +542,7 @@ void BM_GalleryOfTenThousand(benchmark::State &state) {
     });
     if (scrolling.cpuMs < 0) state.SkipWithError("a screenful was never filled");
     // Every picture found, few of them held.
-    if (!Until([&] { return w.Provider->answered() == kBigFolder; }))
-      state.SkipWithError("not every picture was found");
-    QTest::qWait(200);
-    const double big = ResidentMb();
+    const double big = ResidentOnceAllFound(w, kBigFolder, state);
 
     // 100 templates rewritten one after the other (by another program: another thread),
     // each seen by the list and the gallery before the next.
@@ -699,10 +704,7 @@ void BM_GallerySearchOfHundredThousand(benchmark::State &state) {
       if (ScrollEndToEnd(g, *w.Provider, slowest, keyMs)) done();
     });
     if (hold.cpuMs < 0) state.SkipWithError("the results were never shown whole");
-    if (!Until([&] { return w.Provider->answered() == kFound; }))
-      state.SkipWithError("not every picture was found");
-    QTest::qWait(200);
-    const double big = ResidentMb();
+    const double big = ResidentOnceAllFound(w, kFound, state);
     state.SetIterationTime(hold.cpuMs / 1e3);
     state.counters["templates"] = kHugeFolders * kPerHugeFolder;
     state.counters["found"] = g.Model().rowCount();
